@@ -1,0 +1,49 @@
+// Helpers for unit tests: capturing assertion and message texts, temporary directories.
+#pragma once
+
+#include "foundation/dbg.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Collects every assertion and message while it exists (one at a time per process).
+// Texts are also still printed unless bQuiet.
+class CSpewCapture
+{
+public:
+    explicit CSpewCapture(bool bQuiet = true);
+    ~CSpewCapture();
+
+    std::vector<std::string> Texts();
+    std::vector<std::string> Assertions();
+    // Whether any captured text contains the given piece.
+    bool BContains(const std::string &strPiece);
+    int CountContaining(const std::string &strPiece);
+    void Clear();
+
+private:
+    static void Hook(ESpewType eType, const char *pchGroup, int nLevel, const char *pchText);
+    std::mutex m_Mutex;
+    std::vector<std::pair<ESpewType, std::string>> m_vecTexts;
+    FnSpewHook m_pfnPrevious;
+};
+
+// A fresh directory under the system's temporary directory, removed with its content at
+// the end of the scope.
+class CTempDir
+{
+public:
+    CTempDir();
+    ~CTempDir();
+    const std::string &Path() const { return m_strPath; }
+    // Path of an entry inside, with '/' separators.
+    std::string File(const std::string &strRelative) const { return m_strPath + "/" + strRelative; }
+
+private:
+    std::string m_strPath;
+};
+
+// Whole-file helpers.
+bool WriteTextFile(const std::string &strPath, const std::string &strContent);
+std::string ReadTextFile(const std::string &strPath);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -39,9 +40,18 @@ std::string SourceFile(const char *pchRelative)
     return std::string(pchRoot ? pchRoot : ".") + "/" + pchRelative;
 }
 
+std::string DevPublicKeyHex()
+{
+    std::string strKey = ReadTextFile(SourceFile("tests/keys/dev_manifest_public.hex"));
+    while (!strKey.empty() && isspace((unsigned char)strKey.back()))
+        strKey.pop_back();
+    return strKey;
+}
+
+// From the committed file rather than the build's key: a build may set its own key.
 Bytes DevPublicKey()
 {
-    return FromHex(GetManifestPublicKeyHex());
+    return FromHex(DevPublicKeyHex());
 }
 
 // Signs as the content service does, with the development private key (PKCS #8 DER).
@@ -267,13 +277,11 @@ TEST(CryptoRSAVerify, NullArgumentsReportAndFail)
     EXPECT_EQ(3u, capture.Assertions().size());
 }
 
-TEST(ManifestKey, DefaultsToTheCommittedDevelopmentKey)
+TEST(ManifestKey, IsWellFormedAndFlagsTheDevelopmentKey)
 {
     std::string strKey = GetManifestPublicKeyHex();
     EXPECT_EQ(320u, strKey.size());
-    std::string strDevKey = ReadTextFile(SourceFile("tests/keys/dev_manifest_public.hex"));
-    while (!strDevKey.empty() && isspace((unsigned char)strDevKey.back()))
-        strDevKey.pop_back();
+    std::string strDevKey = DevPublicKeyHex();
     ASSERT_EQ(320u, strDevKey.size());
     EXPECT_EQ(BManifestKeyIsDevelopmentKey(), strKey == strDevKey);
 }

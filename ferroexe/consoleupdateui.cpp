@@ -20,31 +20,28 @@ bool CConsoleUpdateUI::BInit(int *, char ***)
     return true;
 }
 
-bool CConsoleUpdateUI::BPercentKnown(int *pnPercent) const
+void CConsoleUpdateUI::PrintLine(const char *pchFormatWithPercent, const char *pchFormatUnknown,
+                                 const char *pchText)
 {
+    if (!pchText)
+        pchText = "";
     // Read once, so that the test and the printed value cannot differ.
-    *pnPercent = m_nPercent.load();
-    return *pnPercent >= 0 && *pnPercent <= 100;
+    int nPercent = m_nPercent.load();
+    if (nPercent >= 0 && nPercent <= 100)
+        fprintf(m_pOut, pchFormatWithPercent, nPercent, pchText);
+    else
+        fprintf(m_pOut, pchFormatUnknown, pchText);
+    fflush(m_pOut);
 }
 
 void CConsoleUpdateUI::SetStatusText(const char *pchText)
 {
-    int nPercent;
-    if (BPercentKnown(&nPercent))
-        fprintf(m_pOut, "[%3d%%] %s\n", nPercent, pchText ? pchText : "");
-    else
-        fprintf(m_pOut, "[----] %s\n", pchText ? pchText : "");
-    fflush(m_pOut);
+    PrintLine("[%3d%%] %s\n", "[----] %s\n", pchText);
 }
 
 void CConsoleUpdateUI::ShowFatalError(const char *pchText)
 {
-    int nPercent;
-    if (BPercentKnown(&nPercent))
-        fprintf(m_pOut, "[%3d%%] !!! Fatal Error: %s\n", nPercent, pchText ? pchText : "");
-    else
-        fprintf(m_pOut, "[----] !!! Fatal Error: %s\n", pchText ? pchText : "");
-    fflush(m_pOut);
+    PrintLine("[%3d%%] !!! Fatal Error: %s\n", "[----] !!! Fatal Error: %s\n", pchText);
 }
 
 int CConsoleUpdateUI::AskYesNo(const char *pchQuestion, FnAskYesNoAnswer pfnAnswer, void *pvContext)

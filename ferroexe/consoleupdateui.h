@@ -34,7 +34,8 @@ public:
     bool BReadyToLaunchClient() override { return true; }
 
 private:
-    bool BPercentKnown(int *pnPercent) const;
+    // The first format takes the percentage and the text, the second only the text.
+    void PrintLine(const char *pchFormatWithPercent, const char *pchFormatUnknown, const char *pchText);
 
     FILE *m_pOut;
     FILE *m_pIn;

@@ -92,15 +92,13 @@ size_t ExpandParameterFiles(const char *pchText, char *rgchOut)
         }
         rgchName[cchName] = '\0';
         if (*pch)
-        {
-            if (bInQuotes)
-            {
-                // "@file name" expands to the file's arguments, not to one quoted argument:
-                // the opening quote is taken back and the closing one ends the section.
-                cchOut = iOpeningQuoteOut;
-                bInQuotes = false;
-            }
             ++pch;
+        if (bInQuotes)
+        {
+            // "@file name" expands to the file's arguments, not to one quoted argument: the
+            // opening quote is taken back and the closing one (if any) ends the section.
+            cchOut = iOpeningQuoteOut;
+            bInQuotes = false;
         }
 
         FILE *pFile = PLAT_fopen(rgchName, "rt");
@@ -158,9 +156,9 @@ void CCommandLine::CreateFromArguments(int argc, char **argv)
 void CCommandLine::CreateFromText(const char *pchCommandLine)
 {
     // Expanded before the old text is freed: the new text may be the old one.
-    static char s_rgchExpanded[COMMANDLINE_MAX_EXPANDED + 1];
-    size_t cch = ExpandParameterFiles(pchCommandLine ? pchCommandLine : "", s_rgchExpanded);
-    SetText(s_rgchExpanded, cch);
+    char rgchExpanded[COMMANDLINE_MAX_EXPANDED + 1];
+    size_t cch = ExpandParameterFiles(pchCommandLine ? pchCommandLine : "", rgchExpanded);
+    SetText(rgchExpanded, cch);
 }
 
 void CCommandLine::SetText(const char *pchText, size_t cchText)
@@ -281,8 +279,10 @@ void CCommandLine::RemoveOptionFromText(const char *pchName)
     char *pchFound;
     while ((pchFound = const_cast<char *>(Q_stristr(m_pchCommandLine, pchName))) != nullptr)
     {
-        // Everything up to the next option goes with it (its value, if any).
-        char *pchNext = strpbrk(pchFound + 1, "-+");
+        // Everything up to the next option goes with it (its value, if any). The next
+        // option is looked for after the whole name, so that a name with a hyphen of its
+        // own ("-no-foo") goes entirely.
+        char *pchNext = strpbrk(pchFound + strlen(pchName), "-+");
         if (pchNext)
             memmove(pchFound, pchNext, strlen(pchNext) + 1);
         else

@@ -125,6 +125,8 @@ TEST(CommandLine, ParameterFilesAreExpandedWhereAReferenceMayStart)
     // of their own rather than one quoted argument.
     cmd.CreateFromText(("prog \"@" + strSpaced + "\" -d").c_str());
     EXPECT_EQ((std::vector<std::string>{"prog", "-c", "-d"}), Arguments(cmd));
+    cmd.CreateFromText(("prog \"@" + strFile).c_str());
+    EXPECT_EQ((std::vector<std::string>{"prog", "-a", "1", "-b"}), Arguments(cmd));
     // An empty file contributes one blank.
     cmd.CreateFromText(("x @" + dir.File("empty.txt") + " y").c_str());
     EXPECT_STREQ("x  y", cmd.GetText());
@@ -220,6 +222,10 @@ TEST(CommandLine, RemoveAndAppendEditTheTextAndReparse)
     cmd.RemoveOption(hBeta);
     EXPECT_STREQ("prog -x 1 +y", cmd.GetText());
     EXPECT_EQ((std::vector<std::string>{"prog", "-x", "1", "+y"}), Arguments(cmd));
+    int hNoSound = cmd.RegisterOption("-no-sound", "");
+    cmd.CreateFromText("prog -no-sound 1 -x");
+    cmd.RemoveOption(hNoSound);
+    EXPECT_STREQ("prog -x", cmd.GetText());
     // Last option: the text is cut there and trailing blanks go.
     cmd.CreateFromText("prog -x -beta pw   ");
     cmd.RemoveOption(hBeta);

@@ -1,5 +1,362 @@
-// Temporary: the main flow arrives with the start-up work.
-int BootstrapperMain(int /*argc*/, char ** /*argv*/)
+// The main flow of the launcher: hand-off, install directory checks, UI and updater start,
+// the wait loop on the main thread, and the launch-or-restart decision with its exit code.
+#include "ferroexe/main.h"
+
+#include "ferroexe/consoleupdateui.h"
+#include "ferroexe/crashmarker.h"
+#include "ferroexe/installpaths.h"
+#include "ferroexe/standins.h"
+#include "ferroexe/updatestatusui.h"
+#include "foundation/clock.h"
+#include "foundation/commandline.h"
+#include "foundation/dbg.h"
+#include "foundation/platform/file.h"
+#include "foundation/platform/process.h"
+#include "foundation/strtools.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+static CCommandLineOption g_OptionTextClient("-textclient", "");
+static CCommandLineOption g_OptionInstallUpdate("-installupdate", "");
+static CCommandLineOption g_OptionBeta("-beta", "");
+static CCommandLineOption g_OptionClientBeta("-clientbeta", "");
+static CCommandLineOption g_OptionExitFerro("ferro://ExitFerro", "");
+static CCommandLineOption g_OptionNoDirCheck("-nodircheck", "");
+
+namespace
 {
-    return 7;
+// Microseconds of one wait-loop pass: frame functions first, then the UI's slot.
+const uint64 k_usFrameFunctionBudget = 50000;
+const uint64 k_usUIFrame = 25000;
+// The UI's wait before the first pass.
+const uint64 k_usFirstUIFrame = 50000;
+// Pause of an elevated run started with SLEEP_BEFORE_ELEVATED_UPDATE (to attach a debugger).
+const uint32 k_msElevatedSleep = 5000;
+
+// The frame type that every frame function of the launcher registers under, and the one
+// run after it.
+const int k_nFrameTypeMain = 1;
+const int k_nFrameTypeSecondary = 2;
+
+// clang-format off
+const char k_pchInstallDirNotASCII[] = "Ferro cannot run from a folder path that includes non-English characters. Please re-install Ferro to the default folder.";
+// clang-format on
+
+bool BPresent(const CCommandLineOption &option)
+{
+    return GetCommandLineObject()->FindOption(option.GetHandle()) != nullptr;
+}
+
+// Runs frame functions while they report more work, for at most the budget. A clock that
+// reads earlier than the start moves the deadline back by the same amount, so a clock
+// jump backwards cannot stretch the pass.
+void RunFrameFunctions(CFrameFunctionMgr &frameFunctionMgr, uint64 usBudget)
+{
+    uint64 ulStart = Clock_GetTicks();
+    uint64 ulEnd = ulStart + Clock_MicrosecondsToTicks(usBudget);
+    for (;;)
+    {
+        uint64 ulNow = Clock_GetTicks();
+        if (ulNow < ulStart)
+        {
+            ulEnd -= ulStart - ulNow;
+            ulStart = ulNow;
+        }
+        if (ulNow >= ulEnd)
+            return;
+        if (frameFunctionMgr.RunFrame(k_nFrameTypeMain, nullptr, true))
+            continue;
+        if (frameFunctionMgr.RunFrame(k_nFrameTypeSecondary, nullptr, true))
+            continue;
+        return;
+    }
+}
+
+uint64 TicksFromNow(uint64 usDelay)
+{
+    return Clock_GetTicks() + Clock_MicrosecondsToTicks(usDelay);
+}
+
+bool BUpdaterDone(const CFerroUpdater *pUpdater)
+{
+    return pUpdater->m_bUpdateFinished || pUpdater->m_bRestartRequired || pUpdater->m_bFatalError;
+}
+
+// The private copy of the argument vector: argc + 1 pointers, element 0 the full path of
+// the executable.
+class CArgumentCopy
+{
+public:
+    CArgumentCopy(int argc, char **argv)
+    {
+        // A process started without even argument 0 still gets the executable's path.
+        int nCount = argc > 0 ? argc : 1;
+        m_vecArgs.assign((size_t)nCount + 1, nullptr);
+        for (int i = 0; i < argc && argv; ++i)
+            m_vecArgs[(size_t)i] = argv[i];
+        m_rgchExePath[0] = '\0';
+    }
+    bool BSetExecutablePath()
+    {
+        if (!PLAT_GetExecutablePath(m_rgchExePath, sizeof(m_rgchExePath)))
+            return false;
+        m_vecArgs[0] = m_rgchExePath;
+        return true;
+    }
+    int Count() const { return (int)m_vecArgs.size() - 1; }
+    char **Vector() { return m_vecArgs.data(); }
+
+private:
+    std::vector<char *> m_vecArgs;
+    char m_rgchExePath[MAX_PATH_BYTES];
+};
+} // namespace
+
+void BuildRelaunchCommandLine(char **argv, std::string *pstrCommandLine)
+{
+    pstrCommandLine->clear();
+    for (int i = 0; argv && argv[i]; ++i)
+    {
+        *pstrCommandLine += '"';
+        *pstrCommandLine += argv[i];
+        *pstrCommandLine += "\" ";
+    }
+}
+
+void RelaunchSelf(char **argv)
+{
+    std::string strCommandLine;
+    BuildRelaunchCommandLine(argv, &strCommandLine);
+    // Nobody waits for the new launcher; if it cannot start there is no one to tell but
+    // the diagnostics.
+    if (!PLAT_StartProcess(strCommandLine.c_str()))
+        DMsg("general", 2, "Could not start the launcher again: %s\n", strCommandLine.c_str());
+}
+
+int BootstrapperMain(int argc, char **argv)
+{
+    // 1. Another instance runs: it gets our command line, and we are done.
+    if (BHandOffToRunningInstance(argc, argv))
+        return 0;
+
+    // 2. Our own copy of the arguments, with the full executable path as argument 0.
+    CArgumentCopy args(argc, argv);
+    if (!args.BSetExecutablePath())
+    {
+        AssertMsg(false, "PLAT_GetExecutablePath returned false");
+        return -1;
+    }
+    int nArgs = args.Count();
+    char **ppchArgs = args.Vector();
+
+    // 3. The command line object sees every argument quoted.
+    ICommandLine *pCommandLine = GetCommandLineObject();
+    pCommandLine->CreateFromArguments(nArgs, ppchArgs);
+
+    // 4. Work from the install directory: paths beginning with "package" are relative to it.
+    char rgchExePathUTF8[INSTALL_PATH_BUFFER_BYTES];
+    if (!PLAT_GetExecutablePathUTF8(rgchExePathUTF8, sizeof(rgchExePathUTF8)) ||
+        !CInstallPaths::BSetFromExePath(rgchExePathUTF8) ||
+        !PLAT_SetCurrentDirectory(CInstallPaths::InstallDir()))
+    {
+        AssertMsg(false, "Couldn't chdir into the install path");
+        return -2;
+    }
+
+    // 5.
+    const bool bConsole = BPresent(g_OptionTextClient);
+
+    // 6. The diagnostics keep their own levels (FERRO_SPEW_LEVEL); nothing to set here.
+
+    // 7. Frame loop wiring. The global identifier generator of the message layer is not
+    // needed: nothing in the launcher reads an identifier.
+    CFrameFunctionMgr &frameFunctionMgr = GetFrameFunctionMgr();
+    RegisterScheduledFunctionMgrFrameFunc(frameFunctionMgr);
+    TCPConnectionGlobalInit(true, frameFunctionMgr);
+
+    // 8. The window is always constructed (by the process entry); the console replaces it
+    // when asked for.
+    if (bConsole)
+        SetPUpdateStatusUI(CConsoleUpdateUI::GetInstance());
+    else
+        SetPUpdateStatusUI(CWin32UpdateUI::GetInstance());
+    IUpdateStatusUI *pUI = GetPUpdateStatusUI();
+    if (!pUI)
+    {
+        AssertMsg(false, "GetPUpdateStatusUI() returned NULL");
+        return -3;
+    }
+
+    // 9.
+    CFerroUpdater *pUpdater = GetFerroUpdater();
+
+    // 10.
+    if (!pUI->BInit(&nArgs, &ppchArgs) || !pUI->BCreateWindow())
+    {
+        AssertMsg(false, "failed to initialize update status ui, or create initial window");
+        DeleteFerroUpdater();
+        return -4;
+    }
+    pUpdater->SetUpdateStatusUI(pUI);
+
+    // 11. The client cannot use a path outside ASCII.
+    if (!CInstallPaths::BInstallDirIsASCII())
+    {
+        if (pCommandLine->FindOptionArgument(g_OptionNoDirCheck.GetHandle()) > 0)
+        {
+            AssertMsg(false, "Unable to access Ferro files due to incompatible path");
+        }
+        else
+        {
+            pUI->ShowFatalError(LocalizeBootstrapperText("#FerroBootstrapper_InstallDirNotASCII", nullptr,
+                                                         k_pchInstallDirNotASCII));
+            AssertMsg(false, "Unable to access Ferro files due to incompatible path");
+            DeleteFerroUpdater();
+            return -2;
+        }
+    }
+
+    // 12.
+    int nExitCode = 7;
+
+    // 13.
+    if (PLAT_IsUserAnAdmin() && PLAT_GetEnv("SLEEP_BEFORE_ELEVATED_UPDATE"))
+    {
+        fprintf(stderr, "pid %u sleeping...", PLAT_GetCurrentProcessId());
+        fflush(stderr);
+        Clock_Sleep(k_msElevatedSleep);
+        fprintf(stderr, "done!\n");
+        fflush(stderr);
+    }
+
+    // 14.
+    const bool bWritable = pUpdater->BIsInstallDirWritable();
+    const bool bElevated = PLAT_IsUserAnAdmin();
+
+    // 15. An elevated run exists to write where the user's own run could not.
+    if (bElevated)
+    {
+        if (!bWritable)
+        {
+            pUI->ShowFatalError(LocalizeBootstrapperText("#FerroBootstrapper_ReadOnlyInstall", nullptr,
+                                                         "Ferro can't write to it's install dir."));
+            AssertMsg(false, "launched as admin but couldn't update");
+            DeleteFerroUpdater();
+            return -5;
+        }
+        if (BPresent(g_OptionInstallUpdate))
+        {
+            const char *pchSourceDir =
+                pCommandLine->GetOptionString(g_OptionInstallUpdate.GetHandle(), nullptr);
+            if (!pchSourceDir)
+            {
+                AssertMsg(false, "launched with install update flag, no download directory given");
+                DeleteFerroUpdater();
+                return -6;
+            }
+            if (pUpdater->BInstallUpdateFromDirectory(pchSourceDir))
+                pUpdater->BRemoveUpdateFromDirectory(pchSourceDir);
+        }
+        pUpdater->EnsurePackageDir();
+    }
+
+    // 16. The marker lives as long as this run; one left behind means a crash.
+    char rgchCrashMarker[INSTALL_PATH_BUFFER_BYTES + 8];
+    BuildCrashMarkerPath(CInstallPaths::InstallDir(), rgchCrashMarker, sizeof(rgchCrashMarker));
+    bool bCrashed = false;
+    if (BCrashMarkerExists(rgchCrashMarker))
+    {
+        Msg("Looks like ferro didn't shutdown cleanly, scheduling immediate update check\n");
+        bCrashed = true;
+    }
+    else
+    {
+        BCreateCrashMarker(rgchCrashMarker);
+    }
+
+    // 17. For this process and the client it starts.
+    if (BPresent(g_OptionBeta))
+    {
+        const char *pchPassword = pCommandLine->GetOptionString(g_OptionBeta.GetHandle(), nullptr);
+        if (pchPassword && *pchPassword)
+            PLAT_SetEnv("FerroBetaPassword", pchPassword);
+    }
+
+    // 18.
+    CUtlString strClientBeta;
+    if (BPresent(g_OptionClientBeta))
+        strClientBeta = pCommandLine->GetOptionString(g_OptionClientBeta.GetHandle(), "");
+
+    // 19. Keep-alive 60 s, no response cache, 3 requests in flight per host, default TLS
+    // context, the client's own thread pool.
+    CHTTPClient *pHTTPClient = new CHTTPClient(frameFunctionMgr, 60, nullptr, 1, 3, nullptr, nullptr);
+
+    // 20. The updater owns the HTTP client from here on.
+    if (!pUpdater->BInitialize(pHTTPClient, bCrashed, strClientBeta.Get()))
+    {
+        AssertMsg(false, "failed to initialize FerroUpdater");
+        delete pHTTPClient; // not taken over
+        DeleteFerroUpdater();
+        return -7;
+    }
+    pUpdater->Start();
+
+    // 21. Pump the frame loop and the UI until the updater has an outcome or the user
+    // cancels.
+    uint64 ulDeadline = TicksFromNow(k_usFirstUIFrame);
+    pUI->BRunFrame(&ulDeadline);
+    for (;;)
+    {
+        RunFrameFunctions(frameFunctionMgr, k_usFrameFunctionBudget);
+        ulDeadline = TicksFromNow(k_usUIFrame);
+        pUI->BRunFrame(&ulDeadline);
+        if (BUpdaterDone(pUpdater) || pUI->BUserCancelled())
+            break;
+    }
+
+    // 22.
+    if (pUpdater->BIsUpdatePending() && !bElevated)
+        pUpdater->EnsurePackageDir();
+    if (pUpdater->m_bFatalError && !pUpdater->m_strLastError.IsEmpty())
+        pUI->ShowFatalError(pUpdater->m_strLastError.Get());
+
+    // 23.
+    bool bRestart = pUpdater->m_bRestartRequired;
+    const bool bLaunch = !bRestart && pUpdater->m_bUpdateFinished;
+    const bool bOffline = pUpdater->m_bOffline;
+    if (BPresent(g_OptionExitFerro))
+    {
+        bRestart = false;
+        nExitCode = 7;
+    }
+    else if (bRestart || !bLaunch)
+    {
+        nExitCode = 7;
+    }
+    else if (!pUpdater->BCheckUserDirectories() || !pUI->BReadyToLaunchClient())
+    {
+        nExitCode = -1;
+    }
+    else
+    {
+        pUI->DestroyWindow();
+        nExitCode = LaunchClient(nArgs, ppchArgs, bOffline, bConsole);
+        // The client asks for a new launcher (to take an update) by returning 7.
+        if (nExitCode == 7)
+            bRestart = true;
+    }
+
+    // 24.
+    pUpdater->RequestShutdown();
+    pUI->DestroyWindow();
+    pUI->Shutdown();
+    DeregisterScheduledFunctionMgrFrameFunc(frameFunctionMgr);
+    frameFunctionMgr.Cleanup();
+    DeleteCrashMarker(rgchCrashMarker);
+    if (bRestart)
+        RelaunchSelf(ppchArgs);
+    DeleteFerroUpdater();
+    return nExitCode;
 }

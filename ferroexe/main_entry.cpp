@@ -1,9 +1,25 @@
 // Process entry. Everything it calls lives in ferroexe_core.
-#include "foundation/basetypes.h"
+#include "ferroexe/main.h"
+#include "ferroexe/standins.h"
 
-int BootstrapperMain(int argc, char **argv);
+#include <cstdlib>
 
+#ifdef _WIN32
+struct HINSTANCE__;
+
+// The window is constructed in every run, before anything else looks up a localized text.
+// The command line text is not used: the C runtime's argument vector is.
+extern "C" int __stdcall WinMain(HINSTANCE__ *hInstance, HINSTANCE__ *, char *, int nShowCmd)
+{
+    CWin32UpdateUI *pWindowUI = CWin32UpdateUI::GetInstance();
+    pWindowUI->SetShowCommand(nShowCmd);
+    pWindowUI->SetInstanceHandle(hInstance);
+    return BootstrapperMain(__argc, __argv);
+}
+#else
 int main(int argc, char **argv)
 {
+    CWin32UpdateUI::GetInstance();
     return BootstrapperMain(argc, argv);
 }
+#endif

@@ -1,0 +1,161 @@
+#include "ferroexe/consoleupdateui.h"
+
+#include "ferroexe/crashhandler.h"
+#include "foundation/clock.h"
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace
+{
+// A console UI writing to and reading from temporary files.
+class CConsoleUnderTest
+{
+public:
+    explicit CConsoleUnderTest(const std::string &strInput = "")
+        : m_pOut(tmpfile()), m_pIn(tmpfile()), m_UI(m_pOut, m_pIn)
+    {
+        fputs(strInput.c_str(), m_pIn);
+        rewind(m_pIn);
+    }
+    ~CConsoleUnderTest()
+    {
+        fclose(m_pOut);
+        fclose(m_pIn);
+    }
+    CConsoleUpdateUI &UI() { return m_UI; }
+    std::string Output()
+    {
+        fflush(m_pOut);
+        long cub = ftell(m_pOut);
+        std::string str((size_t)cub, '\0');
+        rewind(m_pOut);
+        size_t cubRead = fread(&str[0], 1, str.size(), m_pOut);
+        str.resize(cubRead);
+        fseek(m_pOut, 0, SEEK_END);
+        return str;
+    }
+
+private:
+    FILE *m_pOut;
+    FILE *m_pIn;
+    CConsoleUpdateUI m_UI;
+};
+
+int RecordAnswer(int nAnswer, void *pvContext)
+{
+    *static_cast<int *>(pvContext) = nAnswer;
+    return 100 + nAnswer;
+}
+} // namespace
+
+TEST(ConsoleUpdateUI, LinesCarryThePercentageOrDashes)
+{
+    CConsoleUnderTest console;
+    CConsoleUpdateUI &ui = console.UI();
+    ui.SetStatusText("Checking");
+    ui.SetProgress(100);
+    ui.SetStatusText("Done");
+    ui.SetProgress(7);
+    ui.ShowFatalError("Broken");
+    ui.SetProgress(101);
+    ui.SetStatusText("Over");
+    ui.SetProgress(-1);
+    ui.SetStatusText("Unknown");
+    ui.ShowFatalError("Still broken");
+    ui.SetProgress(0);
+    ui.SetStatusText(nullptr);
+    EXPECT_EQ("[  0%] Checking\n"
+              "[100%] Done\n"
+              "[  7%] !!! Fatal Error: Broken\n"
+              "[----] Over\n"
+              "[----] Unknown\n"
+              "[----] !!! Fatal Error: Still broken\n"
+              "[  0%] \n",
+              console.Output());
+}
+
+TEST(ConsoleUpdateUI, FixedAnswersOfTheConsole)
+{
+    CConsoleUnderTest console;
+    CConsoleUpdateUI &ui = console.UI();
+    EXPECT_TRUE(ui.BInit(nullptr, nullptr));
+    EXPECT_TRUE(ui.BCreateWindow());
+    EXPECT_TRUE(ui.BShowWindow());
+    EXPECT_FALSE(ui.BUserCancelled());
+    EXPECT_TRUE(ui.BReadyToLaunchClient());
+    ui.DestroyWindow();
+    ui.DestroyWindow();
+    ui.Shutdown();
+    EXPECT_EQ("", console.Output());
+}
+
+TEST(ConsoleUpdateUI, AskYesNoReadsOneCharacter)
+{
+    struct Case_t
+    {
+        const char *m_pchInput;
+        int m_nExpected;
+    } rgCases[] = {{"Y\n", 0}, {"y", 0}, {"\n", 1}, {"yes", 0}, {"n\n", 1}, {"", 1}, {" y\n", 1}};
+    for (const Case_t &c : rgCases)
+    {
+        CConsoleUnderTest console(c.m_pchInput);
+        int nAnswer = -1;
+        EXPECT_EQ(100 + c.m_nExpected, console.UI().AskYesNo("Proceed?", &RecordAnswer, &nAnswer))
+            << c.m_pchInput;
+        EXPECT_EQ(c.m_nExpected, nAnswer) << c.m_pchInput;
+        EXPECT_EQ("Proceed? [y/N]\n", console.Output());
+    }
+
+    // Only one character is taken: the next question reads the next one.
+    CConsoleUnderTest console("yn");
+    int nAnswer = -1;
+    console.UI().AskYesNo("First?", &RecordAnswer, &nAnswer);
+    EXPECT_EQ(0, nAnswer);
+    console.UI().AskYesNo("Second?", &RecordAnswer, &nAnswer);
+    EXPECT_EQ(1, nAnswer);
+}
+
+TEST(ConsoleUpdateUI, RunFrameSleepsUntilTheDeadlineInWholeMilliseconds)
+{
+    CScopedManualClock clock(CManualClock::k_ESleepAdvances);
+    CConsoleUnderTest console;
+    CConsoleUpdateUI &ui = console.UI();
+
+    // A deadline in the past: a zero sleep, so the clock does not move.
+    uint64 ulStart = Clock_GetTicks();
+    uint64 ulDeadline = ulStart - 5000;
+    EXPECT_TRUE(ui.BRunFrame(&ulDeadline));
+    EXPECT_EQ(ulStart, Clock_GetTicks());
+    ulDeadline = ulStart;
+    EXPECT_TRUE(ui.BRunFrame(&ulDeadline));
+    EXPECT_EQ(ulStart, Clock_GetTicks());
+
+    // 25.9 ms ahead: 25 ms (truncated).
+    ulDeadline = Clock_GetTicks() + 25900;
+    ui.BRunFrame(&ulDeadline);
+    EXPECT_EQ(ulStart + 25000, Clock_GetTicks());
+
+    // No deadline: 20 ms.
+    ui.BRunFrame(nullptr);
+    EXPECT_EQ(ulStart + 45000, Clock_GetTicks());
+}
+
+TEST(ConsoleUpdateUI, BuildTimestampIsFourteenDigits)
+{
+    char rgch[16];
+    EXPECT_TRUE(BFormatBuildTimestamp("Feb  3 2026", "07:08:09", rgch, sizeof(rgch)));
+    EXPECT_STREQ("20260203070809", rgch);
+    EXPECT_TRUE(BFormatBuildTimestamp("Dec 31 1999", "23:59:59", rgch, sizeof(rgch)));
+    EXPECT_STREQ("19991231235959", rgch);
+    EXPECT_FALSE(BFormatBuildTimestamp("Foo 31 1999", "23:59:59", rgch, sizeof(rgch)));
+    EXPECT_STREQ("00000000000000", rgch);
+    EXPECT_FALSE(BFormatBuildTimestamp("Jan  1 2000", "25:00:00", rgch, sizeof(rgch)));
+
+    // The version of an install without a manifest.
+    FormatBootstrapperVersionText(rgch, sizeof(rgch));
+    EXPECT_STREQ("0", rgch);
+}

@@ -78,16 +78,15 @@ void CBaseScheduledFunction::Cancel()
 CScheduledFunctionMgr::CScheduledFunctionMgr()
     : CFrameFunction<CScheduledFunctionMgr>(this, &CScheduledFunctionMgr::BFrameFuncRun,
                                             "CScheduledFunctionMgr::BFrameFuncRun", k_EFrameTypeMain),
-      m_bHasRun(false), m_ulCreationTime(0), m_nRunDepth(0), m_unNextSerial(0), m_bReportedNeverRun(false)
+      m_bHasRun(false), m_ulCreationTime(0), m_listFunctions(12), m_nRunDepth(0), m_unNextSerial(0),
+      m_bReportedNeverRun(false)
 {
 }
 
 CScheduledFunctionMgr::~CScheduledFunctionMgr()
 {
-    for (int32 h = 0; h < m_listFunctions.MaxHandle(); ++h)
+    for (int h = m_listFunctions.Head(); h != m_listFunctions.InvalidIndex(); h = m_listFunctions.Next(h))
     {
-        if (!m_listFunctions.IsValidHandle(h))
-            continue;
         CBaseScheduledFunction *pFunction = m_listFunctions[h];
         pFunction->m_iScheduledItem = CBaseScheduledFunction::k_iNotScheduled;
         pFunction->m_ulTime = 0;
@@ -101,11 +100,18 @@ void CScheduledFunctionMgr::ScheduleFunction(CBaseScheduledFunction *pFunction, 
 {
     // The item of an earlier schedule stays queued; without its list entry it is stale.
     if (pFunction->m_iScheduledItem != CBaseScheduledFunction::k_iNotScheduled)
-        m_listFunctions.Free(pFunction->m_iScheduledItem);
+        m_listFunctions.Remove(pFunction->m_iScheduledItem);
+    pFunction->m_iScheduledItem = CBaseScheduledFunction::k_iNotScheduled;
+    pFunction->m_ulTime = 0;
 
     ScheduledItem_t scheduledItem;
     scheduledItem.m_ulTime = ulTime;
-    scheduledItem.m_iScheduledFunction = m_listFunctions.Add(pFunction);
+    scheduledItem.m_iScheduledFunction = m_listFunctions.AddToTail(pFunction);
+    if (scheduledItem.m_iScheduledFunction == m_listFunctions.InvalidIndex())
+    {
+        AssertFailed("CScheduledFunctionMgr: out of memory for scheduled functions");
+        return;
+    }
     scheduledItem.m_unSerial = m_unNextSerial++;
     pFunction->m_iScheduledItem = scheduledItem.m_iScheduledFunction;
     pFunction->m_ulTime = ulTime;
@@ -118,9 +124,9 @@ void CScheduledFunctionMgr::ScheduleFunction(CBaseScheduledFunction *pFunction, 
     {
         // Once per manager: every later Schedule would say the same.
         m_bReportedNeverRun = true;
-        AssertFailed(
-            "Relying on scheduled functions in a dll that doesn't run the scheduled function managers frame "
-            "loop?");
+        // clang-format off
+        AssertFailed("Relying on scheduled functions in a dll that doesn't run the scheduled function managers frame loop?");
+        // clang-format on
     }
 
     if (m_nRunDepth > 0)
@@ -132,7 +138,7 @@ void CScheduledFunctionMgr::ScheduleFunction(CBaseScheduledFunction *pFunction, 
 void CScheduledFunctionMgr::CancelFunction(CBaseScheduledFunction *pFunction)
 {
     // Its queued item becomes stale and is dropped when it comes up.
-    m_listFunctions.Free(pFunction->m_iScheduledItem);
+    m_listFunctions.Remove(pFunction->m_iScheduledItem);
 }
 
 void CScheduledFunctionMgr::PushItem(const ScheduledItem_t &scheduledItem)
@@ -158,7 +164,7 @@ bool CScheduledFunctionMgr::BFrameFuncRun(CLimitTimer &limitTimer)
         ScheduledItem_t scheduledItem = m_vecQueue.back();
         m_vecQueue.pop_back();
 
-        if (m_listFunctions.IsValidHandle(scheduledItem.m_iScheduledFunction))
+        if (m_listFunctions.IsValidIndex(scheduledItem.m_iScheduledFunction))
         {
             CBaseScheduledFunction *pBaseScheduledFunction =
                 m_listFunctions[scheduledItem.m_iScheduledFunction];
@@ -169,7 +175,7 @@ bool CScheduledFunctionMgr::BFrameFuncRun(CLimitTimer &limitTimer)
                 // Unscheduled before the call: Run may schedule it again or delete it.
                 pBaseScheduledFunction->m_iScheduledItem = CBaseScheduledFunction::k_iNotScheduled;
                 pBaseScheduledFunction->m_ulTime = 0;
-                m_listFunctions.Free(scheduledItem.m_iScheduledFunction);
+                m_listFunctions.Remove(scheduledItem.m_iScheduledFunction);
                 pBaseScheduledFunction->Run();
             }
             // Otherwise the function was scheduled again for another time: this item is stale.

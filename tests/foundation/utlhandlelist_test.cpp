@@ -2,39 +2,51 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+namespace
+{
+std::vector<int> Values(const CUtlHandleList<int> &list)
+{
+    std::vector<int> vec;
+    for (int h = list.Head(); h != list.InvalidIndex(); h = list.Next(h))
+        vec.push_back(list[h]);
+    return vec;
+}
+} // namespace
+
 TEST(UtlHandleList, HandlesStayStableAndFreedOnesAreReused)
 {
-    CUtlHandleList<int> list;
-    int32 hA = list.Add(10);
-    int32 hB = list.Add(20);
-    int32 hC = list.Add(30);
+    CUtlHandleList<int> list(12);
+    int hA = list.AddToTail(10);
+    int hB = list.AddToTail(20);
+    int hC = list.AddToTail(30);
     EXPECT_EQ(0, hA);
     EXPECT_EQ(1, hB);
     EXPECT_EQ(2, hC);
     EXPECT_EQ(3, list.Count());
 
-    // Freeing one leaves the others where they were.
-    EXPECT_TRUE(list.Free(hB));
-    EXPECT_FALSE(list.IsValidHandle(hB));
-    EXPECT_FALSE(list.Free(hB));
-    EXPECT_EQ(10, list[hA]);
-    EXPECT_EQ(30, list[hC]);
+    // Removing one leaves the others where they were, in order.
+    list.Remove(hB);
+    EXPECT_FALSE(list.IsValidIndex(hB));
+    list.Remove(hB); // ignored
     EXPECT_EQ(2, list.Count());
+    EXPECT_EQ((std::vector<int>{10, 30}), Values(list));
+    EXPECT_EQ(30, list[hC]);
 
     // The most recently freed handle comes back first; the handle space does not grow.
-    EXPECT_TRUE(list.Free(hA));
-    EXPECT_EQ(hA, list.Add(40));
-    EXPECT_EQ(hB, list.Add(50));
-    EXPECT_EQ(3, list.MaxHandle());
-    EXPECT_EQ(3, list.Add(60));
+    list.Remove(hA);
+    EXPECT_EQ(hA, list.AddToTail(40));
+    EXPECT_EQ(hB, list.AddToTail(50));
+    EXPECT_EQ(3, list.AddToTail(60));
+    EXPECT_EQ((std::vector<int>{30, 40, 50, 60}), Values(list));
     EXPECT_EQ(40, list[hA]);
-    EXPECT_EQ(50, list[hB]);
 
-    EXPECT_FALSE(list.IsValidHandle(-1));
-    EXPECT_FALSE(list.IsValidHandle(4));
-    EXPECT_FALSE(list.Free(-1));
+    EXPECT_FALSE(list.IsValidIndex(-1));
+    EXPECT_FALSE(list.IsValidIndex(4));
+    list.Remove(-1);
     list.RemoveAll();
     EXPECT_EQ(0, list.Count());
-    EXPECT_FALSE(list.IsValidHandle(0));
-    EXPECT_EQ(0, list.Add(70));
+    EXPECT_FALSE(list.IsValidIndex(0));
+    EXPECT_EQ(0, list.AddToTail(70));
 }

@@ -2,6 +2,8 @@
 // the wait loop on the main thread, and the launch-or-restart decision with its exit code.
 #include "ferroexe/main.h"
 
+#include "common/framefunctionmgr.h"
+#include "common/scheduledfunction.h"
 #include "ferroexe/consoleupdateui.h"
 #include "ferroexe/crashmarker.h"
 #include "ferroexe/installpaths.h"
@@ -37,8 +39,6 @@ const uint32 k_msElevatedSleep = 5000;
 
 // The frame type that every frame function of the launcher registers under, and the one
 // run after it.
-const int k_nFrameTypeMain = 1;
-const int k_nFrameTypeSecondary = 2;
 
 // clang-format off
 const char k_pchInstallDirNotASCII[] = "Ferro cannot run from a folder path that includes non-English characters. Please re-install Ferro to the default folder.";
@@ -66,9 +66,9 @@ void RunFrameFunctions(CFrameFunctionMgr &frameFunctionMgr, uint64 usBudget)
         }
         if (ulNow >= ulEnd)
             return;
-        if (frameFunctionMgr.RunFrame(k_nFrameTypeMain, nullptr, true))
+        if (frameFunctionMgr.RunFrame(k_EFrameTypeMain, nullptr, true))
             continue;
-        if (frameFunctionMgr.RunFrame(k_nFrameTypeSecondary, nullptr, true))
+        if (frameFunctionMgr.RunFrame(k_EFrameTypeLate, nullptr, true))
             continue;
         return;
     }
@@ -173,7 +173,7 @@ int BootstrapperMain(int argc, char **argv)
     // 7. Frame loop wiring. The global identifier generator of the message layer is not
     // needed: nothing in the launcher reads an identifier.
     CFrameFunctionMgr &frameFunctionMgr = GetFrameFunctionMgr();
-    RegisterScheduledFunctionMgrFrameFunc(frameFunctionMgr);
+    frameFunctionMgr.Register(&GetScheduledFunctionMgr());
     TCPConnectionGlobalInit(true, frameFunctionMgr);
 
     // 8. The window is always constructed (by the process entry); the console replaces it
@@ -352,7 +352,7 @@ int BootstrapperMain(int argc, char **argv)
     pUpdater->RequestShutdown();
     pUI->DestroyWindow();
     pUI->Shutdown();
-    DeregisterScheduledFunctionMgrFrameFunc(frameFunctionMgr);
+    frameFunctionMgr.Deregister(&GetScheduledFunctionMgr());
     frameFunctionMgr.Cleanup();
     DeleteCrashMarker(rgchCrashMarker);
     if (bRestart)

@@ -22,23 +22,6 @@ bool BHandOffToRunningInstance(int, char **)
     return false;
 }
 
-bool CFrameFunctionMgr::RunFrame(int, uint64 *, bool)
-{
-    return false;
-}
-
-void CFrameFunctionMgr::Cleanup() {}
-
-CFrameFunctionMgr &GetFrameFunctionMgr()
-{
-    static CFrameFunctionMgr s_FrameFunctionMgr;
-    return s_FrameFunctionMgr;
-}
-
-void RegisterScheduledFunctionMgrFrameFunc(CFrameFunctionMgr &) {}
-
-void DeregisterScheduledFunctionMgrFrameFunc(CFrameFunctionMgr &) {}
-
 void TCPConnectionGlobalInit(bool, CFrameFunctionMgr &) {}
 
 CHTTPClient::CHTTPClient(CFrameFunctionMgr &, uint32, const char *, uint32,

@@ -3,6 +3,7 @@
 // pair of files as a block (and include the real headers instead) when the real ones land.
 #pragma once
 
+#include "common/framefunctionmgr.h"
 #include "ferroexe/crashhandler.h"
 #include "ferroexe/updatestatusui.h"
 #include "foundation/basetypes.h"
@@ -19,22 +20,6 @@ class CWorkThreadPool;
 // Temporary: finds no running instance to hand the command line to.
 bool BHandOffToRunningInstance(int argc, char **argv);
 
-// Temporary: the frame function manager, with nothing registered to run.
-class CFrameFunctionMgr
-{
-public:
-    // True when a frame function of the type reported more work: never here.
-    bool RunFrame(int eFrameType, uint64 *pcycTotal, bool bCheckTime);
-    // Deletes static frame functions and reports others still registered: none here.
-    void Cleanup();
-};
-// Temporary: the process-wide frame function manager.
-CFrameFunctionMgr &GetFrameFunctionMgr();
-
-// Temporary: registers "CScheduledFunctionMgr::BFrameFuncRun" with the manager (no-op).
-void RegisterScheduledFunctionMgrFrameFunc(CFrameFunctionMgr &frameFunctionMgr);
-// Temporary: deregisters it again (no-op).
-void DeregisterScheduledFunctionMgrFrameFunc(CFrameFunctionMgr &frameFunctionMgr);
 // Temporary: the TCP layer's global initialisation (no-op).
 void TCPConnectionGlobalInit(bool bClientMode, CFrameFunctionMgr &frameFunctionMgr);
 

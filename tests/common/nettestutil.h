@@ -1,0 +1,16 @@
+// Helpers of the network and HTTP tests: the network layer initialised once per test
+// program (and shut down at its end), and pumping of the frame loop on the test's thread.
+#pragma once
+
+#include "common/net.h"
+
+#include <functional>
+
+// Initialises the TCP layer on the process-wide frame function manager, and registers the
+// scheduled function manager there, once.
+void NetTestInit();
+// Runs the main frame pass until the condition holds or the real time limit has passed;
+// returns the condition's value. Waits a millisecond between passes that found no work.
+bool PumpUntil(const std::function<bool()> &fnCondition, uint32 unMaxMilliseconds = 10000);
+// Runs the main frame pass for a real time span (to see that nothing more happens).
+void PumpFor(uint32 unMilliseconds);

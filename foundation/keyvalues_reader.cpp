@@ -361,7 +361,11 @@ bool KeyValues::LoadFromBuffer(const char *pchResourceName, CUtlBuffer &buf, CKe
             continue;
         }
         if (pBlock != this)
+        {
+            // Inserted, not overwritten: peers left from an earlier load stay owned.
+            pBlock->m_pPeer = pLastAccepted->m_pPeer;
             pLastAccepted->m_pPeer = pBlock;
+        }
         pLastAccepted = pBlock;
     }
 

@@ -366,6 +366,14 @@ TEST(KeyValues, LoadFromStringClearsFirst)
     EXPECT_TRUE(kv->LoadFromString("null", nullptr));
     EXPECT_EQ(nullptr, kv->GetFirstSubKey());
 
+    // Peers of an earlier load are kept after the new blocks, not lost.
+    ASSERT_TRUE(kv->LoadFromString("peers", "\"p1\" { } \"p2\" { }"));
+    ASSERT_TRUE(kv->LoadFromString("peers", "\"q1\" { } \"q2\" { }"));
+    std::vector<std::string> vecPeers;
+    for (KeyValues *p = kv.Get(); p; p = p->GetNextKey())
+        vecPeers.push_back(p->GetName());
+    EXPECT_EQ((std::vector<std::string>{"q1", "q2", "p2"}), vecPeers);
+
     // Loading into a node that is not cleared appends after what is there.
     CUtlBuffer buf(0, 0, CUtlBuffer::TEXT_BUFFER);
     buf.PutString("\"c\" { \"z\" \"3\" }");

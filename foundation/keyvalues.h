@@ -259,6 +259,7 @@ private:
     // The node's own value, converted where the getters say so.
     int GetIntValue(int nDefault, EKVConversionStatus *peStatus);
     uint64 GetUint64Value(uint64 ullDefault, EKVConversionStatus *peStatus);
+    void FormatNumberValue(char *pchOut, int cubOut) const;
     const char *GetStringValue(const char *pchDefault);
     const wchar16 *GetWStringValue(const wchar16 *pwchDefault);
     void SetStringValue(const char *pchValue);

@@ -4,6 +4,7 @@
 #include "foundation/dbg.h"
 #include "foundation/strtools.h"
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,23 +15,28 @@ namespace
 // Formatted numbers fit in this many bytes.
 const int k_cchNumberText = 64;
 
+// Sets the status of a string conversion; without a status pointer an incomplete one asserts.
+void ReportStringConversion(bool bComplete, EKVConversionStatus *peStatus, const char *pchAssertion)
+{
+    if (peStatus)
+        *peStatus = bComplete ? k_EKVConversionSuccess : k_EKVConversionNotNumeric;
+    else if (!bComplete)
+        AssertFailed(pchAssertion);
+}
+
+const char *const k_pchIntAssertion = "GetIntFromString() did not get correct peCS parameter";
+const char *const k_pchUint64Assertion = "GetUint64FromString() did not get correct peCS parameter";
+
 int ConvertStringToInt(const char *pch, int nDefault, EKVConversionStatus *peStatus)
 {
     if (!*pch)
     {
-        if (peStatus)
-            *peStatus = k_EKVConversionNotNumeric;
-        else
-            AssertFailed("GetIntFromString() did not get correct peCS parameter");
+        ReportStringConversion(false, peStatus, k_pchIntAssertion);
         return nDefault;
     }
     const char *pchEnd = pch;
     int nValue = Q_atoi(pch, &pchEnd);
-    bool bComplete = *pchEnd == 0;
-    if (peStatus)
-        *peStatus = bComplete ? k_EKVConversionSuccess : k_EKVConversionNotNumeric;
-    else if (!bComplete)
-        AssertFailed("GetIntFromString() did not get correct peCS parameter");
+    ReportStringConversion(*pchEnd == 0, peStatus, k_pchIntAssertion);
     return nValue;
 }
 
@@ -38,10 +44,7 @@ uint64 ConvertStringToUint64(const char *pch, uint64 ullDefault, EKVConversionSt
 {
     if (!*pch)
     {
-        if (peStatus)
-            *peStatus = k_EKVConversionNotNumeric;
-        else
-            AssertFailed("GetUint64FromString() did not get correct peCS parameter");
+        ReportStringConversion(false, peStatus, k_pchUint64Assertion);
         return ullDefault;
     }
     // Optional sign and decimal digits; overflow wraps as the 32-bit reader's does.
@@ -55,14 +58,8 @@ uint64 ConvertStringToUint64(const char *pch, uint64 ullDefault, EKVConversionSt
         ullValue = ullValue * 10 + (uint64)(*pchEnd++ - '0');
     if (pchEnd == pchDigits)
         pchEnd = pch;
-    if (bNegative)
-        ullValue = (uint64)0 - ullValue;
-    bool bComplete = *pchEnd == 0;
-    if (peStatus)
-        *peStatus = bComplete ? k_EKVConversionSuccess : k_EKVConversionNotNumeric;
-    else if (!bComplete)
-        AssertFailed("GetUint64FromString() did not get correct peCS parameter");
-    return ullValue;
+    ReportStringConversion(*pchEnd == 0, peStatus, k_pchUint64Assertion);
+    return bNegative ? (uint64)0 - ullValue : ullValue;
 }
 
 // Decimal reading of UTF-16 text as wcstol does it (leading white space, sign, digits).
@@ -91,6 +88,16 @@ int ConvertWStringToInt(const wchar16 *pwch, int nDefault, EKVConversionStatus *
     return (int)(bNegative ? (uint32)0 - unValue : unValue);
 }
 
+// Toward zero; values beyond the 32-bit range (and NaN) saturate instead of being undefined.
+int TruncateFloat(float fl)
+{
+    if (!(fl > -2147483648.0f))
+        return fl != fl ? 0 : INT_MIN;
+    if (fl >= 2147483648.0f)
+        return INT_MAX;
+    return (int)fl;
+}
+
 const char *BinaryBytes(const uint8 *pubBinary)
 {
     return (const char *)pubBinary + sizeof(uint32);
@@ -110,7 +117,7 @@ int KeyValues::GetIntValue(int nDefault, EKVConversionStatus *peStatus)
     case TYPE_WSTRING:
         return ConvertWStringToInt(BValueOnHeap() ? m_pwszValue : m_rgwchValue, nDefault, peStatus);
     case TYPE_FLOAT:
-        return (int)m_flValue;
+        return TruncateFloat(m_flValue);
     case TYPE_UINT64:
         if ((m_ullValue >> 32) == 0)
             return (int)(uint32)m_ullValue;
@@ -142,12 +149,17 @@ uint64 KeyValues::GetUint64Value(uint64 ullDefault, EKVConversionStatus *peStatu
         return ConvertStringToUint64(BinaryBytes(m_pubBinary), ullDefault, peStatus);
     case TYPE_WSTRING:
     {
-        int nValue =
-            ConvertWStringToInt(BValueOnHeap() ? m_pwszValue : m_rgwchValue, (int)ullDefault, peStatus);
-        return (uint64)(int64)nValue;
+        const wchar16 *pwch = BValueOnHeap() ? m_pwszValue : m_rgwchValue;
+        if (!*pwch)
+        {
+            if (peStatus)
+                *peStatus = k_EKVConversionNotNumeric;
+            return ullDefault;
+        }
+        return (uint64)(int64)ConvertWStringToInt(pwch, 0, peStatus);
     }
     case TYPE_FLOAT:
-        return (uint64)(int64)(int)m_flValue;
+        return (uint64)(int64)TruncateFloat(m_flValue);
     case TYPE_UINT64:
         return m_ullValue;
     case TYPE_INT:
@@ -161,6 +173,29 @@ uint64 KeyValues::GetUint64Value(uint64 ullDefault, EKVConversionStatus *peStatu
     }
 }
 
+// The text of a number or pointer, as the string getters store it.
+void KeyValues::FormatNumberValue(char *pchOut, int cubOut) const
+{
+    switch (GetDataType())
+    {
+    case TYPE_INT:
+        Q_snprintf(pchOut, cubOut, "%d", m_nValue);
+        break;
+    case TYPE_PTR:
+        Q_snprintf(pchOut, cubOut, "%d", (int)(intptr_t)m_pValue);
+        break;
+    case TYPE_FLOAT:
+        Q_snprintf(pchOut, cubOut, "%f", (double)m_flValue);
+        break;
+    case TYPE_UINT64:
+        Q_snprintf(pchOut, cubOut, "%lld", (long long)m_ullValue);
+        break;
+    default:
+        Q_strncpy(pchOut, "", cubOut);
+        break;
+    }
+}
+
 const char *KeyValues::GetStringValue(const char *pchDefault)
 {
     char rgchNumber[k_cchNumberText];
@@ -171,16 +206,10 @@ const char *KeyValues::GetStringValue(const char *pchDefault)
     case TYPE_BINARY:
         return BinaryBytes(m_pubBinary);
     case TYPE_INT:
-        Q_snprintf(rgchNumber, sizeof(rgchNumber), "%d", m_nValue);
-        break;
     case TYPE_PTR:
-        Q_snprintf(rgchNumber, sizeof(rgchNumber), "%d", (int)(intptr_t)m_pValue);
-        break;
     case TYPE_FLOAT:
-        Q_snprintf(rgchNumber, sizeof(rgchNumber), "%f", (double)m_flValue);
-        break;
     case TYPE_UINT64:
-        Q_snprintf(rgchNumber, sizeof(rgchNumber), "%lld", (long long)m_ullValue);
+        FormatNumberValue(rgchNumber, sizeof(rgchNumber));
         break;
     case TYPE_WSTRING:
     {
@@ -216,16 +245,10 @@ const wchar16 *KeyValues::GetWStringValue(const wchar16 *pwchDefault)
         pchSource = BValueOnHeap() ? m_pszValue : m_rgchValue;
         break;
     case TYPE_INT:
-        Q_snprintf(rgchNumber, sizeof(rgchNumber), "%d", m_nValue);
-        break;
     case TYPE_PTR:
-        Q_snprintf(rgchNumber, sizeof(rgchNumber), "%d", (int)(intptr_t)m_pValue);
-        break;
     case TYPE_FLOAT:
-        Q_snprintf(rgchNumber, sizeof(rgchNumber), "%f", (double)m_flValue);
-        break;
     case TYPE_UINT64:
-        Q_snprintf(rgchNumber, sizeof(rgchNumber), "%lld", (long long)m_ullValue);
+        FormatNumberValue(rgchNumber, sizeof(rgchNumber));
         break;
     default:
         return pwchDefault;

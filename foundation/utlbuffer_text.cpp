@@ -3,6 +3,7 @@
 #include "foundation/utlbuffer.h"
 
 #include "foundation/dbg.h"
+#include "foundation/utlstring.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -134,27 +135,9 @@ void CUtlBuffer::Printf(const char *pchFormat, ...)
 
 void CUtlBuffer::VaPrintf(const char *pchFormat, va_list args)
 {
-    char rgchSmall[512];
-    va_list argsCopy;
-    va_copy(argsCopy, args);
-    int cch = vsnprintf(rgchSmall, sizeof(rgchSmall), pchFormat, argsCopy);
-    va_end(argsCopy);
-    if (cch < 0)
-        return;
-    if (cch < (int)sizeof(rgchSmall))
-    {
-        PutString(rgchSmall);
-        return;
-    }
-    char *pchLarge = (char *)malloc((size_t)cch + 1);
-    if (!pchLarge)
-    {
-        m_nError |= PUT_OVERFLOW;
-        return;
-    }
-    vsnprintf(pchLarge, (size_t)cch + 1, pchFormat, args);
-    PutString(pchLarge);
-    free(pchLarge);
+    CUtlString strText;
+    strText.FormatV(pchFormat, args);
+    PutString(strText.Get());
 }
 
 void CUtlBuffer::EatWhiteSpace()

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -129,6 +130,11 @@ TEST(KeyValues, GetIntAndGetUint64StatusCodes)
     kv->SetWString("wneg", u"-3");
     EXPECT_EQ((uint64)(int64)-3, kv->GetUint64("wneg", 0, &eStatus));
     EXPECT_EQ(0x100000000ull, kv->GetUint64("big", 0, &eStatus));
+    kv->SetFloat("huge", 3e10f);
+    EXPECT_EQ(INT_MAX, kv->GetInt("huge", 0, &eStatus));
+    kv->SetWString("wempty", u"");
+    EXPECT_EQ(0x123456789ull, kv->GetUint64("wempty", 0x123456789ull, &eStatus));
+    EXPECT_EQ(k_EKVConversionNotNumeric, eStatus);
     EXPECT_EQ(4u, kv->GetUint64("", 4, &eStatus));
     EXPECT_EQ(k_EKVConversionNotNumeric, eStatus);
 }

@@ -201,7 +201,8 @@ public:
 
     // ---- whole trees ----
     // Same type and value; sections compare their children in order (same count, names
-    // and contents). Colors and binary values assert and count as equal.
+    // and contents; the two nodes' own names are not compared). Colors and binary values
+    // assert and count as equal.
     bool IsEqual(const KeyValues *pOther) const;
     // Replaces this node's value or children with a deep copy of those of src (name kept).
     void CopyFrom(const KeyValues &src);
@@ -214,7 +215,9 @@ public:
     // ---- text ----
     // Loads text from a text-mode buffer into this node (the first block; later blocks are
     // appended as peers). Parse errors are reported (see CKeyValuesParser) and end the
-    // block being read; what was read before stays. True when no error was reported.
+    // block being read; what was read before stays. Blocks nest at most 64 levels deep, and
+    // a text without any key (empty, blanks or comments only) is reported as well. True when
+    // no error was reported. pchResourceName (null: "NULL") names the text in the reports.
     bool LoadFromBuffer(const char *pchResourceName, CUtlBuffer &buf, CKeyValuesParser *pParser = nullptr);
     // Clear, then LoadFromBuffer over the NUL-terminated text. Null text: true; "": false.
     bool LoadFromString(const char *pchResourceName, const char *pchText,

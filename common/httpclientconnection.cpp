@@ -292,7 +292,6 @@ void CHTTPClientConnection::RecvHTTPResponseData(const void *pvData, uint32 cubD
     m_eConnectionState = m_ResponseParser.GetState();
     if (eResult == CHTTPResponseParser::k_EResultAbort)
     {
-        // A body that was going straight into the response is not left half-written.
         Abort();
         return;
     }
@@ -385,8 +384,9 @@ void CHTTPClientConnection::Teardown()
             if (m_ResponseParser.BFinishBodyAtClose(m_pRequestHandle->AccessResponse()))
                 m_pRequestHandle->m_bSucceeded = true;
         }
-        else if (m_eConnectionState == k_EHTTPClientConnectionState_WAITING_BODY_WITH_LENGTH && m_bAborted)
+        else if (m_eConnectionState == k_EHTTPClientConnectionState_WAITING_BODY_WITH_LENGTH)
         {
+            // A body that was going straight into the response is not left half-written.
             m_pRequestHandle->AccessResponse()->GetBodyBuffer().Purge();
         }
     }

@@ -64,21 +64,6 @@ netadr_t Loopback(uint16 usPort)
     return netadr_t(0x7F000001, usPort);
 }
 
-// A port on which nothing listens (taken, then given back).
-uint16 ClosedPort()
-{
-    PlatSocket_t hListen;
-    int nError;
-    uint32 unIP;
-    uint16 usPort = 0;
-    if (PLAT_ListenSocket(0x7F000001, 0, 1, &hListen, &nError))
-    {
-        PLAT_GetSocketLocalAddress(hListen, &unIP, &usPort);
-        PLAT_CloseSocket(hListen);
-    }
-    return usPort;
-}
-
 std::string FramedMessage(const std::string &strPayload, uint32 unMagic = k_unMsgHeaderMagic,
                           int32 nLength = -1)
 {
@@ -175,7 +160,7 @@ TEST(Net, AsyncConnectRefusesBadArguments)
     EXPECT_TRUE(capture.BContains("Cannot use encryption with raw stream connection"));
 
     // Without the polled-socket flag: reported, and forced on.
-    uint16 usPort = ClosedPort();
+    uint16 usPort = ClosedLoopbackPort();
     HNetConnection hConnection = CNet::AsyncConnect(k_ENetConnectionTypeTCP, &callback, Loopback(usPort),
                                                     k_uNetFlagRawStream | k_uNetFlagUnboundSocket, nullptr);
     EXPECT_TRUE(
@@ -191,8 +176,8 @@ TEST(Net, ConnectToClosedPortFailsWithConnectFailed)
     NetTestInit();
     CSpewCapture capture;
     CRecordingCallback callback;
-    HNetConnection hConnection =
-        CNet::AsyncConnect(k_ENetConnectionTypeTCP, &callback, Loopback(ClosedPort()), k_unRawFlags, nullptr);
+    HNetConnection hConnection = CNet::AsyncConnect(k_ENetConnectionTypeTCP, &callback,
+                                                    Loopback(ClosedLoopbackPort()), k_unRawFlags, nullptr);
     ASSERT_NE(0u, hConnection);
     EXPECT_EQ(1u, hConnection & 1);
     // Still connecting: nothing can be sent yet.

@@ -6,11 +6,13 @@
 
 #include <functional>
 
-// Initialises the TCP layer on the process-wide frame function manager, and registers the
-// scheduled function manager there, once.
+// Initialises the TCP layer on the process-wide frame function manager, once.
 void NetTestInit();
-// Runs the main frame pass until the condition holds or the real time limit has passed;
-// returns the condition's value. Waits a millisecond between passes that found no work.
+// Runs the main frame pass, with the scheduled function manager in it, until the condition
+// holds or the real time limit has passed; returns the condition's value. Waits a
+// millisecond between passes that found no work.
 bool PumpUntil(const std::function<bool()> &fnCondition, uint32 unMaxMilliseconds = 10000);
 // Runs the main frame pass for a real time span (to see that nothing more happens).
 void PumpFor(uint32 unMilliseconds);
+// A loopback port on which nothing listens (taken, then given back).
+uint16 ClosedLoopbackPort();

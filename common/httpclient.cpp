@@ -156,16 +156,14 @@ void CHTTPClient::RemoveClientConnection(CHTTPClientConnection *pConnection)
         return;
     const char *pchTarget = pConnection->GetTargetAddress().ToString();
     DMsg("http", 3, "Removing now closed connection for %s\n", pchTarget);
+    // clang-format off
     if (BRemoveFrom(m_vecIdleConnections, pConnection))
-        DMsg("http", 3,
-             "Removing idle connection for %s, %d left open, %d requests waiting, %d requests still "
-             "in-flight\n",
+        DMsg("http", 3, "Removing idle connection for %s, %d left open, %d requests waiting, %d requests still in-flight\n",
              pchTarget, (int)m_vecIdleConnections.size(), 0, (int)m_vecInUseConnections.size());
     else if (BRemoveFrom(m_vecInUseConnections, pConnection))
-        DMsg("http", 3,
-             "Removing in-use connection for %s, %d left open, %d requests waiting, %d requests still "
-             "in-flight\n",
+        DMsg("http", 3, "Removing in-use connection for %s, %d left open, %d requests waiting, %d requests still in-flight\n",
              pchTarget, (int)m_vecIdleConnections.size(), 0, (int)m_vecInUseConnections.size());
     else
         AssertMsg(false, "RemoveClientConnection: connection in neither the idle nor the in-use set");
+    // clang-format on
 }

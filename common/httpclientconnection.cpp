@@ -43,9 +43,10 @@ CHTTPClientConnection::CHTTPClientConnection(CHTTPClient *pClient, const netadr_
 {
     if (m_pTLSContext)
         m_pTLSContext->AddRef();
+    // clang-format off
     AssertMsg(!bSecure,
-              "HTTPS is not available: this system has no TLS connection support, so an https request "
-              "cannot complete");
+              "HTTPS is not available: this system has no TLS connection support, so an https request cannot complete");
+    // clang-format on
 }
 
 CHTTPClientConnection::~CHTTPClientConnection()

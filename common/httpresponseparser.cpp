@@ -392,10 +392,10 @@ bool CHTTPResponseParser::BChooseBodyMode(CHTTPClientResponse *pResponse)
     {
         if (nContentLength > (int64)k_cubMaxBody)
         {
+            // clang-format off
             DMsg("http", 1,
-                 "Aborting HTTP request because we received a response with a content-length over 64M and we "
-                 "are "
-                 "not streaming\n");
+                 "Aborting HTTP request because we received a response with a content-length over 64M and we are not streaming\n");
+            // clang-format on
             Abort();
             return false;
         }

@@ -25,11 +25,11 @@ bool CFerro3StreamParser::BIsValidMsgType(const uint8 *pubData, int32 cubRecv, i
         // A negative length is as impossible as a huge one.
         if (cubMsgSize > k_cubMaxMsgRecv || cubMsgSize < 0)
         {
+            // clang-format off
             DMsg("net", 1,
-                 "IStreamParser::BIsValidMsgType() too-large cbMessageSize in message header (%d bytes, %d "
-                 "bytes "
-                 "recv'd so far) discarding packet and closing connection\n",
+                 "IStreamParser::BIsValidMsgType() too-large cbMessageSize in message header (%d bytes, %d bytes recv'd so far) discarding packet and closing connection\n",
                  cubMsgSize, cubRecv);
+            // clang-format on
             return false;
         }
         *pcubMsgSize = cubMsgSize;
@@ -38,18 +38,18 @@ bool CFerro3StreamParser::BIsValidMsgType(const uint8 *pubData, int32 cubRecv, i
     }
     if (unMagic == k_unMsgHeaderMagicObsolete)
     {
+        // clang-format off
         DMsg("net", 1,
-             "IStreamParser::BIsValidMsgType() old packet header from out-of-date Ferro build, discarding "
-             "packet and "
-             "closing connection\n");
+             "IStreamParser::BIsValidMsgType() old packet header from out-of-date Ferro build, discarding packet and closing connection\n");
+        // clang-format on
         return false;
     }
+    // clang-format off
     DMsg("net", 1,
-         "IStreamParser::BIsValidMsgType() invalid packet header (1st 8 bytes: "
-         "0x%02X%02X%02X%02X%02X%02X%02X%02X, %d "
-         "bytes recv'd so far) discarding packet and closing connection\n",
+         "IStreamParser::BIsValidMsgType() invalid packet header (1st 8 bytes: 0x%02X%02X%02X%02X%02X%02X%02X%02X, %d bytes recv'd so far) discarding packet and closing connection\n",
          pubData[0], pubData[1], pubData[2], pubData[3], pubData[4], pubData[5], pubData[6], pubData[7],
          cubRecv);
+    // clang-format on
     CNet::CountInvalidHeader();
     return false;
 }

@@ -246,9 +246,10 @@ bool CTCPConnection::BAppendToIncomingMessage(const uint8 *pubData, uint32 cubDa
     {
         if (cubNeeded > (int64)k_cubMaxMsgRecv + k_cubMsgHeader + k_cubRecvBuffer)
         {
+            // clang-format off
             DMsg("net", 1,
-                 "About to overflow TCP msg buffer after failing to determine cubMsgSizeMax.  "
-                 "Disconnecting.\n");
+                 "About to overflow TCP msg buffer after failing to determine cubMsgSizeMax.  Disconnecting.\n");
+            // clang-format on
             Disconnect(k_ENetDisconnectStreamError, k_ENotifyOwnerNow);
             return false;
         }
@@ -258,9 +259,10 @@ bool CTCPConnection::BAppendToIncomingMessage(const uint8 *pubData, uint32 cubDa
         uint8 *pubNew = (uint8 *)realloc(m_pubMsgIncoming, (size_t)cubAlloc);
         if (!pubNew)
         {
+            // clang-format off
             DMsg("net", 1,
-                 "About to overflow TCP msg buffer after failing to determine cubMsgSizeMax.  "
-                 "Disconnecting.\n");
+                 "About to overflow TCP msg buffer after failing to determine cubMsgSizeMax.  Disconnecting.\n");
+            // clang-format on
             Disconnect(k_ENetDisconnectStreamError, k_ENotifyOwnerNow);
             return false;
         }
@@ -342,12 +344,12 @@ bool CTCPConnection::BInternalAsyncSend(const void *pvData, uint32 cubData, bool
             static std::atomic<bool> s_bReported{false};
             if (!s_bReported.exchange(true))
                 AssertMsg(false, "CTCPConnection::BInternalAsyncSend(): outstanding sends over the limit");
+            // clang-format off
             DMsg("net", 1,
-                 "CTCPConnection::BInternalAsyncSend(): Outstanding sends has reached %lld bytes.  "
-                 "Connection %d to "
-                 "%s with %d outstanding bytes, backlogged for %d seconds, self-destructing.\n",
+                 "CTCPConnection::BInternalAsyncSend(): Outstanding sends has reached %lld bytes.  Connection %d to %s with %d outstanding bytes, backlogged for %d seconds, self-destructing.\n",
                  (long long)cubAll, (int)m_hConnection, m_adrRemote.ToString(), (int)m_cubOutstanding,
                  (int)nSecondsBacklogged);
+            // clang-format on
             Disconnect(k_ENetDisconnectBacklog, k_ENotifyOwnerQueued);
             return false;
         }
@@ -409,9 +411,10 @@ bool CTCPConnection::BInternalAsyncSend(const void *pvData, uint32 cubData, bool
         else if (!m_bReportedStall && ulNow - m_ulSendStalledSince > 100000)
         {
             m_bReportedStall = true;
+            // clang-format off
             DMsg("net", 3,
-                 "CTCPConnection stalled in InternalAsyncSend() waiting for the previous async send to "
-                 "complete\n");
+                 "CTCPConnection stalled in InternalAsyncSend() waiting for the previous async send to complete\n");
+            // clang-format on
         }
     }
     m_dequeSendBuffers.push_back(sendBuffer);

@@ -24,6 +24,18 @@ const char k_rgchExpectedGet[] = "GET /file HTTP/1.1\r\n"
                                  "User-Agent: Quill/Ferro HTTP Client 1.0\r\n"
                                  "\r\n";
 
+// The status line, then, 30 s later on the manual clock, a header line (and the first byte
+// of the next, which a header needs before it is taken).
+CHTTPScript TricklingScript()
+{
+    return CHTTPScript()
+        .ReadRequest()
+        .Send("HTTP/1.1 200 OK\r\n")
+        .WaitClock(30000000)
+        .Send("X-Part: 2\r\nX")
+        .ReadUntilClosed();
+}
+
 class CHTTPConnectionTest : public ::testing::Test
 {
 protected:
@@ -218,15 +230,10 @@ TEST_F(CHTTPConnectionTest, FailuresCompleteTheRequestAsFailed)
 
 TEST_F(CHTTPConnectionTest, NetworkTimeoutIsRearmedByEveryByte)
 {
-    CScopedManualClock clock;
+    CNetTestManualClock clock;
     CSpewCapture capture;
     CScriptedHTTPServer server;
-    server.AddScript(CHTTPScript()
-                         .ReadRequest()
-                         .Send("HTTP/1.1 200 OK\r\n")
-                         .WaitClock(30000000)
-                         .Send("X-Part: 2\r\nX")
-                         .ReadUntilClosed());
+    server.AddScript(TricklingScript());
     ASSERT_TRUE(server.BStart());
     CHTTPRequestHandle *pHandle = Send(server.GetPort(), "/slow", k_EHTTPMethodGET, false, 60);
     ASSERT_TRUE(
@@ -250,15 +257,10 @@ TEST_F(CHTTPConnectionTest, NetworkTimeoutIsRearmedByEveryByte)
 
 TEST_F(CHTTPConnectionTest, AbsoluteTimeoutEndsATricklingResponse)
 {
-    CScopedManualClock clock;
+    CNetTestManualClock clock;
     CSpewCapture capture;
     CScriptedHTTPServer server;
-    server.AddScript(CHTTPScript()
-                         .ReadRequest()
-                         .Send("HTTP/1.1 200 OK\r\n")
-                         .WaitClock(30000000)
-                         .Send("X-Part: 2\r\nX")
-                         .ReadUntilClosed());
+    server.AddScript(TricklingScript());
     ASSERT_TRUE(server.BStart());
     CHTTPRequestHandle *pHandle = Send(server.GetPort(), "/slow", k_EHTTPMethodGET, false, 60, 50);
     ASSERT_TRUE(
@@ -277,7 +279,7 @@ TEST_F(CHTTPConnectionTest, AbsoluteTimeoutEndsATricklingResponse)
 
 TEST_F(CHTTPConnectionTest, HTTPSWaitsForAHandshakeThatNeverComesUntilTheNetworkTimeout)
 {
-    CScopedManualClock clock;
+    CNetTestManualClock clock;
     CSpewCapture capture;
     CScriptedHTTPServer server;
     server.AddScript(CHTTPScript().ReadUntilClosed());

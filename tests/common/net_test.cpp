@@ -221,7 +221,7 @@ TEST(Net, PeerCloseIsReportedOnceWithReason38)
 TEST(Net, RawStreamPassesMegabytesBothWaysInOrder)
 {
     NetTestInit();
-    const size_t cubEachWay = 8 * 1024 * 1024;
+    const size_t cubEachWay = 16 * 1024 * 1024;
     std::string strUp = PseudoRandomBytes(cubEachWay, 7);
     std::string strDown = PseudoRandomBytes(cubEachWay, 9);
     CScriptedHTTPServer server;

@@ -90,6 +90,27 @@ void PumpFor(uint32 unMilliseconds)
     }
 }
 
+void NetTestShutdown()
+{
+    if (!g_pNetEnvironment->m_bInitialized)
+        return;
+    g_pNetEnvironment->m_bInitialized = false;
+    TCPConnectionGlobalShutdown();
+}
+
+CNetTestManualClock::CNetTestManualClock()
+{
+    NetTestShutdown();
+    m_pPrevious = SetClock(&m_Clock);
+    NetTestInit();
+}
+
+CNetTestManualClock::~CNetTestManualClock()
+{
+    NetTestShutdown();
+    SetClock(m_pPrevious);
+}
+
 uint16 ClosedLoopbackPort()
 {
     PlatSocket_t hListen;

@@ -3,11 +3,30 @@
 #pragma once
 
 #include "common/net.h"
+#include "foundation/clock.h"
 
 #include <functional>
 
-// Initialises the TCP layer on the process-wide frame function manager, once.
+// Initialises the TCP layer on the process-wide frame function manager (again after
+// NetTestShutdown).
 void NetTestInit();
+// Ends the TCP layer and its threads.
+void NetTestShutdown();
+
+// A manual clock for a test of the network layer: the layer's work threads read the clock,
+// so they are stopped before it is installed and before it goes away (the layer starts
+// again on the new clock).
+class CNetTestManualClock
+{
+public:
+    CNetTestManualClock();
+    ~CNetTestManualClock();
+    CManualClock *operator->() { return &m_Clock; }
+
+private:
+    CManualClock m_Clock;
+    IClock *m_pPrevious;
+};
 // Runs the main frame pass, with the scheduled function manager in it, until the condition
 // holds or the real time limit has passed; returns the condition's value. Waits a
 // millisecond between passes that found no work.

@@ -345,12 +345,16 @@ void CScriptedHTTPServer::ServeConnection(Connection_t *pConnection, CHTTPScript
                 if (!pConnection->BReadMore(m_bStop))
                     break;
             }
-            std::lock_guard<std::mutex> lock(pConnection->m_Mutex);
-            size_t cub = std::min((size_t)step.m_cub, pConnection->m_strPending.size());
-            std::string strData = pConnection->m_strPending.substr(0, cub);
-            pConnection->m_strPending.erase(0, cub);
-            std::lock_guard<std::mutex> lockServer(m_Mutex);
-            m_vecRequests.push_back(strData);
+            std::string strData;
+            {
+                std::lock_guard<std::mutex> lock(pConnection->m_Mutex);
+                size_t cub = std::min((size_t)step.m_cub, pConnection->m_strPending.size());
+                strData = pConnection->m_strPending.substr(0, cub);
+                pConnection->m_strPending.erase(0, cub);
+            }
+            // The server's lock is never taken inside a connection's (GetReceivedByConnection
+            // takes them the other way round).
+            RecordRequest(strData);
             break;
         }
         case CHTTPScript::k_EStepReadUntilClosed:
@@ -358,9 +362,12 @@ void CScriptedHTTPServer::ServeConnection(Connection_t *pConnection, CHTTPScript
             while (pConnection->BReadMore(m_bStop))
             {
             }
-            std::lock_guard<std::mutex> lock(pConnection->m_Mutex);
-            RecordRequest(pConnection->m_strPending);
-            pConnection->m_strPending.clear();
+            std::string strData;
+            {
+                std::lock_guard<std::mutex> lock(pConnection->m_Mutex);
+                strData.swap(pConnection->m_strPending);
+            }
+            RecordRequest(strData);
             bOpen = false;
             break;
         }

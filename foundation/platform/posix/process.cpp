@@ -27,11 +27,17 @@ bool CopyOut(const std::string &str, char *pchBuf, size_t cubBuf)
 
 std::string ReadExecutablePath()
 {
-    std::vector<char> buf(4096);
-    ssize_t cch = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (cch <= 0)
-        return std::string();
-    return std::string(buf.data(), (size_t)cch);
+    // readlink cuts silently: a result that fills the buffer may have been cut, so grow it.
+    for (size_t cubBuf = 1024; cubBuf <= 65536; cubBuf *= 2)
+    {
+        std::vector<char> buf(cubBuf);
+        ssize_t cch = readlink("/proc/self/exe", buf.data(), buf.size());
+        if (cch <= 0)
+            return std::string();
+        if ((size_t)cch < buf.size())
+            return std::string(buf.data(), (size_t)cch);
+    }
+    return std::string();
 }
 
 std::string ReadCommandLine()

@@ -109,7 +109,7 @@ void CheckFiles(const std::string &D)
     CHECK(PLAT_GetFileWriteTime((D + "/missing").c_str()) == 0);
 
     // A log being written can be read by others at the same time.
-    FILE *pLog = PLAT_fopen((D + "/log.txt").c_str(), "a");
+    FILE *pLog = PLAT_fopen((D + "/log.txt").c_str(), "ab");
     CHECK(pLog != nullptr);
     if (pLog)
     {

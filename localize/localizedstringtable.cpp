@@ -13,6 +13,7 @@
 
 namespace
 {
+// The user's language: HKEY_CURRENT_USER\Software\Quill\Ferro\Language
 const char k_pchLanguageKey[] = "Software\\Quill\\Ferro";
 
 // One leading "#" of a token is not part of its name.

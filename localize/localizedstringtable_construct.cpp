@@ -155,9 +155,9 @@ void CLocalizedStringTable::ConstructStringV(wchar16 *pwchOut, int cubOut, const
         const wchar16 *pwchArg = rgpwchArgs[iArg];
         if (!pwchArg)
         {
-            AssertFailed(
-                "CLocalizedStringTable::ConstructString - Found a %s# escape sequence who's index was "
-                "more than the number of args.");
+            // clang-format off
+            AssertFailed("CLocalizedStringTable::ConstructString - Found a %s# escape sequence who's index was more than the number of args.");
+            // clang-format on
             break;
         }
         // Three units of room stay after the argument.

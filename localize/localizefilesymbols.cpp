@@ -44,9 +44,9 @@ std::string NormalizedName(const char *pchName)
     }
     return strName;
 }
-} // namespace
 
-uint16 CLocalizeFileSymbols::AddName(const char *pchName)
+// The symbol of a name; a new name gets one only when bAdd.
+uint16 SymbolOf(const char *pchName, bool bAdd)
 {
     if (!pchName)
         return k_unInvalidLocalizeFileSymbol;
@@ -56,6 +56,8 @@ uint16 CLocalizeFileSymbols::AddName(const char *pchName)
     auto it = table.m_mapSymbols.find(strName);
     if (it != table.m_mapSymbols.end())
         return it->second;
+    if (!bAdd)
+        return k_unInvalidLocalizeFileSymbol;
     if (table.m_dequeNames.size() >= k_unInvalidLocalizeFileSymbol)
     {
         AssertFailed("CLocalizeFileSymbols: no symbol left for another file name");
@@ -66,16 +68,16 @@ uint16 CLocalizeFileSymbols::AddName(const char *pchName)
     table.m_mapSymbols.emplace(table.m_dequeNames.back(), unSymbol);
     return unSymbol;
 }
+} // namespace
+
+uint16 CLocalizeFileSymbols::AddName(const char *pchName)
+{
+    return SymbolOf(pchName, true);
+}
 
 uint16 CLocalizeFileSymbols::FindName(const char *pchName)
 {
-    if (!pchName)
-        return k_unInvalidLocalizeFileSymbol;
-    FileSymbolTable_t &table = Table();
-    std::string strName = NormalizedName(pchName);
-    std::lock_guard<std::mutex> lock(table.m_Mutex);
-    auto it = table.m_mapSymbols.find(strName);
-    return it == table.m_mapSymbols.end() ? k_unInvalidLocalizeFileSymbol : it->second;
+    return SymbolOf(pchName, false);
 }
 
 const char *CLocalizeFileSymbols::GetName(uint16 unSymbol)

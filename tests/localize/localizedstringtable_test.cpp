@@ -2,6 +2,7 @@
 #include "localizetestutil.h"
 
 #include "foundation/keyvalues.h"
+#include "localize/localizefilesymbols.h"
 
 #include <cstring>
 
@@ -287,4 +288,31 @@ TEST_F(LocalizeFileTest, LanguageComesFromTheRegistryOnceWithEnglishWhenAbsent)
     EXPECT_STREQ("", tableEmpty.GetLanguage());
     SetUserLanguage("spanish");
     EXPECT_STREQ("spanish", tableEmpty.GetLanguage());
+}
+
+TEST(LocalizeFileSymbols, SixteenBitSymbolsUntilTheLastOne)
+{
+    uint16 unFirst = CLocalizeFileSymbols::AddName("dir/first.txt");
+    EXPECT_EQ(unFirst, CLocalizeFileSymbols::AddName("DIR\\FIRST.TXT")) << "slashes and case do not matter";
+    EXPECT_EQ(unFirst, CLocalizeFileSymbols::FindName("dir/First.txt"));
+    EXPECT_STREQ("dir\\first.txt", CLocalizeFileSymbols::GetName(unFirst));
+    EXPECT_EQ(k_unInvalidLocalizeFileSymbol, CLocalizeFileSymbols::FindName("never/added.txt"));
+    EXPECT_EQ(k_unInvalidLocalizeFileSymbol, CLocalizeFileSymbols::AddName(nullptr));
+
+    // Fill the table: the last symbol is 0xFFFE, 0xFFFF means none.
+    CSpewCapture capture;
+    uint16 unLast = unFirst;
+    int i = 0;
+    for (; i < 70000; ++i)
+    {
+        uint16 unSymbol = CLocalizeFileSymbols::AddName(("fill/" + std::to_string(i)).c_str());
+        if (unSymbol == k_unInvalidLocalizeFileSymbol)
+            break;
+        unLast = unSymbol;
+    }
+    EXPECT_EQ(0xFFFE, unLast);
+    EXPECT_LT(i, 70000);
+    EXPECT_EQ(1, capture.CountContaining("Assertion Failed: CLocalizeFileSymbols: no symbol left"));
+    EXPECT_EQ(unFirst, CLocalizeFileSymbols::AddName("dir/first.txt")) << "known names still have theirs";
+    EXPECT_EQ(nullptr, CLocalizeFileSymbols::GetName(k_unInvalidLocalizeFileSymbol));
 }

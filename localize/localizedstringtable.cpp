@@ -357,13 +357,28 @@ bool CLocalizedStringTable::SaveToFile(const char *pchFileName)
 
 // ---- language ----
 
+// The language becomes part of a file name: only letters, digits, '_' and '-' may reach it,
+// so that a registry value like "..\\..\\x" cannot point the loader at another file.
+static bool BIsLanguageName(const char *pchLanguage)
+{
+    for (const char *pch = pchLanguage; *pch; ++pch)
+    {
+        char ch = *pch;
+        if (!((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_' ||
+              ch == '-'))
+            return false;
+    }
+    return true;
+}
+
 const char *CLocalizedStringTable::GetLanguage()
 {
     if (!m_strUserLanguage.IsEmpty())
         return m_strUserLanguage.Get();
     char rgchLanguage[k_cchMaxLanguage + 1];
     if (!PLAT_RegistryReadString(k_EPlatRegistryHiveCurrentUser, k_pchLanguageKey, "Language", rgchLanguage,
-                                 sizeof(rgchLanguage)))
+                                 sizeof(rgchLanguage)) ||
+        !BIsLanguageName(rgchLanguage))
         Q_strncpy(rgchLanguage, "english", sizeof(rgchLanguage));
     m_strUserLanguage = rgchLanguage;
     return m_strUserLanguage.Get();

@@ -288,6 +288,14 @@ TEST_F(LocalizeFileTest, LanguageComesFromTheRegistryOnceWithEnglishWhenAbsent)
     EXPECT_STREQ("", tableEmpty.GetLanguage());
     SetUserLanguage("spanish");
     EXPECT_STREQ("spanish", tableEmpty.GetLanguage());
+
+    // A value that would leave the language folder is not a language.
+    for (const char *pchBad : {"..\\..\\secret", "../x", "a/b", "ger man"})
+    {
+        SetUserLanguage(pchBad);
+        CLocalizedStringTable tableBad;
+        EXPECT_STREQ("english", tableBad.GetLanguage()) << pchBad;
+    }
 }
 
 TEST(LocalizeFileSymbols, SixteenBitSymbolsUntilTheLastOne)

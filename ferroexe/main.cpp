@@ -9,6 +9,7 @@
 #include "ferroexe/consoleupdateui.h"
 #include "ferroexe/crashmarker.h"
 #include "ferroexe/installpaths.h"
+#include "ferroexe/localizedtext.h"
 #include "ferroexe/standins.h"
 #include "ferroexe/updatestatusui.h"
 #include "foundation/clock.h"

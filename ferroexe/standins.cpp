@@ -1,6 +1,7 @@
 #include "ferroexe/standins.h"
 
 #include "ferroexe/installpaths.h"
+#include "ferroexe/localizedtext.h"
 #include "foundation/clock.h"
 #include "foundation/commandline.h"
 #include "foundation/dbg.h"
@@ -161,11 +162,6 @@ int LaunchClient(int argc, char **argv, bool bOffline, bool bConsole)
     return -1;
 }
 
-const char *LocalizeBootstrapperText(const char *, KeyValues *, const char *pchFallback)
-{
-    return pchFallback;
-}
-
 FERRO_EXPORT uint64 GetBootstrapperVersion()
 {
     return 0;
@@ -175,6 +171,14 @@ CWin32UpdateUI *CWin32UpdateUI::GetInstance()
 {
     static CWin32UpdateUI *s_pInstance = new CWin32UpdateUI();
     return s_pInstance;
+}
+
+CWin32UpdateUI::CWin32UpdateUI()
+{
+    // The lookup's buffer is reused by the next lookup: keep copies.
+    m_strWindowTitle = LocalizeBootstrapperText("#FerroBootstrapper_WindowTitle", nullptr, "Arvo Launcher");
+    m_strHeading =
+        LocalizeBootstrapperText("#FerroBootstrapper_UpdatingFerro", nullptr, "Updating Arvo Launcher...");
 }
 
 bool CWin32UpdateUI::BInit(int *, char ***)

@@ -67,9 +67,6 @@ void DeleteFerroUpdater();
 //                             normally and cannot relaunch again.
 int LaunchClient(int argc, char **argv, bool bOffline, bool bConsole);
 
-// Temporary: the localized text lookup; there is no table yet, so the fallback.
-const char *LocalizeBootstrapperText(const char *pchToken, KeyValues *pVariables, const char *pchFallback);
-
 // Temporary: the bootstrapper version export; no manifest is read yet, so 0.
 FERRO_EXPORT uint64 GetBootstrapperVersion();
 
@@ -78,6 +75,11 @@ class CWin32UpdateUI : public IUpdateStatusUI
 {
 public:
     static CWin32UpdateUI *GetInstance();
+
+    // Looks up the window title and the heading (which loads the language files).
+    CWin32UpdateUI();
+    const char *GetWindowTitle() const { return m_strWindowTitle.Get(); }
+    const char *GetHeading() const { return m_strHeading.Get(); }
 
     void SetShowCommand(int nShowCommand) { m_nShowCommand = nShowCommand; }
     void SetInstanceHandle(void *hInstance) { m_hInstance = hInstance; }
@@ -98,6 +100,8 @@ public:
     bool BReadyToLaunchClient() override { return true; }
 
 private:
+    CUtlString m_strWindowTitle;
+    CUtlString m_strHeading;
     int m_nShowCommand = 0;
     void *m_hInstance = nullptr;
     bool m_bSocketsStarted = false;

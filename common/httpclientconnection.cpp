@@ -104,7 +104,13 @@ bool CHTTPClientConnection::BAsyncSendRequest(CHTTPRequestHandle *pHandle)
          pRequest->GetURL());
     Assert(m_pRequestHandle == NULL);
     if (m_pRequestHandle)
-        m_pRequestHandle->Release();
+    {
+        // A request that would otherwise be dropped without ever completing fails instead.
+        CHTTPRequestHandle *pDropped;
+        DetachHandle(&pDropped);
+        m_pClient->DispatchRequest(pDropped);
+        pDropped->Release();
+    }
     pHandle->AddRef();
     m_pRequestHandle = pHandle;
 

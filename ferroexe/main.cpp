@@ -3,6 +3,8 @@
 #include "ferroexe/main.h"
 
 #include "common/framefunctionmgr.h"
+#include "common/httpclient.h"
+#include "common/net.h"
 #include "common/scheduledfunction.h"
 #include "ferroexe/consoleupdateui.h"
 #include "ferroexe/crashmarker.h"
@@ -354,6 +356,8 @@ int BootstrapperMain(int argc, char **argv)
     pUI->DestroyWindow();
     pUI->Shutdown();
     frameFunctionMgr.Deregister(&GetScheduledFunctionMgr());
+    // The network layer's threads and connections end before the frame functions go.
+    TCPConnectionGlobalShutdown();
     frameFunctionMgr.Cleanup();
     DeleteCrashMarker(rgchCrashMarker);
     if (bRestart)

@@ -23,16 +23,6 @@ bool BHandOffToRunningInstance(int, char **)
     return false;
 }
 
-void TCPConnectionGlobalInit(bool, CFrameFunctionMgr &) {}
-
-CHTTPClient::CHTTPClient(CFrameFunctionMgr &, uint32, const char *, uint32,
-                         uint32 unMaxInFlightRequestsPerHost, CTLSContext *, CWorkThreadPool *)
-    : m_unMaxInFlightRequestsPerHost(unMaxInFlightRequestsPerHost)
-{
-}
-
-void CHTTPClient::Shutdown() {}
-
 CFerroUpdater::CFerroUpdater()
 {
     m_strInstallDir = CInstallPaths::InstallDir();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/framefunctionmgr.h"
+#include "common/httpclient.h"
 #include "ferroexe/crashhandler.h"
 #include "ferroexe/updatestatusui.h"
 #include "foundation/basetypes.h"
@@ -14,26 +15,9 @@
 #include <atomic>
 
 class KeyValues;
-class CTLSContext;
-class CWorkThreadPool;
 
 // Temporary: finds no running instance to hand the command line to.
 bool BHandOffToRunningInstance(int argc, char **argv);
-
-// Temporary: the TCP layer's global initialisation (no-op).
-void TCPConnectionGlobalInit(bool bClientMode, CFrameFunctionMgr &frameFunctionMgr);
-
-// Temporary: the HTTP client; it sends nothing.
-class CHTTPClient
-{
-public:
-    CHTTPClient(CFrameFunctionMgr &frameFunctionMgr, uint32 unKeepAliveSeconds,
-                const char *pchResponseCacheDir, uint32 cubResponseCacheSize,
-                uint32 unMaxInFlightRequestsPerHost, CTLSContext *pTLSContext, CWorkThreadPool *pThreadPool);
-    void Shutdown();
-
-    uint32 m_unMaxInFlightRequestsPerHost;
-};
 
 // Temporary: the updater; its thread finds the installation current at once.
 class CFerroUpdater : public CThread

@@ -6,6 +6,7 @@
 #include "common/scheduledfunction.h"
 #include "ferroexe/consoleupdateui.h"
 #include "ferroexe/crashmarker.h"
+#include "ferroexe/ferroupdater.h"
 #include "ferroexe/installpaths.h"
 #include "ferroexe/standins.h"
 #include "ferroexe/updatestatusui.h"

@@ -186,7 +186,7 @@ private:
     // Reports a directory check failure: log, fatal error in the UI, m_bFatalError.
     void ReportDirectoryFailure(const char *pchText);
     // The beta file name "package\beta" (relative to the working directory).
-    static const char *BetaFilePath();
+    static CUtlString BetaFilePath();
 
     mutable std::mutex m_Mutex;      // m_strClientBeta, m_strPackageDir
     std::mutex m_PackageDirFixMutex; // one EnsurePackageDir at a time

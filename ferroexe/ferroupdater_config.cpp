@@ -227,17 +227,21 @@ void CFerroUpdater::ReadConfigFile()
 
 // ---- the client beta ----
 
-const char *CFerroUpdater::BetaFilePath()
+CUtlString CFerroUpdater::BetaFilePath()
 {
-    return "package\\beta";
+    // Relative to the working directory, like every path that begins with "package".
+    char rgchPath[MAX_PATH_BYTES];
+    Q_snprintf(rgchPath, sizeof(rgchPath), "%s/beta", "package");
+    Q_FixSlashes(rgchPath, CORRECT_PATH_SEPARATOR);
+    return rgchPath;
 }
 
 void CFerroUpdater::ReadBetaFile()
 {
-    int64 cubFile = PLAT_GetFileSize(BetaFilePath());
+    int64 cubFile = PLAT_GetFileSize(BetaFilePath().Get());
     if (cubFile < 0 || cubFile >= k_cubBetaFileLimit)
         return;
-    FILE *pFile = PLAT_fopen(BetaFilePath(), "rb");
+    FILE *pFile = PLAT_fopen(BetaFilePath().Get(), "rb");
     if (!pFile)
         return;
     std::vector<char> vecContent((size_t)cubFile + 1, '\0');
@@ -273,7 +277,7 @@ void CFerroUpdater::SetClientBeta(const char *pchBeta)
         }
         // A fresh installation may not have its package folder yet; the choice must survive.
         PLAT_CreateDirectory("package");
-        FILE *pFile = PLAT_fopen(BetaFilePath(), "w");
+        FILE *pFile = PLAT_fopen(BetaFilePath().Get(), "w");
         if (pFile)
         {
             size_t cubWritten = fwrite(strBeta.Get(), 1, (size_t)strBeta.Length(), pFile);
@@ -281,11 +285,11 @@ void CFerroUpdater::SetClientBeta(const char *pchBeta)
                 pFile = nullptr;
         }
         if (!pFile)
-            Log("Failed to save client beta '%s' to %s", strBeta.Get(), BetaFilePath());
+            Log("Failed to save client beta '%s' to %s", strBeta.Get(), BetaFilePath().Get());
     }
     else
     {
-        BDeleteFileClearingAttributes(BetaFilePath());
+        BDeleteFileClearingAttributes(BetaFilePath().Get());
         if (!GetClientBeta().IsEmpty())
         {
             char rgchPath[MAX_PATH_BYTES];

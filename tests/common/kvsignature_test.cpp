@@ -1,5 +1,6 @@
 #include "common/kvsignature.h"
 #include "common/manifestkey.h"
+#include "devkeytestsupport.h"
 
 #include "foundation/keyvalues.h"
 #include "foundation/utlbuffer.h"
@@ -8,31 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include <cryptopp/osrng.h>
-#include <cryptopp/queue.h>
-#include <cryptopp/rsa.h>
-#include <cryptopp/sha.h>
-
 namespace
 {
-std::string SourceFile(const char *pchRelative)
-{
-    const char *pchRoot = getenv("FERRO_SOURCE_DIR");
-    return std::string(pchRoot ? pchRoot : ".") + "/" + pchRelative;
-}
-
-std::string DevPublicKeyHex()
-{
-    std::string strKey = ReadTextFile(SourceFile("tests/keys/dev_manifest_public.hex"));
-    while (!strKey.empty() && isspace((unsigned char)strKey.back()))
-        strKey.pop_back();
-    return strKey;
-}
-
 KeyValues *Load(const std::string &strText)
 {
     KeyValues *pKV = new KeyValues("manifest");
@@ -51,23 +32,13 @@ std::string Serialized(KeyValues *pKV)
 // The signature of a message with the development private key, as hex.
 std::string SignWithDevKey(const std::string &strMessage)
 {
-    std::string strKey = ReadTextFile(SourceFile("tests/keys/dev_manifest_private.der"));
-    CryptoPP::ByteQueue queue;
-    queue.Put((const CryptoPP::byte *)strKey.data(), strKey.size());
-    queue.MessageEnd();
-    CryptoPP::RSA::PrivateKey privateKey;
-    privateKey.Load(queue);
-    CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Signer signer(privateKey);
-    CryptoPP::AutoSeededRandomPool rng;
-    std::vector<CryptoPP::byte> vecSignature(signer.MaxSignatureLength());
-    size_t cub = signer.SignMessage(rng, (const CryptoPP::byte *)strMessage.data(), strMessage.size(),
-                                    vecSignature.data());
+    std::vector<uint8> vecSignature = ::SignWithDevKey((const uint8 *)strMessage.data(), strMessage.size());
     static const char s_rgchHex[] = "0123456789abcdef";
     std::string strHex;
-    for (size_t i = 0; i < cub; ++i)
+    for (uint8 ub : vecSignature)
     {
-        strHex += s_rgchHex[vecSignature[i] >> 4];
-        strHex += s_rgchHex[vecSignature[i] & 0xF];
+        strHex += s_rgchHex[ub >> 4];
+        strHex += s_rgchHex[ub & 0xF];
     }
     return strHex;
 }

@@ -9,6 +9,7 @@
 // Exit codes: 0 success ("valid" for verify), 1 failure ("invalid" for verify), 2 bad
 // arguments.
 #include "publishbuild.h"
+#include "publishfile.h"
 #include "publishkeys.h"
 #include "publishmanifest.h"
 
@@ -19,8 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -123,15 +122,6 @@ bool BParseVersion(const std::string &strText, uint64 *pulVersion)
     return true;
 }
 
-bool BReadTextFile(const std::string &strPath, std::string *pstrContent)
-{
-    std::ifstream in(strPath, std::ios::binary);
-    if (!in)
-        return false;
-    pstrContent->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
 int KeyGen(int argc, char **argv)
 {
     Arguments_t args;
@@ -210,7 +200,7 @@ int Sign(int argc, char **argv)
     std::string strError, strText, strSigned;
     if (!key.BLoad(args.m_mapOptions["--key"].c_str(), &strError))
         return Fail(strError);
-    if (!BReadTextFile(strIn, &strText))
+    if (!BReadWholeFile(strIn, &strText))
         return Fail("cannot read " + strIn);
     if (!BSignManifestText(strText, strIn.c_str(), key, &strSigned, &strError) ||
         !BWriteFileAtomically(strOut, strSigned, &strError))
@@ -232,14 +222,14 @@ int Verify(int argc, char **argv)
     std::string strKey;
     if (bHex)
         strKey = args.m_mapOptions["--pubkey"];
-    else if (!BReadTextFile(args.m_mapOptions["--pubkey-file"], &strKey))
+    else if (!BReadWholeFile(args.m_mapOptions["--pubkey-file"], &strKey))
         return Usage(("cannot read " + args.m_mapOptions["--pubkey-file"]).c_str());
     while (!strKey.empty() && (strKey.back() == '\n' || strKey.back() == '\r' || strKey.back() == ' '))
         strKey.pop_back();
 
     const std::string &strManifest = args.m_vecPositional[0];
     std::string strText, strError;
-    if (!BReadTextFile(strManifest, &strText))
+    if (!BReadWholeFile(strManifest, &strText))
         return Usage(("cannot read " + strManifest).c_str());
     KeyValues *pManifest = LoadManifestText(strText, strManifest.c_str(), &strError);
     CKeyValuesAutoDelete manifestDelete(pManifest);

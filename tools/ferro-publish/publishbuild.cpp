@@ -1,5 +1,6 @@
 #include "publishbuild.h"
 
+#include "publishfile.h"
 #include "publishkeys.h"
 #include "publishmanifest.h"
 #include "publishzip.h"

@@ -1,10 +1,10 @@
 #include "publishkeys.h"
 
+#include "publishfile.h"
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include <cryptopp/base64.h>
@@ -16,15 +16,6 @@
 namespace
 {
 typedef std::vector<CryptoPP::byte> Bytes;
-
-bool BReadWholeFile(const char *pchPath, std::string *pstrContent)
-{
-    std::ifstream in(pchPath, std::ios::binary);
-    if (!in)
-        return false;
-    pstrContent->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
 
 // The DER of a PEM block: the base64 text between "-----BEGIN <label>-----" and the
 // matching end line. False when there is no such block or it is encrypted.

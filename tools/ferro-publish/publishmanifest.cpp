@@ -7,10 +7,6 @@
 #include "foundation/strtools.h"
 #include "foundation/utlbuffer.h"
 
-#include <cstdio>
-#include <filesystem>
-#include <vector>
-
 KeyValues *LoadManifestText(const std::string &strText, const char *pchResourceName, std::string *pstrError)
 {
     CKeyValuesParser parser(pchResourceName, false);
@@ -92,30 +88,6 @@ bool BSignManifestText(const std::string &strInput, const char *pchResourceName,
     {
         *pstrError = std::string("the signed text of ") + pchResourceName +
                      " does not verify when loaded again (a value the text format cannot carry?)";
-        return false;
-    }
-    return true;
-}
-
-bool BWriteFileAtomically(const std::string &strPath, const std::string &strContent, std::string *pstrError)
-{
-    std::filesystem::path path(strPath);
-    std::string strTemp = (path.parent_path() / ("." + path.filename().string() + ".tmp")).string();
-    FILE *pFile = fopen(strTemp.c_str(), "wb");
-    if (!pFile)
-    {
-        *pstrError = "cannot create " + strTemp;
-        return false;
-    }
-    bool bOk = fwrite(strContent.data(), 1, strContent.size(), pFile) == strContent.size();
-    bOk = fclose(pFile) == 0 && bOk;
-    std::error_code ec;
-    if (bOk)
-        std::filesystem::rename(strTemp, strPath, ec);
-    if (!bOk || ec)
-    {
-        std::filesystem::remove(strTemp, ec);
-        *pstrError = "cannot write " + strPath;
         return false;
     }
     return true;

@@ -17,7 +17,3 @@ KeyValues *LoadManifestText(const std::string &strText, const char *pchResourceN
 // input's blocks for other keys and the new one. Checks that the output verifies.
 bool BSignManifestText(const std::string &strInput, const char *pchResourceName, const CPublishKey &key,
                        std::string *pstrOutput, std::string *pstrError);
-
-// Writes the text to the file through a temporary file beside it, so that a reader never
-// sees half of it.
-bool BWriteFileAtomically(const std::string &strPath, const std::string &strContent, std::string *pstrError);

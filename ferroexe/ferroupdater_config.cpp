@@ -277,14 +277,13 @@ void CFerroUpdater::SetClientBeta(const char *pchBeta)
         }
         // A fresh installation may not have its package folder yet; the choice must survive.
         PLAT_CreateDirectory("package");
-        FILE *pFile = PLAT_fopen(BetaFilePath().Get(), "w");
-        if (pFile)
+        bool bSaved = false;
+        if (FILE *pFile = PLAT_fopen(BetaFilePath().Get(), "w"))
         {
-            size_t cubWritten = fwrite(strBeta.Get(), 1, (size_t)strBeta.Length(), pFile);
-            if (fclose(pFile) != 0 || cubWritten != (size_t)strBeta.Length())
-                pFile = nullptr;
+            bSaved = fwrite(strBeta.Get(), 1, (size_t)strBeta.Length(), pFile) == (size_t)strBeta.Length();
+            bSaved = fclose(pFile) == 0 && bSaved;
         }
-        if (!pFile)
+        if (!bSaved)
             Log("Failed to save client beta '%s' to %s", strBeta.Get(), BetaFilePath().Get());
     }
     else

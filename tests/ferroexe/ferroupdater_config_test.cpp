@@ -292,6 +292,13 @@ TEST_F(UpdaterTest, SetClientBetaWritesTheFileAndNullForgetsOnlyTheBetasBookkeep
     EXPECT_FALSE(updater.IsAlive());
     EXPECT_FALSE(updater.m_bUpdateFinished);
     EXPECT_TRUE(updater.m_WakeEvent.BIsSignalled());
+
+    // A beta file that cannot be written: the choice holds for this run, and the log says so.
+    std::filesystem::remove_all(Install("package"));
+    WriteInstallFile("package", "not a directory");
+    updater.SetClientBeta("def");
+    EXPECT_STREQ("def", updater.GetClientBeta().Get());
+    EXPECT_EQ("Failed to save client beta 'def' to package\\beta", LogMessages().back());
 }
 
 TEST_F(UpdaterTest, ClientBetaNamesCannotLeaveThePackageDirectory)

@@ -26,6 +26,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 
 class CHTTPClient;
 class KeyValues;
@@ -72,6 +73,10 @@ EUniverse ParseUniverseLine(const char *pchLine);
 // A client beta name as it may appear in file and URL paths: ASCII letters, digits and "_"
 // only; every other byte is dropped.
 CUtlString FilterClientBetaName(const char *pchName);
+
+// The case test of a directory: from iStart to the end, capitals become small letters and
+// everything else becomes a capital (ASCII only).
+void InvertCaseFrom(std::string *pstrName, size_t iStart);
 
 // Deletes a file; when that fails and the file is still there, clears its read-only and
 // hidden attributes and tries once more.

@@ -161,6 +161,15 @@ CUtlString FilterClientBetaName(const char *pchName)
     return strFiltered;
 }
 
+void InvertCaseFrom(std::string *pstrName, size_t iStart)
+{
+    for (size_t i = iStart; i < pstrName->size(); ++i)
+    {
+        char ch = (*pstrName)[i];
+        (*pstrName)[i] = (ch >= 'A' && ch <= 'Z') ? Q_tolower_ascii(ch) : Q_toupper_ascii(ch);
+    }
+}
+
 bool BDeleteFileClearingAttributes(const char *pchPath)
 {
     if (PLAT_DeleteFile(pchPath))
@@ -435,12 +444,7 @@ bool CFerroUpdater::BCheckDirectoryUsable(const char *pchDir)
         // The client names its files in any case it likes: the first entry, with the case
         // of a random tail inverted, must still be found.
         std::string strName = vecEntries[0].m_strName;
-        int iStart = GetUniformRandomStream().RandomInt(0, (int)strName.size());
-        for (size_t i = (size_t)iStart; i < strName.size(); ++i)
-        {
-            char ch = strName[i];
-            strName[i] = (ch >= 'A' && ch <= 'Z') ? Q_tolower_ascii(ch) : Q_toupper_ascii(ch);
-        }
+        InvertCaseFrom(&strName, (size_t)GetUniformRandomStream().RandomInt(0, (int)strName.size()));
         CUtlString strPath;
         strPath.Format("%s/%s", pchDir, strName.c_str());
         if (PLAT_FileExists(strPath.Get()))

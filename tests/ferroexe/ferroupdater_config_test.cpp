@@ -387,6 +387,17 @@ TEST_F(UpdaterTest, OfflineFromTheRegistryOrTheCommandLine)
     EXPECT_EQ("Startup", LogMessages().back());
 }
 
+TEST(DirectoryCaseTest, InvertsTheCaseOfTheTail)
+{
+    std::string strName = "MixedCase_Name9.Txt\xc3\xa4";
+    InvertCaseFrom(&strName, 5);
+    EXPECT_EQ("MixedcASE_nAME9.tXT\xc3\xa4", strName);
+    InvertCaseFrom(&strName, strName.size());
+    EXPECT_EQ("MixedcASE_nAME9.tXT\xc3\xa4", strName);
+    InvertCaseFrom(&strName, 0);
+    EXPECT_EQ("mIXEDCase_Name9.Txt\xc3\xa4", strName);
+}
+
 TEST_F(UpdaterTest, DirectoryCheckPassesOnACaseSensitiveFileSystemThroughThePlatformLayer)
 {
     CFerroUpdater &updater = MakeUpdater();

@@ -9,7 +9,6 @@
 #pragma once
 
 #include "foundation/basetypes.h"
-
 #include "foundation/platform/time.h"
 
 #include <cstdio>

@@ -8,6 +8,7 @@
 #include "common/scheduledfunction.h"
 #include "ferroexe/consoleupdateui.h"
 #include "ferroexe/crashmarker.h"
+#include "ferroexe/ferroupdater.h"
 #include "ferroexe/installpaths.h"
 #include "ferroexe/localizedtext.h"
 #include "ferroexe/standins.h"

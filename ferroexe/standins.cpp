@@ -23,87 +23,9 @@ bool BHandOffToRunningInstance(int, char **)
     return false;
 }
 
-CFerroUpdater::CFerroUpdater()
-{
-    m_strInstallDir = CInstallPaths::InstallDir();
-}
-
-CFerroUpdater::~CFerroUpdater()
-{
-    // The thread reads this object; it must be gone before the members are.
-    Join();
-    delete m_pHTTPClient;
-}
-
-int CFerroUpdater::Run()
-{
-    m_bUpdateFinished = true;
-    return 0;
-}
-
-bool CFerroUpdater::BInitialize(CHTTPClient *pHTTPClient, bool, const char *pchClientBetaOverride)
-{
-    if (!pHTTPClient || m_pHTTPClient)
-        return false;
-    m_pHTTPClient = pHTTPClient;
-    if (pchClientBetaOverride && *pchClientBetaOverride)
-        m_strClientBeta = pchClientBetaOverride;
-    return true;
-}
-
-bool CFerroUpdater::BIsInstallDirWritable()
-{
-    FILE *pFile = PLAT_fopen(".writable", "w");
-    if (!pFile)
-        return false;
-    fclose(pFile);
-    PLAT_DeleteFile(".writable");
-    return true;
-}
-
-bool CFerroUpdater::BInstallUpdateFromDirectory(const char *)
-{
-    return false;
-}
-
-bool CFerroUpdater::BRemoveUpdateFromDirectory(const char *)
-{
-    return true;
-}
-
-void CFerroUpdater::EnsurePackageDir()
-{
-    if (m_strPackageDir.IsEmpty())
-        m_strPackageDir.Format("%s/%s", m_strInstallDir.Get(), "package");
-}
-
-bool CFerroUpdater::BIsUpdatePending()
-{
-    return false;
-}
-
-bool CFerroUpdater::BCheckUserDirectories()
-{
-    return true;
-}
-
-void CFerroUpdater::RequestShutdown()
-{
-    if (m_pHTTPClient)
-    {
-        m_pHTTPClient->Shutdown();
-        delete m_pHTTPClient;
-        m_pHTTPClient = nullptr;
-    }
-    m_bShutdownRequested = true;
-    m_WakeEvent.Set();
-}
 
 namespace
 {
-std::mutex g_FerroUpdaterMutex;
-CFerroUpdater *g_pFerroUpdater = nullptr;
-
 // Appends one record of a LaunchClient call for the end-to-end tests.
 void RecordLaunchForTests(const char *pchRecordPath, int argc, char **argv, bool bOffline, bool bConsole)
 {
@@ -119,25 +41,6 @@ void RecordLaunchForTests(const char *pchRecordPath, int argc, char **argv, bool
     fclose(pFile);
 }
 } // namespace
-
-CFerroUpdater *GetFerroUpdater()
-{
-    std::lock_guard<std::mutex> lock(g_FerroUpdaterMutex);
-    if (!g_pFerroUpdater)
-        g_pFerroUpdater = new CFerroUpdater();
-    return g_pFerroUpdater;
-}
-
-void DeleteFerroUpdater()
-{
-    CFerroUpdater *pUpdater;
-    {
-        std::lock_guard<std::mutex> lock(g_FerroUpdaterMutex);
-        pUpdater = g_pFerroUpdater;
-        g_pFerroUpdater = nullptr;
-    }
-    delete pUpdater;
-}
 
 int LaunchClient(int argc, char **argv, bool bOffline, bool bConsole)
 {
@@ -162,9 +65,6 @@ int LaunchClient(int argc, char **argv, bool bOffline, bool bConsole)
     return -1;
 }
 
-FERRO_EXPORT uint64 GetBootstrapperVersion()
-{
-    return 0;
 }
 
 CWin32UpdateUI *CWin32UpdateUI::GetInstance()

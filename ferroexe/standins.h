@@ -19,44 +19,6 @@ class KeyValues;
 // Temporary: finds no running instance to hand the command line to.
 bool BHandOffToRunningInstance(int argc, char **argv);
 
-// Temporary: the updater; its thread finds the installation current at once.
-class CFerroUpdater : public CThread
-{
-public:
-    CFerroUpdater();
-    ~CFerroUpdater() override;
-
-    int Run() override;
-
-    bool BInitialize(CHTTPClient *pHTTPClient, bool bForceUpdate, const char *pchClientBetaOverride);
-    void SetUpdateStatusUI(IUpdateStatusUI *pUI) { m_pUpdateStatusUI = pUI; }
-    // Creates and removes ".writable" in the working directory (the install directory).
-    bool BIsInstallDirWritable();
-    bool BInstallUpdateFromDirectory(const char *pchSourceDir);
-    bool BRemoveUpdateFromDirectory(const char *pchSourceDir);
-    void EnsurePackageDir();
-    bool BIsUpdatePending();
-    bool BCheckUserDirectories();
-    void RequestShutdown();
-
-    IUpdateStatusUI *m_pUpdateStatusUI = nullptr;
-    CHTTPClient *m_pHTTPClient = nullptr;
-    // Written by the updater thread, read by the main thread between passes.
-    std::atomic<bool> m_bOffline{false};
-    std::atomic<bool> m_bUpdateFinished{false};
-    std::atomic<bool> m_bRestartRequired{false};
-    std::atomic<bool> m_bFatalError{false};
-    std::atomic<bool> m_bShutdownRequested{false};
-    CThreadEvent m_WakeEvent;
-    CUtlString m_strInstallDir;
-    CUtlString m_strPackageDir;
-    CUtlString m_strClientBeta;
-    CUtlString m_strLastError;
-};
-// Temporary: the process-wide updater, created on first use.
-CFerroUpdater *GetFerroUpdater();
-// Temporary: deletes the updater and clears its slot.
-void DeleteFerroUpdater();
 
 // Temporary: the client library is not there yet, so this reports "Failed to load" with
 // the client library's file name and returns -1. For the end-to-end tests it also reads:
@@ -67,8 +29,6 @@ void DeleteFerroUpdater();
 //                             normally and cannot relaunch again.
 int LaunchClient(int argc, char **argv, bool bOffline, bool bConsole);
 
-// Temporary: the bootstrapper version export; no manifest is read yet, so 0.
-FERRO_EXPORT uint64 GetBootstrapperVersion();
 
 // Temporary: the progress window; it shows nothing and writes fatal errors to standard error.
 class CWin32UpdateUI : public IUpdateStatusUI

@@ -23,7 +23,6 @@ bool BHandOffToRunningInstance(int, char **)
     return false;
 }
 
-
 namespace
 {
 // Appends one record of a LaunchClient call for the end-to-end tests.
@@ -63,8 +62,6 @@ int LaunchClient(int argc, char **argv, bool bOffline, bool bConsole)
     if (IUpdateStatusUI *pUI = GetPUpdateStatusUI())
         pUI->ShowFatalError(rgchMessage);
     return -1;
-}
-
 }
 
 CWin32UpdateUI *CWin32UpdateUI::GetInstance()

@@ -17,9 +17,6 @@ class KeyValues;
 class CTLSContext;
 class CWorkThreadPool;
 
-// Temporary: finds no running instance to hand the command line to.
-bool BHandOffToRunningInstance(int argc, char **argv);
-
 // Temporary: the TCP layer's global initialisation (no-op).
 void TCPConnectionGlobalInit(bool bClientMode, CFrameFunctionMgr &frameFunctionMgr);
 
@@ -73,15 +70,6 @@ public:
 CFerroUpdater *GetFerroUpdater();
 // Temporary: deletes the updater and clears its slot.
 void DeleteFerroUpdater();
-
-// Temporary: the client library is not there yet, so this reports "Failed to load" with
-// the client library's file name and returns -1. For the end-to-end tests it also reads:
-//   FERRO_TEST_CLIENT_RECORD  file to which each call appends its arguments and flags;
-//   FERRO_TEST_CLIENT_HOLD    file whose appearance it waits for (at most 60 s);
-//   FERRO_TEST_CLIENT_RESULT  a result to return instead of failing; it is removed from
-//                             the environment when read, so a relaunched launcher fails
-//                             normally and cannot relaunch again.
-int LaunchClient(int argc, char **argv, bool bOffline, bool bConsole);
 
 // Temporary: the localized text lookup; there is no table yet, so the fallback.
 const char *LocalizeBootstrapperText(const char *pchToken, KeyValues *pVariables, const char *pchFallback);

@@ -4,6 +4,7 @@
 #include "foundation/platform/file.h"
 #include "foundation/platform/module.h"
 #include "foundation/strtools.h"
+#include "foundation/utlstring.h"
 
 #include <cstring>
 #include <mutex>
@@ -57,7 +58,9 @@ FerroModule_t LoadFromNamePath(const char *pchModuleName)
         int cch = Q_strlen(rgchCurrentDir);
         if (cch > 0 && Q_IsPathSeparator(rgchCurrentDir[cch - 1]))
             rgchCurrentDir[cch - 1] = '\0';
-        strPath = std::string(rgchCurrentDir) + "/" + pchModuleName;
+        CUtlString strJoined;
+        strJoined.Format("%s/%s", rgchCurrentDir, pchModuleName);
+        strPath = strJoined.Get();
     }
     for (char &ch : strPath)
     {
@@ -87,9 +90,9 @@ FerroModule_t LoadModule(const char *pchModuleName, uint32 /*unFlags*/)
     FerroModule_t hModule = LoadFromNamePath(pchModuleName);
     if (!hModule)
     {
-        const char *pchSuffix = Q_stristr(pchModuleName, FERRO_DLL_EXT) ? "" : FERRO_DLL_EXT;
-        std::string strName = std::string(pchModuleName) + pchSuffix;
-        hModule = PLAT_LoadModuleBySearch(strName.c_str());
+        CUtlString strName;
+        strName.Format("%s%s", pchModuleName, Q_stristr(pchModuleName, FERRO_DLL_EXT) ? "" : FERRO_DLL_EXT);
+        hModule = PLAT_LoadModuleBySearch(strName.Get());
     }
     if (!hModule)
         return nullptr;

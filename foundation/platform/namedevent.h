@@ -21,6 +21,8 @@
 
 #include "foundation/basetypes.h"
 
+#include <cstdlib>
+
 struct PlatNamedEvent_s;
 typedef PlatNamedEvent_s *PlatNamedEvent_t;
 
@@ -36,3 +38,21 @@ bool PLAT_SetNamedEvent(PlatNamedEvent_t hEvent);
 bool PLAT_WaitNamedEvent(PlatNamedEvent_t hEvent, uint32 unMilliseconds);
 // Closes the handle (null is ignored). The creator's close also removes the event's name.
 void PLAT_CloseNamedEvent(PlatNamedEvent_t hEvent);
+
+// The private namespace of FERRO_IPC_NAMESPACE: "" when unset; false when it holds a
+// character other than a letter, digit, '-', '_' or '.' (every name is refused then).
+// Shared by both implementations.
+inline bool BGetNamedEventNamespace(const char **ppchNamespace)
+{
+    const char *pchNamespace = getenv("FERRO_IPC_NAMESPACE");
+    *ppchNamespace = pchNamespace ? pchNamespace : "";
+    for (const char *pch = *ppchNamespace; *pch; ++pch)
+    {
+        char ch = *pch;
+        bool bValid = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
+                      ch == '-' || ch == '_' || ch == '.';
+        if (!bValid)
+            return false;
+    }
+    return true;
+}

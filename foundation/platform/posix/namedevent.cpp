@@ -32,19 +32,6 @@ namespace
 // Room kept in a file name for the lock files' suffixes.
 const size_t k_cchSuffixRoom = 8;
 
-bool BValidNamespace(const char *pchNamespace)
-{
-    for (const char *pch = pchNamespace; *pch; ++pch)
-    {
-        char ch = *pch;
-        bool bValid = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
-                      ch == '-' || ch == '_' || ch == '.';
-        if (!bValid)
-            return false;
-    }
-    return true;
-}
-
 // "Global\\Quill_FerroIPC_Class" becomes "/Global.Quill_FerroIPC_Class", or
 // "/<namespace>.Global.Quill_FerroIPC_Class" in a private namespace: a semaphore name is
 // one slash and a file name.
@@ -53,11 +40,11 @@ bool BSemaphoreName(const char *pchName, std::string *pstrName)
     if (!pchName || !*pchName)
         return false;
     std::string strName = "/";
-    const char *pchNamespace = getenv("FERRO_IPC_NAMESPACE");
-    if (pchNamespace && *pchNamespace)
+    const char *pchNamespace;
+    if (!BGetNamedEventNamespace(&pchNamespace))
+        return false;
+    if (*pchNamespace)
     {
-        if (!BValidNamespace(pchNamespace))
-            return false;
         strName += pchNamespace;
         strName += '.';
     }

@@ -7,19 +7,6 @@
 
 namespace
 {
-bool BValidNamespace(const char *pchNamespace)
-{
-    for (const char *pch = pchNamespace; *pch; ++pch)
-    {
-        char ch = *pch;
-        bool bValid = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
-                      ch == '-' || ch == '_' || ch == '.';
-        if (!bValid)
-            return false;
-    }
-    return true;
-}
-
 // The object name in UTF-16; a private namespace goes after the kernel namespace prefix
 // ("Global\\" or "Local\\"), so the event stays in the namespace it asked for.
 bool BObjectName(const char *pchName, std::wstring *pwstrName)
@@ -27,11 +14,11 @@ bool BObjectName(const char *pchName, std::wstring *pwstrName)
     if (!pchName || !*pchName)
         return false;
     std::string strName = pchName;
-    const char *pchNamespace = getenv("FERRO_IPC_NAMESPACE");
-    if (pchNamespace && *pchNamespace)
+    const char *pchNamespace;
+    if (!BGetNamedEventNamespace(&pchNamespace))
+        return false;
+    if (*pchNamespace)
     {
-        if (!BValidNamespace(pchNamespace))
-            return false;
         size_t iSlash = strName.find('\\');
         strName.insert(iSlash == std::string::npos ? 0 : iSlash + 1, std::string(pchNamespace) + ".");
     }

@@ -1,6 +1,8 @@
-# The manifest public key compiled into the launcher: FERRO_MANIFEST_PUBLIC_KEY, an RSA-1024
-# public key as hex DER X.509 SubjectPublicKeyInfo. The default is the development key of
-# tests/keys/, whose private half is public; a build for a real content service sets its own.
+# The manifest public key compiled into the launcher: FERRO_MANIFEST_PUBLIC_KEY, an RSA public
+# key as hex DER X.509 SubjectPublicKeyInfo (320 characters for RSA-1024 with the exponent
+# 17, 324 with 65537). Manifest signatures hold at most 128 bytes, so the key has at most
+# 1024 bits. The default is the development key of tests/keys/, whose private half is
+# public; a build for a real content service sets its own.
 # Defines FERRO_MANIFEST_KEY_SOURCE, the generated source behind common/manifestkey.h.
 
 file(READ ${PROJECT_SOURCE_DIR}/tests/keys/dev_manifest_public.hex FERRO_DEV_MANIFEST_PUBLIC_KEY)
@@ -8,16 +10,18 @@ string(STRIP "${FERRO_DEV_MANIFEST_PUBLIC_KEY}" FERRO_DEV_MANIFEST_PUBLIC_KEY)
 string(TOLOWER "${FERRO_DEV_MANIFEST_PUBLIC_KEY}" FERRO_DEV_MANIFEST_PUBLIC_KEY)
 
 set(FERRO_MANIFEST_PUBLIC_KEY "${FERRO_DEV_MANIFEST_PUBLIC_KEY}" CACHE STRING
-    "Public key for manifest signatures: RSA-1024, DER SubjectPublicKeyInfo, 320 hex characters")
+    "Public key for manifest signatures: RSA up to 1024 bits, DER SubjectPublicKeyInfo as hex")
 
 string(STRIP "${FERRO_MANIFEST_PUBLIC_KEY}" _ferro_key)
 string(TOLOWER "${_ferro_key}" _ferro_key)
 string(LENGTH "${_ferro_key}" _ferro_key_length)
-if(NOT _ferro_key MATCHES "^[0-9a-f]+$" OR NOT _ferro_key_length EQUAL 320)
+# The launcher decodes the key into 1024 bytes, in whole pairs of hex digits.
+math(EXPR _ferro_key_odd "${_ferro_key_length} % 2")
+if(NOT _ferro_key MATCHES "^[0-9a-f]+$" OR _ferro_key_odd OR _ferro_key_length GREATER 2048)
     message(FATAL_ERROR
-        "FERRO_MANIFEST_PUBLIC_KEY must be 320 hex characters (an RSA-1024 public key with a "
-        "one-byte public exponent such as 17, as DER SubjectPublicKeyInfo); got ${_ferro_key_length} characters: "
-        "\"${FERRO_MANIFEST_PUBLIC_KEY}\"")
+        "FERRO_MANIFEST_PUBLIC_KEY must be an even number of hex digits, at most 2048 (an RSA public "
+        "key as DER SubjectPublicKeyInfo, e.g. 320 characters for RSA-1024 with the exponent 17); got "
+        "${_ferro_key_length} characters: \"${FERRO_MANIFEST_PUBLIC_KEY}\"")
 endif()
 
 if(_ferro_key STREQUAL FERRO_DEV_MANIFEST_PUBLIC_KEY)

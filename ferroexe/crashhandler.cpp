@@ -1,6 +1,6 @@
 #include "ferroexe/crashhandler.h"
 
-#include "ferroexe/standins.h"
+#include "ferroexe/bootstrapperversion.h"
 #include "foundation/strtools.h"
 
 #include <cstdio>
@@ -11,6 +11,12 @@ FnCreateInterface GetCrashHandlerFactory()
     // No crash handler library ships with this program; a build that has one returns its
     // factory here.
     return nullptr;
+}
+
+void SetCrashHandlerBuildNumber(uint32)
+{
+    // No crash handler library ships with this program (see GetCrashHandlerFactory); a
+    // build that has one hands the number over here.
 }
 
 void FormatBootstrapperVersionText(char *pchOut, int cubOut)

@@ -30,6 +30,10 @@ typedef void *(*FnCreateInterface)(const char *pchName, int *pnReturnCode);
 // The crash handler library's factory, or null when none is loaded.
 FnCreateInterface GetCrashHandlerFactory();
 
+// Hands the build number (the low 32 bits of the installed version) to the crash handler;
+// nothing happens without one (and none ships with this program).
+void SetCrashHandlerBuildNumber(uint32 unBuildNumber);
+
 // The bootstrapper version as "%lld" (at most 63 characters).
 void FormatBootstrapperVersionText(char *pchOut, int cubOut);
 // The compiler's __DATE__ ("Mmm dd yyyy") and __TIME__ ("hh:mm:ss") as fourteen digits

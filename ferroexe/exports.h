@@ -10,6 +10,7 @@
 // create it on first use.
 #pragma once
 
+#include "ferroexe/bootstrapperversion.h" // GetBootstrapperVersion, the installed version
 #include "foundation/basetypes.h"
 
 // The executable path as UTF-8, cut to fit and always terminated (cubBuf > 0).
@@ -27,9 +28,6 @@ FERRO_EXPORT int32 GetFerroExePath(char *pchBuf, int32 cubBuf);
 FERRO_EXPORT int32 GetFerroInstallDir(char *pchBuf, int32 cubBuf);
 FERRO_EXPORT int32 GetBaseUserDir(char *pchBuf, int32 cubBuf);
 FERRO_EXPORT int32 GetBaseUserContentDir(char *pchBuf, int32 cubBuf);
-
-// The "version" of the installed manifest; 0 when unknown.
-FERRO_EXPORT uint64 GetBootstrapperVersion();
 
 // The updater's universe (EUniverse: 1 public, 2 beta, 3 internal, 4 dev); 1 when there is
 // no updater.

@@ -3,12 +3,16 @@
 #include "ferroexe/main.h"
 
 #include "common/framefunctionmgr.h"
+#include "common/httpclient.h"
+#include "common/net.h"
 #include "common/scheduledfunction.h"
 #include "ferroexe/consoleupdateui.h"
 #include "ferroexe/crashmarker.h"
+#include "ferroexe/ferroupdater.h"
 #include "ferroexe/handoff.h"
 #include "ferroexe/installpaths.h"
 #include "ferroexe/launchclient.h"
+#include "ferroexe/localizedtext.h"
 #include "ferroexe/standins.h"
 #include "ferroexe/updatestatusui.h"
 #include "foundation/clock.h"
@@ -355,6 +359,8 @@ int BootstrapperMain(int argc, char **argv)
     pUI->DestroyWindow();
     pUI->Shutdown();
     frameFunctionMgr.Deregister(&GetScheduledFunctionMgr());
+    // The network layer's threads and connections end before the frame functions go.
+    TCPConnectionGlobalShutdown();
     frameFunctionMgr.Cleanup();
     DeleteCrashMarker(rgchCrashMarker);
     if (bRestart)

@@ -60,16 +60,14 @@ bool CThread::Start(uint32 cubStack)
 
 bool CThread::Join(uint32 unMilliseconds)
 {
-    PlatThreadHandle_t hThread;
-    {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        hThread = m_hThread;
-    }
-    if (!hThread)
-        return true;
     if (BIsCurrentThread())
         return false;
-    return PLAT_WaitForThread(hThread, unMilliseconds);
+    // The lock is held through the wait so that a Start or the destructor on another thread
+    // cannot close the handle under it.
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    if (!m_hThread)
+        return true;
+    return PLAT_WaitForThread(m_hThread, unMilliseconds);
 }
 
 void CThread::SetName(const char *pchName)

@@ -13,7 +13,7 @@ class CThread
 {
 public:
     // The exit code of a thread that has not ended (the Windows still-active code).
-    static const uint32 k_unStillActive = 259;
+    static constexpr uint32 k_unStillActive = 259;
 
     CThread();
     // Waits for a thread that still runs (a derived class should have stopped it already;

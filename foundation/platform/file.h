@@ -38,7 +38,9 @@ bool PLAT_RemoveDirectory(const char *pchPath);
 
 // Renames, replacing an existing target (a file; on Windows also a running executable).
 bool PLAT_RenameReplace(const char *pchFrom, const char *pchTo);
-// Copies a file over an existing target.
+// Copies a file over an existing target, with the source's permissions (POSIX) or
+// attributes (Windows). A copy onto the source itself fails and leaves it intact; a copy
+// that fails part-way leaves no target behind.
 bool PLAT_CopyFile(const char *pchFrom, const char *pchTo);
 // Deletes one file. No retry: callers that want the Windows attribute retry use
 // PLAT_ClearReadOnlyAndHidden and try again.
@@ -54,7 +56,8 @@ struct PlatDirEntry_t
 
 // Lists a directory, "." and ".." skipped, entries whose names match the wildcard
 // ("*" any run, "?" one character, compared without regard to ASCII case, as Windows
-// does; null or "*" matches all). False when the directory cannot be read.
+// does; null or "*" matches all; see foundation/filewildcard.h). The entries are appended
+// to the vector. False when the directory cannot be read.
 bool PLAT_ListDirectory(const char *pchDir, const char *pchWildcard, std::vector<PlatDirEntry_t> *pvecEntries);
 
 // Bytes available to the calling user on the volume that holds the path; false when unknown.
@@ -64,5 +67,7 @@ bool PLAT_GetFreeDiskSpace(const char *pchPath, uint64 *pcubFree);
 bool PLAT_GetCurrentDirectory(char *pchBuf, size_t cubBuf);
 bool PLAT_SetCurrentDirectory(const char *pchPath);
 
-// The C library's error number of the calling thread's last failed file call.
+// The C library's error number (errno value) of the calling thread's last failed call of
+// this layer; later successful calls and other library calls leave it unchanged. On Windows
+// a failed system call's error is mapped to the errno value the C library would give.
 int PLAT_GetLastErrno();

@@ -1,5 +1,6 @@
 #include "common/crypto.h"
 #include "common/manifestkey.h"
+#include "devkeytestsupport.h"
 
 #include "support/testsupport.h"
 
@@ -34,42 +35,15 @@ Bytes ToBytes(const std::string &str)
     return Bytes(str.begin(), str.end());
 }
 
-std::string SourceFile(const char *pchRelative)
-{
-    const char *pchRoot = getenv("FERRO_SOURCE_DIR");
-    return std::string(pchRoot ? pchRoot : ".") + "/" + pchRelative;
-}
-
-std::string DevPublicKeyHex()
-{
-    std::string strKey = ReadTextFile(SourceFile("tests/keys/dev_manifest_public.hex"));
-    while (!strKey.empty() && isspace((unsigned char)strKey.back()))
-        strKey.pop_back();
-    return strKey;
-}
-
-// From the committed file rather than the build's key: a build may set its own key.
 Bytes DevPublicKey()
 {
     return FromHex(DevPublicKeyHex());
 }
 
-// Signs as the content service does, with the development private key (PKCS #8 DER).
+// Signs as the content service does, with the development private key.
 Bytes SignWithDevKey(const Bytes &vecMessage)
 {
-    std::string strKey = ReadTextFile(SourceFile("tests/keys/dev_manifest_private.der"));
-    EXPECT_FALSE(strKey.empty());
-    CryptoPP::ByteQueue queue;
-    queue.Put((const CryptoPP::byte *)strKey.data(), strKey.size());
-    queue.MessageEnd();
-    CryptoPP::RSA::PrivateKey privateKey;
-    privateKey.Load(queue);
-    CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Signer signer(privateKey);
-    CryptoPP::AutoSeededRandomPool rng;
-    Bytes vecSignature(signer.MaxSignatureLength());
-    size_t cub = signer.SignMessage(rng, vecMessage.data(), vecMessage.size(), vecSignature.data());
-    vecSignature.resize(cub);
-    return vecSignature;
+    return ::SignWithDevKey(vecMessage.data(), vecMessage.size());
 }
 
 bool BVerify(const Bytes &vecMessage, const Bytes &vecSignature, const Bytes &vecKey)

@@ -4,10 +4,11 @@ creating anything of its own; without a running client (or with one that died) i
 normally; with the client's event but no registry key it still ends with 0 and wakes
 nobody."""
 import os
+import shutil
 import signal
 import unittest
 
-from e2elib import HANDOFF_EVENT, SAMPLE_LIBRARIES, InstallDir, client_report, wait_for
+from e2elib import BIN_DIR, HANDOFF_EVENT, SAMPLE_LIBRARIES, InstallDir, client_report, wait_for
 
 HIVE_WITH_KEY = '"HKEY_LOCAL_MACHINE" { "Software" { "Quill" { "Ferro" { "FerroPID" "1" } } } }\n'
 HIVE_WITHOUT_KEY = '"HKEY_LOCAL_MACHINE" { "Software" { } }\n'
@@ -34,17 +35,25 @@ class ClientHandOffTest(unittest.TestCase):
             proc.kill()
         proc.communicate(timeout=60)
 
+    def make_second_launcher(self, first):
+        """A launcher in an install of its own, with its language files (the window, which is
+        built before the hand-off, reads them), beside the first one's running client."""
+        second = self.make_install(dir_name="second", share_with=first)
+        shutil.copytree(os.path.join(BIN_DIR, "public"), second.file("public"))
+        return second
+
     def assert_handed_off_quietly(self, launcher, result, stderr=""):
         """A launcher that handed off ends with 0 and leaves nothing of its own."""
         self.assertEqual(0, result.returncode, result.stdout + result.stderr)
         self.assertEqual("", result.stdout)
         self.assertEqual(stderr, result.stderr)
-        self.assertEqual(["arvolauncher"], os.listdir(launcher.path), "a UI, log or updater left traces")
+        self.assertEqual(["arvolauncher", "public"], sorted(os.listdir(launcher.path)),
+                         "a UI, log or updater left traces")
 
     def test_second_launcher_hands_its_command_line_to_the_running_client(self):
         first = self.make_install(libraries=SAMPLE_LIBRARIES)
         proc = self.start_client(first, handoffs=3)
-        second = self.make_install(dir_name="second", share_with=first)
+        second = self.make_second_launcher(first)
 
         result = second.run([])
         self.assert_handed_off_quietly(second, result)
@@ -90,7 +99,7 @@ class ClientHandOffTest(unittest.TestCase):
     def test_event_without_registry_key_ends_with_0_and_wakes_nobody(self):
         first = self.make_install(libraries=SAMPLE_LIBRARIES)
         proc = self.start_client(first, handoffs=1)
-        second = self.make_install(dir_name="second", share_with=first)
+        second = self.make_second_launcher(first)
 
         # A hive without the key, then one that cannot be read as a hive at all (the
         # registry reports what it could not read, and goes on without the key).

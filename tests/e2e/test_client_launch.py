@@ -17,6 +17,10 @@ class ClientLaunchTest(unittest.TestCase):
 
     def test_client_reports_the_exports_and_its_exit_code_and_the_marker_lives_while_it_runs(self):
         install = self.make_install()
+        # The installed manifest's version is the bootstrapper version (64 bits wide).
+        os.makedirs(install.file("package"))
+        with open(install.file("package/arvo_launcher_linux.manifest"), "w") as f:
+            f.write('"manifest"\n{\n\t"version"\t"4294967301"\n}\n')
         proc = install.start(["-textclient", "a b", "-beta", "s3cret", "-client-exit", "5",
                               "-client-wait-handoff", "60"])
         try:
@@ -43,13 +47,44 @@ class ClientLaunchTest(unittest.TestCase):
         for name in ("install dir", "base user dir", "base user content dir"):
             self.assertEqual(install.path, report[name], name)
             self.assertEqual("%s (%d)" % (install.path, len(install.path) + 1), report[name + " ansi"])
-        self.assertEqual("0", report["bootstrapper version"])
+        self.assertEqual("4294967301", report["bootstrapper version"])
+        self.assertEqual("1", report["universe"])
+        self.assertEqual("0", report["checking for updates"])
+        self.assertEqual("0", report["update available"])
+        self.assertEqual("0", report["bytes to download"])
+        self.assertEqual("0", report["bytes downloaded"])
+        self.assertEqual("", report["current beta"])
+        self.assertEqual("1", report["can set beta"])
+        self.assertNotIn("missing export", out)
         self.assertEqual("1 (0)", report["validate interface"])
         self.assertEqual("0", report["dll entry thread id"])
         self.assertEqual([second.exe + " -foreground"], report["handoffs"])
         self.assertEqual("5", report["client exit"])
         # Shut-down comes after the entry point returned.
         self.assertLess(out.index("client exit: 5"), out.index("client shutdown"))
+
+    def test_client_sets_a_beta_and_checks_for_updates_through_the_exports(self):
+        install = self.make_install()
+        result = install.run(["-textclient", "-clientbeta", "cmd_beta", "-client-set-beta", "my-beta_1",
+                              "-client-check-updates"])
+        self.assertEqual(0, result.returncode, result.stdout + result.stderr)
+        report = client_report(result.stdout)
+        self.assertEqual("cmd_beta", report["current beta"])
+        # The name is filtered and stored in the beta file for the next start.
+        self.assertEqual("mybeta_1", report["beta after set"])
+        with open(install.file("package/beta")) as f:
+            self.assertEqual("mybeta_1", f.read())
+        self.assertEqual("1", report["update check started"])
+        self.assertEqual("1", report["update check finished"])
+        self.assertEqual("0", report["update available after check"])
+
+        # The next start takes the beta from the file; clearing it removes the file.
+        result = install.run(["-textclient", "-client-clear-beta"])
+        self.assertEqual(0, result.returncode, result.stdout + result.stderr)
+        report = client_report(result.stdout)
+        self.assertEqual("mybeta_1", report["current beta"])
+        self.assertEqual("", report["beta after set"])
+        self.assertFalse(os.path.exists(install.file("package/beta")))
 
     def test_window_library_is_the_default_and_the_beta_password_needs_a_value(self):
         install = self.make_install()

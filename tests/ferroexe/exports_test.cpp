@@ -1,13 +1,17 @@
 #include "ferroexe/exports.h"
 
 #include "common/framefunctionmgr.h"
+#include "ferroexe/ferroupdater.h"
 #include "ferroexe/installpaths.h"
 #include "ferroexe/interfaceregistry.h"
+
+#include "clienttestutil.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 TEST(Exports, PathCopiesAreCutInUTF8AndAllOrNothingInTheCodePage)
 {
@@ -128,4 +132,63 @@ TEST(Exports, ClientUpdateRunFrameRunsTheMainFrameTypeOnce)
     mgr.Deregister(pLate);
     delete pMain;
     delete pLate;
+}
+
+TEST(Exports, UpdaterStateAsTheClientSeesIt)
+{
+    CClientInstallDir dir;
+    ASSERT_TRUE(CInstallPaths::BSetFromExePath(dir.File("arvolauncher").c_str()));
+    DeleteFerroUpdater();
+    CFerroUpdater *pUpdater = GetFerroUpdater();
+    ASSERT_NE(nullptr, pUpdater);
+    EXPECT_EQ(1, GetEUniverse());
+    EXPECT_FALSE(IsCheckingForUpdates());
+
+    // Inhibited: never available, whatever the counters say.
+    EXPECT_FALSE(IsClientUpdateAvailable());
+    pUpdater->m_cubToDownload = 0x100000005ull;
+    pUpdater->m_cubDownloadedComplete = 0xFFFFFFFFull;
+    pUpdater->m_cubDownloadedInFlight = 2;
+    pUpdater->m_bInhibitAll = true;
+    EXPECT_FALSE(IsClientUpdateAvailable());
+    pUpdater->m_bInhibitAll = false;
+    EXPECT_TRUE(IsClientUpdateAvailable());
+    // The low 32 bits of the 64-bit counts.
+    EXPECT_EQ(5u, GetClientUpdateBytesToDownload());
+    EXPECT_EQ(1u, GetClientUpdateBytesDownloaded());
+    pUpdater->m_cubToDownload = 0;
+    pUpdater->m_cubDownloadedComplete = 0;
+    EXPECT_TRUE(IsClientUpdateAvailable()) << "a download in flight";
+    pUpdater->m_cubDownloadedInFlight = 0;
+    EXPECT_FALSE(IsClientUpdateAvailable());
+
+    // A beta name read by one thread stays as it was while another thread changes it.
+    EXPECT_STREQ("", GetCurrentClientBeta());
+    EXPECT_TRUE(CanSetClientBeta());
+    SetClientBeta("abc");
+    const char *pchBeta = GetCurrentClientBeta();
+    EXPECT_STREQ("abc", pchBeta);
+    std::string strSeenThere;
+    std::thread thread(
+        [&]
+        {
+            SetClientBeta("xyz");
+            strSeenThere = GetCurrentClientBeta();
+        });
+    thread.join();
+    EXPECT_EQ("xyz", strSeenThere);
+    EXPECT_STREQ("abc", pchBeta);
+    EXPECT_STREQ("xyz", GetCurrentClientBeta());
+    SetClientBeta(nullptr);
+    EXPECT_STREQ("", GetCurrentClientBeta());
+
+    // The wake-up starts the (ended) thread again.
+    EXPECT_TRUE(StartCheckingForUpdates());
+    EXPECT_TRUE(pUpdater->Join(60000));
+    DeleteFerroUpdater();
+
+    // Without an updater, one is made on first use.
+    EXPECT_EQ(1, GetEUniverse());
+    EXPECT_NE(nullptr, GetFerroUpdater());
+    DeleteFerroUpdater();
 }

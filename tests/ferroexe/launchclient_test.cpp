@@ -2,6 +2,7 @@
 // exports the launcher's functions as the executable does).
 #include "ferroexe/launchclient.h"
 
+#include "ferroexe/ferroupdater.h"
 #include "ferroexe/installpaths.h"
 
 #include "clienttestutil.h"
@@ -52,6 +53,8 @@ TEST(LaunchClient, RunsStartupEntryAndShutdownInOrderAndReturnsTheEntryResult)
     EXPECT_NE(std::string::npos, strOut.find("argv[2]: 42\n"));
     EXPECT_NE(std::string::npos, strOut.find("install dir: " + dir.Path() + "\n")) << strOut;
     EXPECT_NE(std::string::npos, strOut.find("validate interface: 1 (0)\n")) << strOut;
+    EXPECT_EQ(std::string::npos, strOut.find("missing export")) << strOut;
+    DeleteFerroUpdater(); // made by the client's first export call, in this directory
 
     // Without the console flag the window library is the one looked for.
     CSpewCapture capture;

@@ -2,6 +2,8 @@
 // letter case ignored when the exact spelling does not exist).
 #include "foundation/platform/file.h"
 
+#include "foundation/filewildcard.h"
+
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -12,6 +14,22 @@
 
 namespace
 {
+// The error of the last failed call of this layer, per thread. errno itself is not enough:
+// the lookups inside path resolution and any library call between the failure and the
+// caller's question may change it.
+thread_local int t_nLastErrno = 0;
+
+bool BFailed()
+{
+    t_nLastErrno = errno;
+    return false;
+}
+
+bool BChecked(bool bOk)
+{
+    return bOk || BFailed();
+}
+
 bool BEqualNoCase(const char *a, const char *b)
 {
     for (;; ++a, ++b)
@@ -52,42 +70,6 @@ bool BFindNoCase(const std::string &strDir, const std::string &strName, std::str
     }
     closedir(pDir);
     return bFound;
-}
-
-// "*" matches any run, "?" one character; ASCII case ignored.
-bool BWildcardMatch(const char *pchPattern, const char *pchName)
-{
-    const char *pchStar = nullptr, *pchResume = nullptr;
-    while (*pchName)
-    {
-        unsigned char p = (unsigned char)*pchPattern, n = (unsigned char)*pchName;
-        if (p >= 'A' && p <= 'Z')
-            p += 'a' - 'A';
-        if (n >= 'A' && n <= 'Z')
-            n += 'a' - 'A';
-        if (p == '*')
-        {
-            pchStar = pchPattern++;
-            pchResume = pchName;
-        }
-        else if (p == '?' || (p && p == n))
-        {
-            ++pchPattern;
-            ++pchName;
-        }
-        else if (pchStar)
-        {
-            pchPattern = pchStar + 1;
-            pchName = ++pchResume;
-        }
-        else
-        {
-            return false;
-        }
-    }
-    while (*pchPattern == '*')
-        ++pchPattern;
-    return *pchPattern == '\0';
 }
 
 std::string ModeWithCloseOnExec(const char *pchMode)
@@ -148,8 +130,15 @@ std::string PLAT_ResolvePath(const char *pchPath)
 FILE *PLAT_fopen(const char *pchPath, const char *pchMode)
 {
     if (!pchPath || !pchMode)
+    {
+        errno = EINVAL;
+        BFailed();
         return nullptr;
-    return fopen(PLAT_ResolvePath(pchPath).c_str(), ModeWithCloseOnExec(pchMode).c_str());
+    }
+    FILE *pFile = fopen(PLAT_ResolvePath(pchPath).c_str(), ModeWithCloseOnExec(pchMode).c_str());
+    if (!pFile)
+        BFailed();
+    return pFile;
 }
 
 bool PLAT_FileExists(const char *pchPath)
@@ -180,11 +169,11 @@ int64 PLAT_GetFileWriteTime(const char *pchPath)
     return (int64)st.st_mtime;
 }
 
-bool PLAT_CreateDirectory(const char *pchPath)
+namespace
 {
-    if (!pchPath || !*pchPath)
-        return false;
-    std::string strPath = PLAT_ResolvePath(pchPath);
+// mkdir that counts an existing directory as success and keeps mkdir's error otherwise.
+bool BMakeDirectory(const std::string &strPath)
+{
     if (mkdir(strPath.c_str(), 0777) == 0)
         return true;
     int nErr = errno;
@@ -192,45 +181,81 @@ bool PLAT_CreateDirectory(const char *pchPath)
     if (stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         return true;
     errno = nErr;
-    return false;
+    return BFailed();
+}
+} // namespace
+
+bool PLAT_CreateDirectory(const char *pchPath)
+{
+    if (!pchPath || !*pchPath)
+    {
+        errno = ENOENT;
+        return BFailed();
+    }
+    return BMakeDirectory(PLAT_ResolvePath(pchPath));
 }
 
 bool PLAT_CreateDirectoryHierarchy(const char *pchPath)
 {
     if (!pchPath || !*pchPath)
-        return false;
+    {
+        errno = ENOENT;
+        return BFailed();
+    }
+    // The resolved path already names existing components in their spelling on disk, so
+    // each prefix is either an existing directory or one to create as written.
     std::string strPath = PLAT_ResolvePath(pchPath);
     for (size_t i = 1; i <= strPath.size(); ++i)
     {
-        if (i == strPath.size() || strPath[i] == '/')
+        if ((i == strPath.size() || strPath[i] == '/') && strPath[i - 1] != '/')
         {
-            std::string strPrefix = strPath.substr(0, i);
-            if (mkdir(strPrefix.c_str(), 0777) != 0 && errno != EEXIST)
-            {
-                int nErr = errno;
-                struct stat st;
-                if (!(stat(strPrefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
-                {
-                    errno = nErr;
-                    return false;
-                }
-            }
+            if (!BMakeDirectory(strPath.substr(0, i)))
+                return false;
         }
     }
-    return PLAT_IsDirectory(pchPath);
+    return true;
 }
 
 bool PLAT_RemoveDirectory(const char *pchPath)
 {
-    return pchPath && rmdir(PLAT_ResolvePath(pchPath).c_str()) == 0;
+    return pchPath && BChecked(rmdir(PLAT_ResolvePath(pchPath).c_str()) == 0);
 }
 
 bool PLAT_RenameReplace(const char *pchFrom, const char *pchTo)
 {
     if (!pchFrom || !pchTo)
         return false;
-    return rename(PLAT_ResolvePath(pchFrom).c_str(), PLAT_ResolvePath(pchTo).c_str()) == 0;
+    return BChecked(rename(PLAT_ResolvePath(pchFrom).c_str(), PLAT_ResolvePath(pchTo).c_str()) == 0);
 }
+
+namespace
+{
+bool BCopyBytes(int fdIn, int fdOut)
+{
+    char rgchBuf[1 << 16];
+    for (;;)
+    {
+        ssize_t cchRead = read(fdIn, rgchBuf, sizeof(rgchBuf));
+        if (cchRead < 0 && errno == EINTR)
+            continue;
+        if (cchRead <= 0)
+            return cchRead == 0;
+        for (ssize_t iOff = 0; iOff < cchRead;)
+        {
+            ssize_t cchWritten = write(fdOut, rgchBuf + iOff, (size_t)(cchRead - iOff));
+            if (cchWritten < 0 && errno == EINTR)
+                continue;
+            if (cchWritten <= 0)
+            {
+                if (cchWritten == 0)
+                    errno = EIO;
+                return false;
+            }
+            iOff += cchWritten;
+        }
+    }
+}
+} // namespace
 
 bool PLAT_CopyFile(const char *pchFrom, const char *pchTo)
 {
@@ -239,50 +264,47 @@ bool PLAT_CopyFile(const char *pchFrom, const char *pchTo)
     std::string strFrom = PLAT_ResolvePath(pchFrom), strTo = PLAT_ResolvePath(pchTo);
     int fdIn = open(strFrom.c_str(), O_RDONLY | O_CLOEXEC);
     if (fdIn < 0)
-        return false;
-    struct stat st;
-    if (fstat(fdIn, &st) != 0 || !S_ISREG(st.st_mode))
+        return BFailed();
+    struct stat stIn, stOut;
+    bool bStat = fstat(fdIn, &stIn) == 0;
+    if (!bStat || !S_ISREG(stIn.st_mode))
+    {
+        int nErr = !bStat ? errno : S_ISDIR(stIn.st_mode) ? EISDIR : EINVAL;
+        close(fdIn);
+        errno = nErr;
+        return BFailed();
+    }
+    // Opening the source itself for writing would truncate it before the first byte is read.
+    if (stat(strTo.c_str(), &stOut) == 0 && stOut.st_dev == stIn.st_dev && stOut.st_ino == stIn.st_ino)
     {
         close(fdIn);
-        return false;
+        errno = EACCES; // Windows refuses with a sharing violation
+        return BFailed();
     }
-    int fdOut = open(strTo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
+    int fdOut = open(strTo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, stIn.st_mode & 0777);
     if (fdOut < 0)
     {
         close(fdIn);
-        return false;
+        return BFailed();
     }
-    bool bOk = true;
-    char rgchBuf[1 << 16];
-    for (;;)
-    {
-        ssize_t cchRead = read(fdIn, rgchBuf, sizeof(rgchBuf));
-        if (cchRead < 0 && errno == EINTR)
-            continue;
-        if (cchRead <= 0)
-        {
-            bOk = cchRead == 0;
-            break;
-        }
-        for (ssize_t iOff = 0; iOff < cchRead;)
-        {
-            ssize_t cchWritten = write(fdOut, rgchBuf + iOff, (size_t)(cchRead - iOff));
-            if (cchWritten < 0 && errno == EINTR)
-                continue;
-            if (cchWritten <= 0)
-            {
-                bOk = false;
-                break;
-            }
-            iOff += cchWritten;
-        }
-        if (!bOk)
-            break;
-    }
+    // The target takes the source's permissions also when it existed before (O_CREAT's mode
+    // applies only to a new file, and the umask cuts it).
+    bool bOk = BCopyBytes(fdIn, fdOut) && fchmod(fdOut, stIn.st_mode & 07777) == 0;
+    int nErr = errno;
     close(fdIn);
-    if (close(fdOut) != 0)
+    if (close(fdOut) != 0 && bOk)
+    {
         bOk = false;
-    return bOk;
+        nErr = errno;
+    }
+    if (!bOk)
+    {
+        // A cut copy must not pass for the file.
+        unlink(strTo.c_str());
+        errno = nErr;
+        return BFailed();
+    }
+    return true;
 }
 
 bool PLAT_DeleteFile(const char *pchPath)
@@ -294,9 +316,9 @@ bool PLAT_DeleteFile(const char *pchPath)
     if (lstat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
     {
         errno = EISDIR;
-        return false;
+        return BFailed();
     }
-    return unlink(strPath.c_str()) == 0;
+    return BChecked(unlink(strPath.c_str()) == 0);
 }
 
 bool PLAT_ClearReadOnlyAndHidden(const char *pchPath)
@@ -306,8 +328,8 @@ bool PLAT_ClearReadOnlyAndHidden(const char *pchPath)
     std::string strPath = PLAT_ResolvePath(pchPath);
     struct stat st;
     if (stat(strPath.c_str(), &st) != 0)
-        return false;
-    return chmod(strPath.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+        return BFailed();
+    return BChecked(chmod(strPath.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0);
 }
 
 bool PLAT_ListDirectory(const char *pchDir, const char *pchWildcard, std::vector<PlatDirEntry_t> *pvecEntries)
@@ -317,12 +339,12 @@ bool PLAT_ListDirectory(const char *pchDir, const char *pchWildcard, std::vector
     std::string strDir = PLAT_ResolvePath(pchDir);
     DIR *pDir = opendir(strDir.empty() ? "." : strDir.c_str());
     if (!pDir)
-        return false;
+        return BFailed();
     while (dirent *pEnt = readdir(pDir))
     {
         if (!strcmp(pEnt->d_name, ".") || !strcmp(pEnt->d_name, ".."))
             continue;
-        if (pchWildcard && strcmp(pchWildcard, "*") != 0 && !BWildcardMatch(pchWildcard, pEnt->d_name))
+        if (!BFileNameMatchesWildcard(pchWildcard, pEnt->d_name))
             continue;
         PlatDirEntry_t entry;
         entry.m_strName = pEnt->d_name;
@@ -342,22 +364,22 @@ bool PLAT_GetFreeDiskSpace(const char *pchPath, uint64 *pcubFree)
     struct statvfs sv;
     std::string strPath = PLAT_ResolvePath(pchPath);
     if (statvfs(strPath.empty() ? "." : strPath.c_str(), &sv) != 0)
-        return false;
+        return BFailed();
     *pcubFree = (uint64)sv.f_bavail * (uint64)sv.f_frsize;
     return true;
 }
 
 bool PLAT_GetCurrentDirectory(char *pchBuf, size_t cubBuf)
 {
-    return pchBuf && cubBuf && getcwd(pchBuf, cubBuf) != nullptr;
+    return pchBuf && cubBuf && BChecked(getcwd(pchBuf, cubBuf) != nullptr);
 }
 
 bool PLAT_SetCurrentDirectory(const char *pchPath)
 {
-    return pchPath && chdir(PLAT_ResolvePath(pchPath).c_str()) == 0;
+    return pchPath && BChecked(chdir(PLAT_ResolvePath(pchPath).c_str()) == 0);
 }
 
 int PLAT_GetLastErrno()
 {
-    return errno;
+    return t_nLastErrno;
 }

@@ -16,27 +16,37 @@ struct PosixThread_t
     FnPlatThreadProc m_pfn;
     void *m_pvParam;
     pthread_mutex_t m_Mutex;
-    pthread_cond_t m_Cond;
+    pthread_cond_t m_Cond; // on the monotonic clock: timed waits ignore changes of the date
+    uint32 m_unThreadId;   // known once the thread runs
     bool m_bEnded;
-    bool m_bJoined;
+    bool m_bJoined; // one waiter has claimed the pthread_join (a second join is undefined)
     bool m_bClosed; // the owner no longer holds the handle; the thread frees it at its end
 };
+
+void FreeThread(PosixThread_t *pThread)
+{
+    pthread_mutex_destroy(&pThread->m_Mutex);
+    pthread_cond_destroy(&pThread->m_Cond);
+    delete pThread;
+}
 
 void *PosixThreadEntry(void *pv)
 {
     PosixThread_t *pThread = static_cast<PosixThread_t *>(pv);
+    pthread_mutex_lock(&pThread->m_Mutex);
+    pThread->m_unThreadId = PLAT_GetCurrentThreadId();
+    pthread_cond_broadcast(&pThread->m_Cond);
+    pthread_mutex_unlock(&pThread->m_Mutex);
+
     pThread->m_pfn(pThread->m_pvParam);
+
     pthread_mutex_lock(&pThread->m_Mutex);
     pThread->m_bEnded = true;
     bool bFree = pThread->m_bClosed;
     pthread_cond_broadcast(&pThread->m_Cond);
     pthread_mutex_unlock(&pThread->m_Mutex);
     if (bFree)
-    {
-        pthread_mutex_destroy(&pThread->m_Mutex);
-        pthread_cond_destroy(&pThread->m_Cond);
-        delete pThread;
-    }
+        FreeThread(pThread);
     return nullptr;
 }
 } // namespace
@@ -44,11 +54,17 @@ void *PosixThreadEntry(void *pv)
 bool PLAT_CreateThread(FnPlatThreadProc pfn, void *pvParam, uint32 cubStack, PlatThreadHandle_t *phThread,
                        uint32 *punThreadId)
 {
+    if (!pfn || !phThread)
+        return false;
     PosixThread_t *pThread = new PosixThread_t();
     pThread->m_pfn = pfn;
     pThread->m_pvParam = pvParam;
     pthread_mutex_init(&pThread->m_Mutex, nullptr);
-    pthread_cond_init(&pThread->m_Cond, nullptr);
+    pthread_condattr_t condAttr;
+    pthread_condattr_init(&condAttr);
+    pthread_condattr_setclock(&condAttr, CLOCK_MONOTONIC);
+    pthread_cond_init(&pThread->m_Cond, &condAttr);
+    pthread_condattr_destroy(&condAttr);
 
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -58,20 +74,27 @@ bool PLAT_CreateThread(FnPlatThreadProc pfn, void *pvParam, uint32 cubStack, Pla
     pthread_attr_destroy(&attr);
     if (nResult != 0)
     {
-        pthread_mutex_destroy(&pThread->m_Mutex);
-        pthread_cond_destroy(&pThread->m_Cond);
-        delete pThread;
+        FreeThread(pThread);
         return false;
     }
-    *phThread = pThread;
     if (punThreadId)
-        *punThreadId = 0; // known to the thread itself through PLAT_GetCurrentThreadId
+    {
+        // Windows tells the id at creation; here only the thread knows it, so wait for it.
+        pthread_mutex_lock(&pThread->m_Mutex);
+        while (!pThread->m_unThreadId)
+            pthread_cond_wait(&pThread->m_Cond, &pThread->m_Mutex);
+        *punThreadId = pThread->m_unThreadId;
+        pthread_mutex_unlock(&pThread->m_Mutex);
+    }
+    *phThread = pThread;
     return true;
 }
 
 bool PLAT_WaitForThread(PlatThreadHandle_t hThread, uint32 unMilliseconds)
 {
     PosixThread_t *pThread = static_cast<PosixThread_t *>(hThread);
+    if (!pThread)
+        return true;
     pthread_mutex_lock(&pThread->m_Mutex);
     if (unMilliseconds == INFINITE_WAIT)
     {
@@ -81,7 +104,7 @@ bool PLAT_WaitForThread(PlatThreadHandle_t hThread, uint32 unMilliseconds)
     else
     {
         timespec tsEnd;
-        clock_gettime(CLOCK_REALTIME, &tsEnd);
+        clock_gettime(CLOCK_MONOTONIC, &tsEnd);
         tsEnd.tv_sec += unMilliseconds / 1000;
         tsEnd.tv_nsec += (long)(unMilliseconds % 1000) * 1000000L;
         if (tsEnd.tv_nsec >= 1000000000L)
@@ -96,30 +119,33 @@ bool PLAT_WaitForThread(PlatThreadHandle_t hThread, uint32 unMilliseconds)
         }
     }
     bool bEnded = pThread->m_bEnded;
-    pthread_mutex_unlock(&pThread->m_Mutex);
-    if (bEnded && !pThread->m_bJoined)
-    {
-        pthread_join(pThread->m_Thread, nullptr);
+    bool bJoin = bEnded && !pThread->m_bJoined;
+    if (bJoin)
         pThread->m_bJoined = true;
-    }
+    pthread_t thread = pThread->m_Thread;
+    pthread_mutex_unlock(&pThread->m_Mutex);
+    // The thread has left its function; the join waits the few instructions to its real end.
+    if (bJoin)
+        pthread_join(thread, nullptr);
     return bEnded;
 }
 
 void PLAT_CloseThread(PlatThreadHandle_t hThread)
 {
     PosixThread_t *pThread = static_cast<PosixThread_t *>(hThread);
+    if (!pThread)
+        return;
     pthread_mutex_lock(&pThread->m_Mutex);
     bool bEnded = pThread->m_bEnded;
     if (!pThread->m_bJoined)
+    {
         pthread_detach(pThread->m_Thread);
+        pThread->m_bJoined = true;
+    }
     pThread->m_bClosed = true;
     pthread_mutex_unlock(&pThread->m_Mutex);
     if (bEnded)
-    {
-        pthread_mutex_destroy(&pThread->m_Mutex);
-        pthread_cond_destroy(&pThread->m_Cond);
-        delete pThread;
-    }
+        FreeThread(pThread);
 }
 
 uint32 PLAT_GetCurrentThreadId()

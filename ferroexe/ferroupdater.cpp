@@ -1,0 +1,116 @@
+// The updater's construction, lifecycle hooks and the process-wide instance.
+#include "ferroexe/ferroupdater.h"
+
+#include "ferroexe/installpaths.h"
+#include "ferroexe/standins.h"
+
+#include <cstdarg>
+
+CFerroUpdater::CFerroUpdater()
+    : m_pUpdateStatusUI(nullptr), m_bWindowShown(false), m_pHTTPClient(nullptr),
+      m_eUniverse(k_EUniversePublic), m_bOffline(false), m_bUpdateFinished(false), m_bRestartRequired(false),
+      m_bFatalError(false), m_bShutdownRequested(false), m_bUpdateOnLaunch(true), m_bInhibitChecksum(false),
+      m_bInhibitAll(false), m_bCheckingForUpdates(false), m_cubToDownload(0), m_cubDownloadedComplete(0),
+      m_cubDownloadedInFlight(0), m_BootstrapLog("bootstrap_log")
+{
+    ReadConfigFile();
+    m_BootstrapLog.BOpen(CInstallPaths::InstallDir());
+    Log("Startup");
+    ReadBetaFile();
+    m_strInstallDir = CInstallPaths::InstallDir();
+    ReadInstalledVersion();
+    m_strAlternateBaseDir = CInstallPaths::InstallDir();
+}
+
+CFerroUpdater::~CFerroUpdater()
+{
+    // The thread reads this object: it must be gone before the members are. A thread that
+    // was never told to stop is told now.
+    m_bShutdownRequested = true;
+    m_WakeEvent.Set();
+    Join();
+    delete m_pHTTPClient;
+    m_pHTTPClient = nullptr;
+}
+
+int CFerroUpdater::Run()
+{
+    // Temporary: the update check and installation take this place.
+    m_bUpdateFinished = true;
+    return 0;
+}
+
+void CFerroUpdater::RequestShutdown()
+{
+    // Temporary: the finished version also ends a check in progress before the HTTP client
+    // goes.
+    Log("Shutdown");
+    if (m_pHTTPClient)
+    {
+        m_pHTTPClient->Shutdown();
+        delete m_pHTTPClient;
+        m_pHTTPClient = nullptr;
+    }
+    m_bShutdownRequested = true;
+    m_WakeEvent.Set();
+}
+
+void CFerroUpdater::WakeUp()
+{
+    m_WakeEvent.Set();
+    if (!IsAlive() && !(m_bInhibitAll && m_bOffline))
+        Start();
+}
+
+void CFerroUpdater::Log(const char *pchFormat, ...)
+{
+    CUtlString strText;
+    va_list args;
+    va_start(args, pchFormat);
+    strText.FormatV(pchFormat, args);
+    va_end(args);
+    m_BootstrapLog.WriteLine(strText.Get());
+}
+
+bool CFerroUpdater::BIsUpdatePending()
+{
+    // Temporary: the pending-update test of the update check takes this place.
+    return false;
+}
+
+bool CFerroUpdater::BInstallUpdateFromDirectory(const char *)
+{
+    // Temporary: the import of an update prepared in another directory takes this place.
+    return false;
+}
+
+bool CFerroUpdater::BRemoveUpdateFromDirectory(const char *)
+{
+    // Temporary: see BInstallUpdateFromDirectory.
+    return true;
+}
+
+namespace
+{
+std::mutex g_FerroUpdaterMutex;
+CFerroUpdater *g_pFerroUpdater = nullptr;
+} // namespace
+
+CFerroUpdater *GetFerroUpdater()
+{
+    std::lock_guard<std::mutex> lock(g_FerroUpdaterMutex);
+    if (!g_pFerroUpdater)
+        g_pFerroUpdater = new CFerroUpdater();
+    return g_pFerroUpdater;
+}
+
+void DeleteFerroUpdater()
+{
+    CFerroUpdater *pUpdater;
+    {
+        std::lock_guard<std::mutex> lock(g_FerroUpdaterMutex);
+        pUpdater = g_pFerroUpdater;
+        g_pFerroUpdater = nullptr;
+    }
+    delete pUpdater;
+}

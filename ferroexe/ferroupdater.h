@@ -1,0 +1,205 @@
+// CFerroUpdater: the one object that owns the update machinery of the process: its
+// configuration (universe, download location, ferro.cfg switches, offline mode, client
+// beta), the HTTP client it is given, the bootstrap log, the bookkeeping of the package
+// directory (manifests, installed file list) and a thread of its own.
+//
+// Files: ferroupdater.cpp (construction, lifecycle, the process-wide instance),
+// ferroupdater_config.cpp (ferro.cfg, universes, beta, directories),
+// ferroupdater_manifest.cpp (manifests, installed version, installed-file verification).
+//
+// Threads. The main thread constructs the updater, initialises it, starts its thread and
+// reads the outcome flags between passes of its loop; the updater thread runs Run; the
+// client's threads call the exports, which read the flags, the counters and the beta.
+// Flags written by one thread and read by others are atomics; the 64-bit counters are
+// atomics; the beta name and the package directory are changed and read under m_Mutex
+// (use GetClientBeta and GetPackageDir from other threads). The universe, the ferro.cfg
+// switches and the install directories are fixed before the thread starts.
+#pragma once
+
+#include "ferroexe/bootstraplog.h"
+#include "ferroexe/updatestatusui.h"
+#include "foundation/basetypes.h"
+#include "foundation/thread.h"
+#include "foundation/threadtools.h"
+#include "foundation/utlstring.h"
+#include "foundation/utlvector.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+class CHTTPClient;
+class KeyValues;
+
+// The content service a launcher belongs to.
+enum EUniverse : int32
+{
+    k_EUniverseInvalid = 0,
+    k_EUniversePublic = 1,
+    k_EUniverseBeta = 2,
+    k_EUniverseInternal = 3,
+    k_EUniverseDev = 4,
+};
+
+// Where a universe's manifest and packages come from. An empty string is an absent field;
+// a location is usable only when all three are present.
+struct DownloadLocation_t
+{
+    EUniverse m_eUniverse = k_EUniverseInvalid;
+    CUtlString m_strManifestHost;
+    CUtlString m_strPackageHost;
+    CUtlString m_strURLPath;
+
+    bool BIsUsable() const
+    {
+        return !m_strManifestHost.IsEmpty() && !m_strPackageHost.IsEmpty() && !m_strURLPath.IsEmpty();
+    }
+};
+
+// A copy of the first row of the process-wide location table for the universe; all fields
+// absent when no row has it. Any thread.
+DownloadLocation_t GetDownloadLocation(EUniverse eUniverse);
+// Replaces both hosts of the universe's row (the ClientDownloadHost override); false, and
+// nothing changed, when no row has that universe.
+bool SetDownloadLocationHosts(EUniverse eUniverse, const char *pchHost);
+// Puts the built-in rows back (tests; a configuration read anew).
+void ResetDownloadLocations();
+
+// The universe a configuration line names: a "Universe" line by its word, or the older
+// "GeneralDirectoryServer_FindServerIPAddrPorts" line by the directory server address it
+// holds; k_EUniverseInvalid for anything else.
+EUniverse ParseUniverseLine(const char *pchLine);
+
+// A client beta name as it may appear in file and URL paths: ASCII letters, digits and "_"
+// only; every other byte is dropped.
+CUtlString FilterClientBetaName(const char *pchName);
+
+// The case test of a directory: from iStart to the end, capitals become small letters and
+// everything else becomes a capital (ASCII only).
+void InvertCaseFrom(std::string *pstrName, size_t iStart);
+
+// Deletes a file; when that fails and the file is still there, clears its read-only and
+// hidden attributes and tries once more.
+bool BDeleteFileClearingAttributes(const char *pchPath);
+
+class CFerroUpdater : public CThread
+{
+public:
+    // Resets every field, reads ferro.cfg, opens the bootstrap log ("Startup"), reads the
+    // beta file, takes the install directory and reads the installed version.
+    CFerroUpdater();
+    // Stops and waits for the thread, deletes the HTTP client, closes the log.
+    ~CFerroUpdater() override;
+    CFerroUpdater(const CFerroUpdater &) = delete;
+    CFerroUpdater &operator=(const CFerroUpdater &) = delete;
+
+    // ---- thread and lifecycle (ferroupdater.cpp) ----
+    // Temporary: finds the installation current at once (sets m_bUpdateFinished).
+    int Run() override;
+    void SetUpdateStatusUI(IUpdateStatusUI *pUI) { m_pUpdateStatusUI = pUI; }
+    // Temporary: logs "Shutdown", shuts the HTTP client down and deletes it, asks the
+    // thread to stop and wakes it; does not wait for it.
+    void RequestShutdown();
+    // Signals m_WakeEvent and starts the thread if it does not run, unless updating is
+    // inhibited and the launcher is offline.
+    void WakeUp();
+    // Appends one formatted line to the bootstrap log.
+    void Log(const char *pchFormat, ...) FERRO_PRINTF(2, 3);
+
+    // ---- configuration (ferroupdater_config.cpp) ----
+    void ReadConfigFile();
+    void ReadBetaFile();
+    // Takes over the HTTP client (false for null or a second one), decides on the start-up
+    // check, offline mode and the command-line beta. Reads the process's raw command line.
+    bool BInitialize(CHTTPClient *pHTTPClient, bool bForceUpdate, const char *pchClientBetaOverride);
+    // The same with the command line text given.
+    bool BInitializeWithCommandLine(CHTTPClient *pHTTPClient, bool bForceUpdate,
+                                    const char *pchClientBetaOverride, const char *pchCommandLine);
+    // A name selects that beta and stores it in the beta file; null (or a name with no
+    // usable character) leaves the beta and deletes its bookkeeping. Then wakes the thread.
+    void SetClientBeta(const char *pchBeta);
+    // The current beta name ("" for none). Any thread.
+    CUtlString GetClientBeta() const;
+    // "<dir>/arvo_launcher_[<beta>_]<platform tag>" with slashes turned into backslashes,
+    // cut to cubOut; the beta part only when bWithBeta and a beta is selected.
+    void BuildPackageBasePath(char *pchOut, int cubOut, const char *pchDir, bool bWithBeta) const;
+    // The installed manifest (".manifest") or file list (".installed") of the current beta:
+    // BuildPackageBasePath of "<install dir>/package" with the suffix appended.
+    void BuildInstalledFilePath(char *pchOut, int cubOut, const char *pchSuffix) const;
+    // Fixes the package directory on first use. Any thread.
+    void EnsurePackageDir();
+    // EnsurePackageDir, then a copy of the package directory. Any thread.
+    CUtlString GetPackageDir();
+    // ".writable" can be created in the working directory and the install directory passes
+    // BCheckDirectoryUsable.
+    bool BIsInstallDirWritable();
+    // The directory can be listed or written and ignores letter case; otherwise the
+    // failure is logged, shown as a fatal error and m_bFatalError is raised.
+    bool BCheckDirectoryUsable(const char *pchDir);
+    bool BCheckUserDirectories();
+
+    // ---- manifests and installed files (ferroupdater_manifest.cpp) ----
+    // A new tree (caller deletes) from NUL-terminated manifest text, or null.
+    KeyValues *LoadManifestFromBuffer(const char *pchText);
+    // Writes the manifest key and its children (not its peers) to the file in one write;
+    // a failed write deletes the file.
+    bool BSaveManifestFile(KeyValues *pManifest, const char *pchPath);
+    // The installed manifest's "version" becomes the bootstrapper version (0 without one).
+    void ReadInstalledVersion();
+    // Whether the install directory matches the installed file list of the current beta.
+    // A missing list fails when bFailIfMissing.
+    bool BVerifyInstalledFiles(bool bFailIfMissing);
+    // Appends the path of every line of the list that holds a comma; returns how many.
+    int ReadInstalledFileList(const char *pchPath, CUtlVector<CUtlString> &vecFiles);
+
+    // ---- update check and installation ----
+    // Temporary: no pending update is ever found.
+    bool BIsUpdatePending();
+    // Temporary: there is nothing to take over from another directory.
+    bool BInstallUpdateFromDirectory(const char *pchSourceDir);
+    // Temporary: there is nothing to remove.
+    bool BRemoveUpdateFromDirectory(const char *pchSourceDir);
+
+    // ---- fields, in this order ----
+    IUpdateStatusUI *m_pUpdateStatusUI;
+    bool m_bWindowShown;
+    CHTTPClient *m_pHTTPClient;
+    EUniverse m_eUniverse;
+    std::atomic<bool> m_bOffline;
+    // Outcome of the start-up phase: written by the updater thread, read by the main thread.
+    std::atomic<bool> m_bUpdateFinished;
+    std::atomic<bool> m_bRestartRequired;
+    std::atomic<bool> m_bFatalError;
+    std::atomic<bool> m_bShutdownRequested;
+    bool m_bUpdateOnLaunch;
+    bool m_bInhibitChecksum;
+    bool m_bInhibitAll;
+    std::atomic<bool> m_bCheckingForUpdates;
+    std::atomic<uint64> m_cubToDownload;
+    std::atomic<uint64> m_cubDownloadedComplete;
+    std::atomic<uint64> m_cubDownloadedInFlight;
+    CThreadEvent m_WakeEvent; // auto-reset, not signalled
+    CUtlString m_strInstallDir;
+    CUtlString m_strAlternateBaseDir;
+    CUtlString m_strPackageDir; // under m_Mutex
+    CUtlString m_strClientBeta; // under m_Mutex
+    CUtlString m_strLastError;
+    CBootstrapLogFile m_BootstrapLog;
+    CUtlString m_strStatusText;
+
+private:
+    // Reports a directory check failure: log, fatal error in the UI, m_bFatalError.
+    void ReportDirectoryFailure(const char *pchText);
+    // The beta file name "package\beta" (relative to the working directory).
+    static CUtlString BetaFilePath();
+
+    mutable std::mutex m_Mutex;      // m_strClientBeta, m_strPackageDir
+    std::mutex m_PackageDirFixMutex; // one EnsurePackageDir at a time
+};
+
+// The process-wide updater, created on first use (any thread); null only when it cannot be
+// created.
+CFerroUpdater *GetFerroUpdater();
+// Deletes the updater (if any) and clears the slot, so that the next GetFerroUpdater
+// creates a new one.
+void DeleteFerroUpdater();

@@ -1,0 +1,35 @@
+// Windows only: the performance counter and local time.
+#include "foundation/platform/time.h"
+
+#include <windows.h>
+
+uint64 PLAT_GetHighResTicks()
+{
+    LARGE_INTEGER liTicks;
+    QueryPerformanceCounter(&liTicks);
+    return (uint64)liTicks.QuadPart;
+}
+
+uint64 PLAT_GetHighResTicksPerSecond()
+{
+    // Fixed at boot; read once.
+    static const uint64 s_unFrequency = []()
+    {
+        LARGE_INTEGER liFrequency;
+        QueryPerformanceFrequency(&liFrequency);
+        return (uint64)liFrequency.QuadPart;
+    }();
+    return s_unFrequency;
+}
+
+void PLAT_GetLocalTime(PlatLocalTime_t *pTime)
+{
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    pTime->m_unYear = st.wYear;
+    pTime->m_unMonth = st.wMonth;
+    pTime->m_unDay = st.wDay;
+    pTime->m_unHour = st.wHour;
+    pTime->m_unMinute = st.wMinute;
+    pTime->m_unSecond = st.wSecond;
+}

@@ -1,0 +1,52 @@
+// The development key of tests/keys/ for the crypto and signature tests: its public half as
+// hex, and signatures made with its private half as the content service makes them
+// (RSASSA-PKCS1-v1_5 with SHA-1, through Crypto++ itself).
+#pragma once
+
+#include "foundation/basetypes.h"
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <cryptopp/osrng.h>
+#include <cryptopp/queue.h>
+#include <cryptopp/rsa.h>
+#include <cryptopp/sha.h>
+
+// A file of the source tree.
+inline std::string SourceFile(const char *pchRelative)
+{
+    const char *pchRoot = getenv("FERRO_SOURCE_DIR");
+    return std::string(pchRoot ? pchRoot : ".") + "/" + pchRelative;
+}
+
+// From the committed file rather than the build's key: a build may set its own key.
+inline std::string DevPublicKeyHex()
+{
+    std::string strKey = ReadTextFile(SourceFile("tests/keys/dev_manifest_public.hex"));
+    while (!strKey.empty() && isspace((unsigned char)strKey.back()))
+        strKey.pop_back();
+    return strKey;
+}
+
+inline std::vector<uint8> SignWithDevKey(const uint8 *pubMessage, size_t cubMessage)
+{
+    std::string strKey = ReadTextFile(SourceFile("tests/keys/dev_manifest_private.der"));
+    EXPECT_FALSE(strKey.empty());
+    CryptoPP::ByteQueue queue;
+    queue.Put((const CryptoPP::byte *)strKey.data(), strKey.size());
+    queue.MessageEnd();
+    CryptoPP::RSA::PrivateKey privateKey;
+    privateKey.Load(queue);
+    CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Signer signer(privateKey);
+    CryptoPP::AutoSeededRandomPool rng;
+    std::vector<uint8> vecSignature(signer.MaxSignatureLength());
+    size_t cub = signer.SignMessage(rng, pubMessage, cubMessage, vecSignature.data());
+    vecSignature.resize(cub);
+    return vecSignature;
+}

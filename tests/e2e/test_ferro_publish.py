@@ -1,0 +1,385 @@
+"""ferro-publish end to end: key pairs that other tools read, deterministic content-addressed
+packages, signed manifests that verify exactly as the launcher checks them (also when signed
+by openssl over an independently computed message), and refusals of bad input."""
+import hashlib
+import os
+import shutil
+import stat
+import subprocess
+import tempfile
+import unittest
+import zipfile
+
+from e2elib import BIN_DIR
+
+SOURCE_DIR = os.environ.get("FERRO_SOURCE_DIR") or os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "..")
+PUBLISH = os.path.join(BIN_DIR, "ferro-publish")
+DEV_PRIVATE_PEM = os.path.join(SOURCE_DIR, "tests", "keys", "dev_manifest_private.pem")
+DEV_PRIVATE_DER = os.path.join(SOURCE_DIR, "tests", "keys", "dev_manifest_private.der")
+with open(os.path.join(SOURCE_DIR, "tests", "keys", "dev_manifest_public.hex")) as _f:
+    DEV_PUBLIC_HEX = _f.read().strip()
+# The platform tag of this build's launcher.
+PLATFORM = "win32" if os.name == "nt" else "linux"
+
+
+def publish(*args):
+    return subprocess.run([PUBLISH] + [str(a) for a in args], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, errors="replace", timeout=120)
+
+
+def openssl(*args, **kwargs):
+    return subprocess.run(["openssl"] + list(args), check=True, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=120, **kwargs).stdout
+
+
+def public_hex_of(private_key, inform="PEM"):
+    return openssl("pkey", "-inform", inform, "-in", private_key, "-pubout", "-outform", "DER").hex()
+
+
+def read(path, mode="rb"):
+    with open(path, mode) as f:
+        return f.read()
+
+
+def write(path, content, executable=False):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb" if isinstance(content, bytes) else "w") as f:
+        f.write(content)
+    os.chmod(path, 0o755 if executable else 0o644)
+
+
+def parse_kv(text):
+    """A small KeyValues reader for the publisher's own output: quoted tokens and braces
+    only. Returns a list of (name, value-or-list) pairs."""
+    tokens, i = [], 0
+    while i < len(text):
+        c = text[i]
+        if c in "{}":
+            tokens.append(c)
+            i += 1
+        elif c == '"':
+            j = text.index('"', i + 1)
+            tokens.append(text[i + 1:j])
+            i = j + 1
+        else:
+            i += 1
+    pos = 0
+
+    def block():
+        nonlocal pos
+        items = []
+        while pos < len(tokens) and tokens[pos] != "}":
+            name = tokens[pos]
+            pos += 1
+            if tokens[pos] == "{":
+                pos += 1
+                items.append((name, block()))
+                pos += 1
+            else:
+                items.append((name, tokens[pos]))
+                pos += 1
+        return items
+    return block()
+
+
+def serialize(name, value):
+    """The signed message of a key, computed here independently of the launcher."""
+    out = name.lower().encode() + (b"" if isinstance(value, list) else value.encode()) + b"\0"
+    if isinstance(value, list):
+        for child_name, child_value in value:
+            out += serialize(child_name, child_value)
+    return out
+
+
+def write_kv(name, value, indent=0):
+    pad = "\t" * indent
+    if not isinstance(value, list):
+        return '%s"%s"\t\t"%s"\n' % (pad, name, value)
+    return ('%s"%s"\n%s{\n' % (pad, name, pad) + "".join(write_kv(n, v, indent + 1) for n, v in value)
+            + "%s}\n" % pad)
+
+
+class PublishTest(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="ferro-publish-")
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def make_staging(self, name="staging"):
+        staging = self.path(name)
+        write(os.path.join(staging, "ferro.exe"), b"launcher bytes", executable=True)
+        write(os.path.join(staging, "readme.txt"), "hello\n")
+        write(os.path.join(staging, "bin", "ferro.so"), os.urandom(3000), executable=True)
+        write(os.path.join(staging, "bin", "lib", "helper.so"), b"helper" * 100)
+        write(os.path.join(staging, "Data", "Maps", "One.map"), "map one\n" * 50)
+        write(os.path.join(staging, "Data", "b.txt"), "b\n")
+        return staging
+
+    def build(self, staging, output, *extra, key=DEV_PRIVATE_DER, version=42):
+        result = publish("build", "--key", key, "--version", version, "--input", staging, "--output",
+                         output, *extra)
+        self.assertEqual(0, result.returncode, result.stdout + result.stderr)
+        return result
+
+    def tree(self, directory):
+        files = {}
+        for dirpath, _, filenames in os.walk(directory):
+            for name in filenames:
+                full = os.path.join(dirpath, name)
+                files[os.path.relpath(full, directory)] = read(full)
+        return files
+
+    def test_keygen_writes_a_pair_that_openssl_reads(self):
+        keys = self.path("keys")
+        result = publish("keygen", "--out", keys)
+        self.assertEqual(0, result.returncode, result.stderr)
+        private = os.path.join(keys, "manifest_private.der")
+        public_hex = read(os.path.join(keys, "manifest_public.hex"), "r").strip()
+        self.assertEqual(0o600, stat.S_IMODE(os.stat(private).st_mode))
+        self.assertEqual(320, len(public_hex))
+        self.assertEqual(public_hex, public_hex_of(private, "DER"))
+        self.assertIn("1024 bit", openssl("pkey", "-inform", "DER", "-in", private, "-noout", "-text").decode())
+
+        # A second run does not replace the key.
+        before = read(private)
+        result = publish("keygen", "--out", keys)
+        self.assertEqual(1, result.returncode)
+        self.assertIn("exists already; not replacing a key", result.stderr)
+        self.assertEqual(before, read(private))
+
+        # The new key signs builds that verify with its public half only.
+        self.build(self.make_staging(), self.path("content"), key=private)
+        manifest = self.path("content", "client", "arvo_launcher_" + PLATFORM)
+        result = publish("verify", "--pubkey", public_hex, manifest)
+        self.assertEqual(("valid\n", 0), (result.stdout, result.returncode))
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, manifest)
+        self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode))
+
+    def test_build_writes_content_addressed_packages_and_a_signed_manifest(self):
+        staging = self.make_staging()
+        content = self.path("content")
+        result = self.build(staging, content)
+        client = os.path.join(content, "client")
+        manifest_path = os.path.join(client, "arvo_launcher_" + PLATFORM)
+        self.assertIn("manifest %s: version 42, 3 packages" % manifest_path, result.stdout)
+
+        (name, body), (sig_block, signatures) = parse_kv(read(manifest_path, "r"))
+        self.assertEqual("manifest", name)
+        self.assertEqual("kvsignatures", sig_block)
+        self.assertEqual("manifest", signatures[0][0])
+        self.assertEqual(256, len(signatures[0][1]))
+        self.assertEqual(("version", "42"), body[0])
+        packages = body[1:]
+        self.assertEqual(["bin", "data", "root"], [p[0] for p in packages])
+        self.assertEqual(sorted(os.listdir(client)),
+                         sorted(["arvo_launcher_" + PLATFORM] + [dict(p[1])["file"] for p in packages]))
+
+        expected_items = {
+            "bin": ["bin/ferro.so", "bin/lib/helper.so"],
+            "data": ["Data/Maps/One.map", "Data/b.txt"],
+            "root": ["ferro.exe", "readme.txt"],
+        }
+        for package, fields in packages:
+            fields = dict(fields)
+            archive = os.path.join(client, fields["file"])
+            data = read(archive)
+            self.assertEqual(package + ".zip." + hashlib.sha1(data).hexdigest(), fields["file"])
+            self.assertEqual(str(len(data)), fields["size"])
+            with zipfile.ZipFile(archive) as z:
+                infos = z.infolist()
+                self.assertEqual(expected_items[package], [i.filename for i in infos])
+                for info in infos:
+                    self.assertEqual((1980, 1, 1, 0, 0, 0), info.date_time)
+                    self.assertEqual(read(os.path.join(staging, info.filename)), z.read(info))
+                    mode = info.external_attr >> 16
+                    self.assertTrue(stat.S_ISREG(mode))
+                    executable = info.filename in ("ferro.exe", "bin/ferro.so")
+                    self.assertEqual(0o755 if executable else 0o644, stat.S_IMODE(mode), info.filename)
+
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, manifest_path)
+        self.assertEqual(("valid\n", 0), (result.stdout, result.returncode), result.stderr)
+
+    def test_build_twice_is_byte_identical_and_a_change_renames_only_its_package(self):
+        staging = self.make_staging()
+        self.build(staging, self.path("one"))
+        # Other timestamps and another working copy of the same files.
+        shutil.copytree(staging, self.path("copy"))
+        os.utime(os.path.join(self.path("copy"), "readme.txt"), (1e9, 1e9))
+        self.build(self.path("copy"), self.path("two"))
+        self.build(staging, self.path("one"))
+        self.assertEqual(self.tree(self.path("one")), self.tree(self.path("two")))
+
+        def names(content):
+            body = parse_kv(read(os.path.join(content, "client", "arvo_launcher_" + PLATFORM), "r"))[0][1]
+            return {p: dict(f)["file"] for p, f in body[1:]}
+        before = names(self.path("one"))
+        write(os.path.join(staging, "Data", "b.txt"), "changed\n")
+        self.build(staging, self.path("one"), version=43)
+        after = names(self.path("one"))
+        self.assertNotEqual(before["data"], after["data"])
+        self.assertEqual(before["bin"], after["bin"])
+        self.assertEqual(before["root"], after["root"])
+        # The old archive stays for clients of the old manifest.
+        self.assertTrue(os.path.exists(os.path.join(self.path("one"), "client", before["data"])))
+
+    def test_beta_and_platform_name_the_manifest(self):
+        staging = self.make_staging()
+        self.build(staging, self.path("content"), "--beta", "xyz", "--platform", "win32")
+        self.assertTrue(os.path.exists(self.path("content", "client", "arvo_launcher_xyz_win32")))
+        self.assertFalse(os.path.exists(self.path("content", "client", "arvo_launcher_" + PLATFORM)))
+        for bad in (["--beta", "my-beta"], ["--beta", "../x"], ["--platform", "lin ux"], ["--beta", ""]):
+            result = publish("build", "--key", DEV_PRIVATE_DER, "--version", "1", "--input", staging,
+                             "--output", self.path("content"), *bad)
+            self.assertEqual(2, result.returncode, bad)
+            self.assertIn("ASCII letters, digits and '_' only", result.stderr)
+
+    def test_sign_adds_or_replaces_the_signature(self):
+        unsigned = self.path("unsigned.txt")
+        write(unsigned, write_kv("Manifest", [("version", "7"), ("pkg", [("file", "pkg.zip.ab"),
+                                                                          ("size", "9")])]))
+        signed = self.path("signed.txt")
+        result = publish("sign", "--key", DEV_PRIVATE_PEM, unsigned, signed)
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertEqual("valid\n", publish("verify", "--pubkey", DEV_PUBLIC_HEX, signed).stdout)
+
+        # An edited value no longer verifies; signing it again replaces the signature and
+        # keeps the signatures of other keys.
+        text = read(signed, "r").replace('"9"', '"10"').replace(
+            '"kvsignatures"\n{\n', '"kvsignatures"\n{\n\t"other"\t\t"0123456789abcdef"\n')
+        write(signed, text)
+        self.assertEqual("invalid\n", publish("verify", "--pubkey", DEV_PUBLIC_HEX, signed).stdout)
+        result = publish("sign", "--key", DEV_PRIVATE_DER, signed, signed)
+        self.assertEqual(0, result.returncode, result.stderr)
+        # (Names are compared without case; the writer uses the spelling the process met
+        # first.)
+        items = parse_kv(read(signed, "r"))
+        self.assertEqual(["manifest", "kvsignatures"], [name.lower() for name, _ in items])
+        self.assertEqual(["other", "manifest"], [name.lower() for name, _ in items[1][1]])
+        self.assertEqual("valid\n", publish("verify", "--pubkey", DEV_PUBLIC_HEX, signed).stdout)
+
+    def test_signature_over_an_independently_computed_message(self):
+        body = [("version", "42"), ("Core", [("file", "core.zip.0123456789abcdef0123456789abcdef01234567"),
+                                             ("size", "1234"), ("note", "a b c")])]
+        message = self.path("message.bin")
+        write(message, serialize("Manifest", body))
+        signature = openssl("dgst", "-sha1", "-sign", DEV_PRIVATE_PEM, message).hex()
+        manifest = self.path("manifest.txt")
+        write(manifest, write_kv("Manifest", body) + write_kv("kvsignatures", [("Manifest", signature)]))
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, manifest)
+        self.assertEqual(("valid\n", 0), (result.stdout, result.returncode), result.stderr)
+
+        # PKCS #1 v1.5 is deterministic: the publisher's own signature is the same bytes.
+        write(self.path("unsigned.txt"), write_kv("Manifest", body))
+        publish("sign", "--key", DEV_PRIVATE_PEM, self.path("unsigned.txt"), self.path("signed.txt"))
+        signatures = parse_kv(read(self.path("signed.txt"), "r"))[1][1]
+        self.assertEqual([("manifest", signature)], [(n.lower(), v) for n, v in signatures])
+
+    def test_keys_made_by_openssl(self):
+        unsigned = self.path("unsigned.txt")
+        write(unsigned, write_kv("manifest", [("version", "1")]))
+        pkcs8 = self.path("rsa.pem")
+        openssl("genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:1024", "-out", pkcs8)
+        public_hex = public_hex_of(pkcs8)
+        self.assertEqual(324, len(public_hex))  # exponent 65537
+        pkcs8_der = self.path("rsa.der")
+        openssl("pkcs8", "-topk8", "-nocrypt", "-in", pkcs8, "-outform", "DER", "-out", pkcs8_der)
+        pkcs1 = self.path("rsa1.pem")
+        openssl("pkey", "-in", pkcs8, "-traditional", "-out", pkcs1)
+        self.assertIn(b"BEGIN RSA PRIVATE KEY", read(pkcs1))
+        for key in (pkcs8, pkcs8_der, pkcs1):
+            signed = self.path("signed.txt")
+            result = publish("sign", "--key", key, unsigned, signed)
+            self.assertEqual(0, result.returncode, result.stderr)
+            result = publish("verify", "--pubkey", public_hex, signed)
+            self.assertEqual(("valid\n", 0), (result.stdout, result.returncode), key)
+            self.assertEqual("invalid\n", publish("verify", "--pubkey", DEV_PUBLIC_HEX, signed).stdout)
+
+        # Larger keys make signatures the launcher does not take; encrypted keys are refused.
+        big = self.path("big.pem")
+        openssl("genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out", big)
+        result = publish("sign", "--key", big, unsigned, self.path("x.txt"))
+        self.assertEqual(1, result.returncode)
+        self.assertIn("the key makes 256-byte signatures; the launcher accepts 8 to 128 bytes", result.stderr)
+        encrypted = self.path("enc.pem")
+        openssl("pkey", "-in", pkcs8, "-aes128", "-passout", "pass:secret", "-out", encrypted)
+        result = publish("sign", "--key", encrypted, unsigned, self.path("x.txt"))
+        self.assertEqual(1, result.returncode)
+        self.assertIn("the private key is encrypted", result.stderr)
+        self.assertFalse(os.path.exists(self.path("x.txt")))
+
+    def test_bad_input_is_refused_with_a_message(self):
+        staging = self.make_staging()
+        usage_errors = [
+            [], ["frobnicate"], ["build", "--version", "1", "--input", staging, "--output", "x"],
+            ["build", "--key", DEV_PRIVATE_DER, "--version", "12a", "--input", staging, "--output", "x"],
+            ["build", "--key", DEV_PRIVATE_DER, "--version", "18446744073709551616", "--input", staging,
+             "--output", "x"],
+            ["build", "--key", DEV_PRIVATE_DER, "--version", "1", "--input", staging, "--output", "x",
+             "--colour", "red"],
+            ["build", "--key"], ["sign", "--key", DEV_PRIVATE_DER, "only-one"], ["verify", "m"],
+            ["verify", "--pubkey", "00", "--pubkey-file", "f", "m"], ["keygen"],
+        ]
+        for args in usage_errors:
+            result = publish(*args)
+            self.assertEqual(2, result.returncode, args)
+            self.assertIn("usage: ferro-publish keygen", result.stderr, args)
+        self.assertEqual(0, publish("--help").returncode)
+
+        # Keys that are not keys.
+        not_a_key = self.path("random.der")
+        write(not_a_key, os.urandom(600))
+        for key in (not_a_key, self.path("missing.der"), os.path.join(SOURCE_DIR, "tests", "keys",
+                                                                        "dev_manifest_public.hex")):
+            result = publish("build", "--key", key, "--version", "1", "--input", staging, "--output",
+                             self.path("out"))
+            self.assertEqual(1, result.returncode, key)
+            self.assertTrue("is not an RSA private key" in result.stderr or "cannot read" in result.stderr,
+                            result.stderr)
+        self.assertFalse(os.path.exists(self.path("out")))
+
+        # Manifests that do not load, and signatures that are not hex.
+        for text in ("", '"manifest" { "version" ', '"m" { } }', "\x00\x01\x02binary\xff"):
+            write(self.path("bad.txt"), text.encode("latin-1"))
+            result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, self.path("bad.txt"))
+            self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode), text)
+        write(self.path("bad.txt"), '"manifest" { "version" "1" }\n"kvsignatures" { "manifest" "%s" }\n'
+              % ("xyz-" * 64))
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, self.path("bad.txt"))
+        self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode))
+        result = publish("verify", "--pubkey", "not hex", self.path("bad.txt"))
+        self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode))
+        result = publish("sign", "--key", DEV_PRIVATE_DER, self.path("bad.txt"), self.path("bad.txt"))
+        self.assertEqual(0, result.returncode, result.stderr)
+        write(self.path("broken.txt"), '"manifest" { "version" ')
+        result = publish("sign", "--key", DEV_PRIVATE_DER, self.path("broken.txt"), self.path("out.txt"))
+        self.assertEqual(1, result.returncode)
+        self.assertIn("does not load as KeyValues text", result.stderr)
+        self.assertFalse(os.path.exists(self.path("out.txt")))
+
+        # Staging trees whose names cannot be packages.
+        def refused(tree_setup, message):
+            tree = tempfile.mkdtemp(dir=self.root)
+            tree_setup(tree)
+            result = publish("build", "--key", DEV_PRIVATE_DER, "--version", "1", "--input", tree,
+                             "--output", self.path("refused"))
+            self.assertEqual(1, result.returncode, message)
+            self.assertIn(message, result.stderr)
+            self.assertFalse(os.path.exists(self.path("refused", "client", "arvo_launcher_" + PLATFORM)))
+        refused(lambda t: write(os.path.join(t, "my.data", "a"), "a"), "cannot name a package")
+        refused(lambda t: (write(os.path.join(t, "Bin", "a"), "a"), write(os.path.join(t, "bin", "b"), "b")),
+                "two sources for the package \"bin\"")
+        refused(lambda t: (write(os.path.join(t, "root", "a"), "a"), write(os.path.join(t, "top.txt"), "t")),
+                "two sources for the package \"root\"")
+        refused(lambda t: os.symlink(os.path.join(t, "nowhere"), os.path.join(t, "dangling")),
+                "neither a file nor a directory")
+        result = publish("build", "--key", DEV_PRIVATE_DER, "--version", "1", "--input",
+                         self.path("no-such-dir"), "--output", self.path("refused"))
+        self.assertEqual(1, result.returncode)
+        self.assertIn("is not a directory", result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,35 @@
+// "ferro-publish build": a staging directory becomes content-addressed packages and a
+// signed manifest in a content service's directory.
+//
+// Every top-level directory of the staging tree is one package, named after it in lower
+// case; the files at the top level form the package "root". Each package is a zip archive
+// whose items are the paths relative to the staging tree; it is stored as
+// <content>/client/<name>.zip.<sha1 of the archive>. The manifest goes to
+// <content>/client/arvo_launcher_[<beta>_]<platform tag>.
+#pragma once
+
+#include "foundation/basetypes.h"
+
+#include <string>
+
+class CPublishKey;
+
+struct PublishBuildOptions_t
+{
+    uint64 m_ulVersion = 0;
+    std::string m_strInputDir;
+    std::string m_strOutputDir;
+    std::string m_strBeta;     // "" for none
+    std::string m_strPlatform; // the launcher's platform tag
+};
+
+// The base name of a manifest: "arvo_launcher_[<beta>_]<platform>".
+std::string PublishManifestName(const std::string &strBeta, const std::string &strPlatform);
+
+// Whether a name may be a beta name or platform tag (letters, digits and "_", not empty):
+// the launcher keeps nothing else of a beta name.
+bool BIsPublishNameToken(const std::string &strName);
+
+// Builds and signs; prints one line per package and one for the manifest. False, with the
+// reason, on any failure (the manifest is then not written or replaced).
+bool BPublishBuild(const PublishBuildOptions_t &options, const CPublishKey &key, std::string *pstrError);

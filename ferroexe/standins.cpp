@@ -18,52 +18,6 @@
 // Temporary: the window's option, registered here until the window exists.
 static CCommandLineOption g_OptionFullMemoryDump("-full_memory_dump", "");
 
-bool BHandOffToRunningInstance(int, char **)
-{
-    return false;
-}
-
-namespace
-{
-// Appends one record of a LaunchClient call for the end-to-end tests.
-void RecordLaunchForTests(const char *pchRecordPath, int argc, char **argv, bool bOffline, bool bConsole)
-{
-    FILE *pFile = PLAT_fopen(pchRecordPath, "a");
-    if (!pFile)
-        return;
-    const char *pchBetaPassword = PLAT_GetEnv("FerroBetaPassword");
-    fprintf(pFile, "launch\nargc %d\n", argc);
-    for (int i = 0; i < argc; ++i)
-        fprintf(pFile, "arg %s\n", argv[i] ? argv[i] : "");
-    fprintf(pFile, "beta %s\noffline %d\nconsole %d\nend\n", pchBetaPassword ? pchBetaPassword : "",
-            bOffline ? 1 : 0, bConsole ? 1 : 0);
-    fclose(pFile);
-}
-} // namespace
-
-int LaunchClient(int argc, char **argv, bool bOffline, bool bConsole)
-{
-    if (const char *pchRecord = PLAT_GetEnv("FERRO_TEST_CLIENT_RECORD"))
-        RecordLaunchForTests(pchRecord, argc, argv, bOffline, bConsole);
-    if (const char *pchHold = PLAT_GetEnv("FERRO_TEST_CLIENT_HOLD"))
-    {
-        for (int i = 0; i < 6000 && !PLAT_FileExists(pchHold); ++i)
-            Clock_Sleep(10);
-    }
-    if (const char *pchResult = PLAT_GetEnv("FERRO_TEST_CLIENT_RESULT"))
-    {
-        int nResult = atoi(pchResult);
-        PLAT_SetEnv("FERRO_TEST_CLIENT_RESULT", nullptr);
-        return nResult;
-    }
-
-    char rgchMessage[256];
-    Q_snprintf(rgchMessage, sizeof(rgchMessage), "Failed to load %s", "ferro" FERRO_DLL_EXT);
-    if (IUpdateStatusUI *pUI = GetPUpdateStatusUI())
-        pUI->ShowFatalError(rgchMessage);
-    return -1;
-}
-
 CWin32UpdateUI *CWin32UpdateUI::GetInstance()
 {
     static CWin32UpdateUI *s_pInstance = new CWin32UpdateUI();

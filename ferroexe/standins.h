@@ -16,18 +16,6 @@
 
 class KeyValues;
 
-// Temporary: finds no running instance to hand the command line to.
-bool BHandOffToRunningInstance(int argc, char **argv);
-
-// Temporary: the client library is not there yet, so this reports "Failed to load" with
-// the client library's file name and returns -1. For the end-to-end tests it also reads:
-//   FERRO_TEST_CLIENT_RECORD  file to which each call appends its arguments and flags;
-//   FERRO_TEST_CLIENT_HOLD    file whose appearance it waits for (at most 60 s);
-//   FERRO_TEST_CLIENT_RESULT  a result to return instead of failing; it is removed from
-//                             the environment when read, so a relaunched launcher fails
-//                             normally and cannot relaunch again.
-int LaunchClient(int argc, char **argv, bool bOffline, bool bConsole);
-
 // Temporary: the progress window; it shows nothing and writes fatal errors to standard error.
 class CWin32UpdateUI : public IUpdateStatusUI
 {

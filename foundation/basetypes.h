@@ -35,6 +35,14 @@ typedef char16_t wchar16; // one UTF-16 unit, on every platform
 #define FERRO_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
+// The calling convention of C++ member functions, for calls through another module's
+// table of virtual operations: thiscall on 32-bit Windows, the ordinary one elsewhere.
+#if defined(_WIN32) && defined(__i386__)
+#define FERRO_THISCALL __attribute__((thiscall))
+#else
+#define FERRO_THISCALL
+#endif
+
 #if defined(__GNUC__)
 #define FERRO_PRINTF(fmtarg, firstvararg) __attribute__((format(printf, fmtarg, firstvararg)))
 #else

@@ -3,13 +3,12 @@ crash marker."""
 import os
 import unittest
 
-from e2elib import (InstallDir, NOT_ASCII_FATAL_LINE, UNCLEAN_SHUTDOWN_MESSAGE, exit_status,
-                    read_launch_records)
+from e2elib import InstallDir, NOT_ASCII_FATAL_LINE, SAMPLE_LIBRARIES, UNCLEAN_SHUTDOWN_MESSAGE, exit_status
 
 
 class StartupTest(unittest.TestCase):
-    def make_install(self, dir_name="install"):
-        install = InstallDir(dir_name)
+    def make_install(self, dir_name="install", libraries=()):
+        install = InstallDir(dir_name, libraries=libraries)
         self.addCleanup(install.cleanup)
         return install
 
@@ -33,16 +32,19 @@ class StartupTest(unittest.TestCase):
                       result.stderr)
 
     def test_exit_option_ends_with_7_without_launching(self):
-        install = self.make_install()
-        record = install.outside("record.txt")
-        result = install.run(["-textclient", "ferro://ExitFerro"], FERRO_TEST_CLIENT_RECORD=record)
+        install = self.make_install(libraries=SAMPLE_LIBRARIES)
+        result = install.run(["-textclient", "ferro://ExitFerro"])
         self.assertEqual(7, result.returncode, result.stdout + result.stderr)
-        self.assertEqual([], read_launch_records(record))
+        self.assertNotIn("client startup", result.stdout)
         self.assertNotIn("Fatal Error", result.stdout)
         # Found anywhere in the text, in any letter case, even inside a longer argument.
-        result = install.run(["-textclient", "x=FERRO://exitferro/now"], FERRO_TEST_CLIENT_RECORD=record)
+        result = install.run(["-textclient", "x=FERRO://exitferro/now"])
         self.assertEqual(7, result.returncode)
-        self.assertEqual([], read_launch_records(record))
+        self.assertNotIn("client startup", result.stdout)
+        # Without it, the same install launches the client.
+        result = install.run(["-textclient"])
+        self.assertEqual(0, result.returncode, result.stdout + result.stderr)
+        self.assertIn("client startup", result.stdout)
 
     def test_elevated_install_update_needs_a_directory(self):
         install = self.make_install()

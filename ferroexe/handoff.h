@@ -1,0 +1,23 @@
+// The hand-off to a client that runs already: our command line goes into the registry
+// value the client reads, the client gets permission to take the foreground, and its
+// wake-up event is signalled. Runs first in the process, before anything else exists.
+#pragma once
+
+#include <string>
+
+// Shared with the running client.
+#define FERRO_HANDOFF_EVENT_NAME "Global\\Quill_FerroIPC_Class"
+#define FERRO_HANDOFF_REGISTRY_KEY "Software\\Quill\\Ferro" // under HKEY_LOCAL_MACHINE
+#define FERRO_HANDOFF_COMMAND_LINE_VALUE "TempAppCmdLine"   // REG_SZ, written here
+#define FERRO_HANDOFF_PROCESS_ID_VALUE "FerroPID"           // REG_DWORD, published by the client
+
+// The text handed over: every argument from argument 0 on, in order, each followed by one
+// blank; an argument that contains a blank is enclosed in double quotes. With no argument
+// beyond argument 0, "-foreground" is appended.
+void BuildHandOffCommandLine(int argc, char **argv, std::string *pstrCommandLine);
+
+// True when a running client's wake-up event exists: the command line has then been
+// handed over (or, when the registry key cannot be opened, dropped without waking the
+// client) and the process should exit with 0. False when no client runs; nothing is
+// written then.
+bool BHandOffToRunningInstance(int argc, char **argv);

@@ -42,7 +42,9 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
         INTERFACE_LINK_LIBRARIES "${FERRO_WIN32_DEPS_DIR}/lib/libcryptopp.a;advapi32")
     set_target_properties(ferro::minizip PROPERTIES
         INTERFACE_INCLUDE_DIRECTORIES "${FERRO_WIN32_DEPS_DIR}/include/minizip;${FERRO_WIN32_DEPS_DIR}/include"
-        INTERFACE_LINK_LIBRARIES "${FERRO_WIN32_DEPS_DIR}/lib/libminizip.a;ferro::zlib")
+        # zlib named again after minizip: a static link resolves left to right, and zlib may
+        # already stand earlier on the line for another user.
+        INTERFACE_LINK_LIBRARIES "${FERRO_WIN32_DEPS_DIR}/lib/libminizip.a;${FERRO_MINGW_ZLIB_LIBRARY}")
 else()
     find_package(ZLIB REQUIRED)
     find_package(PkgConfig REQUIRED)

@@ -15,9 +15,6 @@
 #include <mutex>
 #include <string>
 
-// Temporary: the window's option, registered here until the window exists.
-static CCommandLineOption g_OptionFullMemoryDump("-full_memory_dump", "");
-
 bool BHandOffToRunningInstance(int, char **)
 {
     return false;
@@ -165,51 +162,4 @@ int LaunchClient(int argc, char **argv, bool bOffline, bool bConsole)
 FERRO_EXPORT uint64 GetBootstrapperVersion()
 {
     return 0;
-}
-
-CWin32UpdateUI *CWin32UpdateUI::GetInstance()
-{
-    static CWin32UpdateUI *s_pInstance = new CWin32UpdateUI();
-    return s_pInstance;
-}
-
-CWin32UpdateUI::CWin32UpdateUI()
-{
-    // The lookup's buffer is reused by the next lookup: keep copies.
-    m_strWindowTitle = LocalizeBootstrapperText("#FerroBootstrapper_WindowTitle", nullptr, "Arvo Launcher");
-    m_strHeading =
-        LocalizeBootstrapperText("#FerroBootstrapper_UpdatingFerro", nullptr, "Updating Arvo Launcher...");
-}
-
-bool CWin32UpdateUI::BInit(int *, char ***)
-{
-    m_bSocketsStarted = PLAT_StartSockets();
-    ICommandLine *pCommandLine = GetCommandLineObject();
-    m_CrashHandler.Register(pCommandLine->FindOption(g_OptionFullMemoryDump.GetHandle()) != nullptr);
-    return true;
-}
-
-void CWin32UpdateUI::Shutdown()
-{
-    if (m_bSocketsStarted)
-        PLAT_StopSockets();
-    m_bSocketsStarted = false;
-    m_CrashHandler.Release();
-}
-
-void CWin32UpdateUI::ShowFatalError(const char *pchText)
-{
-    fprintf(stderr, "Fatal Error: %s\n", pchText ? pchText : "");
-    fflush(stderr);
-}
-
-int CWin32UpdateUI::AskYesNo(const char *, FnAskYesNoAnswer pfnAnswer, void *pvContext)
-{
-    return pfnAnswer ? pfnAnswer(1, pvContext) : 1;
-}
-
-bool CWin32UpdateUI::BRunFrame(const uint64 *)
-{
-    Clock_Sleep(20);
-    return true;
 }

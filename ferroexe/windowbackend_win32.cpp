@@ -153,19 +153,22 @@ void CWin32WindowBackend::CentreAndShow(int nShowCommand)
     if (!hWnd)
         return;
     // The whole monitor, not its work area. A window whose monitor cannot be told is
-    // centred on the primary one.
+    // centred on the primary one; without any monitor information it stays where it is.
     MONITORINFO mi = {};
     mi.cbSize = sizeof(mi);
-    if (!GetMonitorInfoA(MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY), &mi))
+    bool bHaveMonitor = GetMonitorInfoA(MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY), &mi) != FALSE;
+    if (!bHaveMonitor)
     {
         POINT ptOrigin = {0, 0};
-        mi.cbSize = sizeof(mi);
-        GetMonitorInfoA(MonitorFromPoint(ptOrigin, MONITOR_DEFAULTTOPRIMARY), &mi);
+        bHaveMonitor = GetMonitorInfoA(MonitorFromPoint(ptOrigin, MONITOR_DEFAULTTOPRIMARY), &mi) != FALSE;
     }
-    const RECT &rc = mi.rcMonitor;
-    int x = rc.left + (rc.right - rc.left - k_nWindowWidth) / 2;
-    int y = rc.top + (rc.bottom - rc.top - k_nWindowHeight) / 2;
-    MoveWindow(hWnd, x, y, k_nWindowWidth, k_nWindowHeight, TRUE);
+    if (bHaveMonitor)
+    {
+        const RECT &rc = mi.rcMonitor;
+        int x = rc.left + (rc.right - rc.left - k_nWindowWidth) / 2;
+        int y = rc.top + (rc.bottom - rc.top - k_nWindowHeight) / 2;
+        MoveWindow(hWnd, x, y, k_nWindowWidth, k_nWindowHeight, TRUE);
+    }
     ShowWindow(hWnd, nShowCommand);
     UpdateWindow(hWnd);
 }

@@ -1,8 +1,8 @@
 // The updater's construction, lifecycle hooks and the process-wide instance.
 #include "ferroexe/ferroupdater.h"
 
+#include "common/httpclient.h"
 #include "ferroexe/installpaths.h"
-#include "ferroexe/standins.h"
 
 #include <cstdarg>
 

@@ -13,8 +13,8 @@
 #include "ferroexe/installpaths.h"
 #include "ferroexe/launchclient.h"
 #include "ferroexe/localizedtext.h"
-#include "ferroexe/standins.h"
 #include "ferroexe/updatestatusui.h"
+#include "ferroexe/win32updateui.h"
 #include "foundation/clock.h"
 #include "foundation/commandline.h"
 #include "foundation/dbg.h"
@@ -183,11 +183,21 @@ int BootstrapperMain(int argc, char **argv)
     TCPConnectionGlobalInit(true, frameFunctionMgr);
 
     // 8. The window is always constructed (by the process entry); the console replaces it
-    // when asked for.
+    // when asked for, and where no window can be shown (a Linux terminal without a
+    // display), so that the run does not end without anything to see.
     if (bConsole)
+    {
         SetPUpdateStatusUI(CConsoleUpdateUI::GetInstance());
-    else
+    }
+    else if (CWin32UpdateUI::GetInstance()->BCanShowWindow())
+    {
         SetPUpdateStatusUI(CWin32UpdateUI::GetInstance());
+    }
+    else
+    {
+        Msg("No display for the progress window: showing progress on the console\n");
+        SetPUpdateStatusUI(CConsoleUpdateUI::GetInstance());
+    }
     IUpdateStatusUI *pUI = GetPUpdateStatusUI();
     if (!pUI)
     {

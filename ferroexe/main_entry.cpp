@@ -1,6 +1,6 @@
 // Process entry. Everything it calls lives in ferroexe_core.
 #include "ferroexe/main.h"
-#include "ferroexe/standins.h"
+#include "ferroexe/win32updateui.h"
 
 #include <cstdlib>
 

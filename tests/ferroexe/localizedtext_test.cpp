@@ -1,7 +1,7 @@
 // The launcher's lookup: files loaded on the first call, the user's language over English,
 // parameters, the fallback, and two threads.
 #include "ferroexe/localizedtext.h"
-#include "ferroexe/standins.h"
+#include "ferroexe/win32updateui.h"
 
 #include "foundation/filesystem.h"
 #include "foundation/keyvalues.h"

@@ -364,3 +364,29 @@ void CWorkThreadPool::StopWorkThreads()
 
     AssertMsg(m_cThreadsRunning.load() == 0, "m_WorkThreads.Count() == 0 && m_cThreadsRunning == (uint32) 0");
 }
+
+int CWorkThreadPool::DiscardWorkItems()
+{
+    AssertMsg(m_bExiting.load(), "DiscardWorkItems before StopWorkThreads");
+    int cDiscarded = 0;
+    QueuedWorkItem_t queuedItem;
+    while (m_pTSQueueToProcess->PopItem(&queuedItem))
+    {
+        queuedItem.m_pWorkItem->Release();
+        ++cDiscarded;
+    }
+    CWorkItem *pWorkItem;
+    while (m_pTSQueueCompleted->PopItem(&pWorkItem))
+    {
+        pWorkItem->Release();
+        ++cDiscarded;
+    }
+    std::lock_guard<std::mutex> lock(m_OrderingMutex);
+    for (CWorkItem *pWaiting : m_vecCompletedAndWaiting)
+    {
+        pWaiting->Release();
+        ++cDiscarded;
+    }
+    m_vecCompletedAndWaiting.RemoveAll();
+    return cDiscarded;
+}

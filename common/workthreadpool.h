@@ -86,6 +86,9 @@ public:
     bool BDispatchCompletedWorkItems(CLimitTimer &limitTimer, void *pvJobContext = nullptr);
     // Ends all threads (waiting as long as it takes); AddWorkItem fails from now on.
     void StopWorkThreads();
+    // After StopWorkThreads: releases the items still queued, processed or not, without a
+    // report (an owner that dropped its work on purpose); returns how many there were.
+    int DiscardWorkItems();
 
     const char *GetName() const { return m_szThreadName; }
     bool BExiting() const { return m_bExiting.load(); }

@@ -22,25 +22,13 @@ struct URIParts_t
     std::string m_strQuery;
 };
 
-// scheme = ALPHA *( ALPHA / DIGIT / "+" / "-" / "." )
-bool BIsScheme(const std::string &str)
-{
-    if (str.empty() || !isalpha((unsigned char)str[0]))
-        return false;
-    for (char ch : str)
-    {
-        if (!isalnum((unsigned char)ch) && ch != '+' && ch != '-' && ch != '.')
-            return false;
-    }
-    return true;
-}
-
 URIParts_t SplitURIReference(const std::string &strReference)
 {
     URIParts_t parts;
     std::string str = strReference.substr(0, strReference.find('#'));
     size_t iColon = str.find(':');
-    if (iColon != std::string::npos && iColon < str.find_first_of("/?") && BIsScheme(str.substr(0, iColon)))
+    if (iColon != std::string::npos && iColon < str.find_first_of("/?") &&
+        BIsURIScheme(str.substr(0, iColon)))
     {
         parts.m_bHasScheme = true;
         parts.m_strScheme = str.substr(0, iColon);
@@ -119,6 +107,18 @@ std::string MergePaths(const URIParts_t &base, const std::string &strReferencePa
     return base.m_strPath.substr(0, iSlash + 1) + strReferencePath;
 }
 } // namespace
+
+bool BIsURIScheme(const std::string &strText)
+{
+    if (strText.empty() || !isalpha((unsigned char)strText[0]))
+        return false;
+    for (char ch : strText)
+    {
+        if (!isalnum((unsigned char)ch) && ch != '+' && ch != '-' && ch != '.')
+            return false;
+    }
+    return true;
+}
 
 bool CHTTPDefaultRedirectEnableHandler::BShouldFollowRedirect(CHTTPRequestHandle *pHandle,
                                                               const char *pchLocation, CUtlString *,

@@ -10,6 +10,8 @@
 #include "foundation/utlstring.h"
 #include "foundation/utlvector.h"
 
+#include <string>
+
 // Follows redirects to new targets: at most k_cMaxRedirects per chain, never to a target
 // already followed (compared without regard to case), never for 401 and 407. It supplies
 // no replacement URL and no headers.
@@ -27,6 +29,10 @@ public:
 private:
     CUtlVector<CUtlString> m_vecFollowedTargets;
 };
+
+// Whether the text is a URI scheme (RFC 3986: a letter, then letters, digits, "+", "-"
+// and ".").
+bool BIsURIScheme(const std::string &strText);
 
 // The absolute URL of the request: "http" or "https", "://", the host (with its port),
 // the path and, when it has GET parameters, "?" and their URL encoding.

@@ -121,6 +121,10 @@ private:
     void ProcessWorkItem(CWorkThread *pThread, const QueuedWorkItem_t &queuedItem);
     // Deletes threads whose loop and thread have ended. Under the thread lock.
     void DeleteFinishedThreads();
+    // Release the items of the queue to process, and of the completed queue (with those
+    // waiting for their turn); each returns how many there were.
+    int ReleaseItemsToProcess();
+    int ReleaseCompletedItems();
 
     char m_szThreadName[k_cchThreadNameMax];
     std::unique_ptr<CTSQueue<QueuedWorkItem_t>> m_pTSQueueToProcess;

@@ -231,6 +231,9 @@ TEST_F(CHTTPClientTest, TricklingServerLivesUntilTheAbsoluteTimeout)
     Clock().Advance(11000000);
     ASSERT_TRUE(BWaitCompleted(pHandle));
     EXPECT_FALSE(pHandle->m_bSucceeded);
+    // What had arrived stays in the failed response.
+    EXPECT_STREQ("0,1,2,3", pHandle->AccessResponse()->GetResponseHeaderValue("X-Part"));
+    EXPECT_EQ(k_EHTTPStatusCode200OK, pHandle->AccessResponse()->GetStatusCode());
     EXPECT_TRUE(
         capture.BContains("Aborting stale client HTTP connection due to absolute timeout: 127.0.0.1:"));
     EXPECT_FALSE(capture.BContains("due to network timeout"));

@@ -1,5 +1,7 @@
 #include "fetchtarget.h"
 
+#include "common/httpredirect.h"
+
 #include "foundation/platform/file.h"
 #include "foundation/platform/process.h"
 
@@ -17,23 +19,12 @@ std::string Lower(std::string str)
     return str;
 }
 
-bool BIsSchemeText(const std::string &str)
-{
-    if (str.empty() || !isalpha((unsigned char)str[0]))
-        return false;
-    for (char ch : str)
-    {
-        if (!isalnum((unsigned char)ch) && ch != '+' && ch != '-' && ch != '.')
-            return false;
-    }
-    return true;
-}
 } // namespace
 
 bool BCheckFetchURL(const std::string &strURL, std::string *pstrRequestURL, std::string *pstrReason)
 {
     size_t iSchemeEnd = strURL.find("://");
-    if (iSchemeEnd == std::string::npos || !BIsSchemeText(strURL.substr(0, iSchemeEnd)))
+    if (iSchemeEnd == std::string::npos || !BIsURIScheme(strURL.substr(0, iSchemeEnd)))
     {
         *pstrReason = "no scheme (expected http://host[:port]/path)";
         return false;

@@ -10,7 +10,7 @@ CHTTPClientWorkThread::CHTTPClientWorkThread(CWorkThreadPool *pPool)
 {
     SetName("CHTTPClientWorkThread");
     if (!m_hProxyService)
-        DMsg("http", 2,
+        DMsg("http", 3,
              "winhttp.dll not supported on this windows platform, no proxy auto-detection will be done\n");
 }
 

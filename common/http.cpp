@@ -1,5 +1,6 @@
 #include "common/http.h"
 
+#include "common/httpredirect.h"
 #include "foundation/dbg.h"
 #include "foundation/keyvalues.h"
 #include "foundation/murmurhash3.h"
@@ -289,6 +290,8 @@ CHTTPClientRequest::CHTTPClientRequest(EHTTPMethod eMethod, const char *pchHostn
       m_unAbsoluteTimeoutSeconds(k_unDefaultAbsoluteTimeoutSeconds), m_pRedirectHandler(nullptr),
       m_bUsesProxy(false)
 {
+    // Each request starts a chain of its own, with its own record of followed targets.
+    m_pRedirectHandler = new CHTTPDefaultRedirectEnableHandler();
 }
 
 CHTTPClientRequest::CHTTPClientRequest(const CHTTPClientRequest &source, const char *pchAbsoluteURL)
@@ -300,9 +303,11 @@ CHTTPClientRequest::CHTTPClientRequest(const CHTTPClientRequest &source, const c
 {
     SetRedirectHandler(source.m_pRedirectHandler);
     // A cookie meant for one host is not handed to the next, and the host changes anyway.
+    // The body stays behind, so its length does too (a new body sets it again).
     for (KeyValues *pkv = source.GetRequestHeaders()->GetFirstSubKey(); pkv; pkv = pkv->GetNextKey())
     {
-        if (Q_stricmp(pkv->GetName(), "Cookie") == 0 || Q_stricmp(pkv->GetName(), "Host") == 0)
+        if (Q_stricmp(pkv->GetName(), "Cookie") == 0 || Q_stricmp(pkv->GetName(), "Host") == 0 ||
+            Q_stricmp(pkv->GetName(), "Content-Length") == 0)
             continue;
         SetRequestHeaderValue(pkv->GetName(), pkv->GetString(nullptr, ""));
     }

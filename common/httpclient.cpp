@@ -1,21 +1,14 @@
+// CHTTPClient: construction, sending, shutdown and the frame function; the request handle.
+// The connection pool is in httpclient_dispatch.cpp, completion and redirects in
+// httpclient_redirect.cpp.
 #include "common/httpclient.h"
 
 #include "common/httpclientconnection.h"
+#include "common/httpclientworkitem.h"
+#include "common/httpclientworkthread.h"
 #include "foundation/dbg.h"
 
-#include <algorithm>
-
-namespace
-{
-bool BRemoveFrom(std::vector<CHTTPClientConnection *> &vec, CHTTPClientConnection *pConnection)
-{
-    auto it = std::find(vec.begin(), vec.end(), pConnection);
-    if (it == vec.end())
-        return false;
-    vec.erase(it);
-    return true;
-}
-} // namespace
+#include <vector>
 
 CHTTPRequestHandle::CHTTPRequestHandle(CHTTPClient *pClient, CHTTPClientRequest *pRequest,
                                        CHTTPClientResponse *pResponse, CHTTPRequestHandle *pParentHandle)
@@ -52,18 +45,30 @@ float CHTTPRequestHandle::GetPercentComplete() const
     return (float)m_pResponse->m_unBodyBytesReceived.load() / (float)unExpected * 100.0f;
 }
 
+AddrConnectionInfo_t::AddrConnectionInfo_t()
+    : m_pTreeWaitingConnections(new std::set<CHTTPClientConnection *>()),
+      m_pTreeInUseConnections(new std::set<CHTTPClientConnection *>()),
+      m_pListWaitingRequestsForAddress(new std::deque<CHTTPRequestHandle *>())
+{
+}
+
 CHTTPClient::CHTTPClient(CFrameFunctionMgr &frameFunctionMgr, uint32 unKeepAliveTimeoutSeconds, const char *,
                          uint32, uint32 unMaxInFlightRequestsPerHost, CTLSContext *pTLSContext,
                          CWorkThreadPool *pThreadPool)
     : m_unMaxInFlightRequestsPerHost(unMaxInFlightRequestsPerHost),
       m_unKeepAliveTimeoutSeconds(unKeepAliveTimeoutSeconds), m_bIsShutdown(false),
-      m_pFrameFunctionMgr(&frameFunctionMgr), m_pTLSContext(pTLSContext), m_pCallerThreadPool(pThreadPool),
+      m_FrameFunction(this, &CHTTPClient::BFrameFuncHandleCompletedWorkItems,
+                      "CHTTPClient::BFrameFuncHandleCompletedWorkItems", k_EFrameTypeMain),
+      m_pFrameFunctionMgr(&frameFunctionMgr), m_WorkThreadPool("CHTTPClientThreadPool"),
+      m_ThreadPool(pThreadPool ? pThreadPool : &m_WorkThreadPool), m_pTLSContext(pTLSContext),
       m_cConnectionsCreated(0)
 {
     if (m_pTLSContext)
         m_pTLSContext->AddRef();
     else
         m_pTLSContext = new CTLSContext();
+    m_WorkThreadPool.ConfigureWorkThreads(k_cWorkThreads, this, k_EWorkThreadCreationOnBacklog);
+    m_pFrameFunctionMgr->Register(&m_FrameFunction);
 }
 
 CHTTPClient::~CHTTPClient()
@@ -72,98 +77,131 @@ CHTTPClient::~CHTTPClient()
     m_pTLSContext->Release();
 }
 
-void CHTTPClient::Shutdown()
+CWorkThread *CHTTPClient::CreateWorkerThread(CWorkThreadPool *pPool)
 {
-    if (m_bIsShutdown)
-        return;
-    m_bIsShutdown = true;
-    // A connection's destructor completes the request it carries (failed).
-    std::vector<CHTTPClientConnection *> vecConnections = m_vecInUseConnections;
-    vecConnections.insert(vecConnections.end(), m_vecIdleConnections.begin(), m_vecIdleConnections.end());
-    m_vecInUseConnections.clear();
-    m_vecIdleConnections.clear();
-    for (CHTTPClientConnection *pConnection : vecConnections)
-        delete pConnection;
+    Assert(!m_bIsShutdown);
+    return new CHTTPClientWorkThread(pPool);
 }
 
-void CHTTPClient::Dispatch(CHTTPRequestHandle *pHandle)
+CHTTPRequestHandle *CHTTPClient::SendHTTPRequest(CHTTPClientRequest *pRequest)
 {
-    pHandle->AddRef();
-    CHTTPClientRequest *pRequest = pHandle->AccessClientRequest();
-    if (m_bIsShutdown || !pRequest->m_adrConnect.BIsComplete() || !pRequest->m_adrTarget.BIsComplete())
+    CHTTPRequestHandle *pHandle = new CHTTPRequestHandle(this, pRequest);
+    SendHandle(pHandle);
+    return pHandle;
+}
+
+void CHTTPClient::SendHandle(CHTTPRequestHandle *pHandle)
+{
+    CWorkItemHTTPClientRequest *pWorkItem = nullptr;
+    bool bQueued = false;
+    {
+        std::lock_guard<std::mutex> lock(m_PendingWorkItemsMutex);
+        if (!m_bIsShutdown)
+        {
+            pWorkItem = new CWorkItemHTTPClientRequest(this, pHandle);
+            bQueued = m_ThreadPool->AddWorkItem(pWorkItem);
+            if (bQueued)
+                m_setPendingWorkItems.insert(pWorkItem); // takes over the creation reference
+        }
+    }
+    if (bQueued)
+        return;
+    if (pWorkItem)
+    {
+        AssertMsg(false, "Thread pool rejected HTTP work item, bad news.");
+        pWorkItem->Release();
+    }
+    // Completes it, failed (nothing was received).
+    DispatchRequest(pHandle);
+}
+
+void CHTTPClient::OnWorkItemDone(CWorkItemHTTPClientRequest *pWorkItem)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_PendingWorkItemsMutex);
+        if (m_setPendingWorkItems.erase(pWorkItem) == 0)
+            return;
+    }
+    pWorkItem->Release();
+}
+
+bool CHTTPClient::BFrameFuncHandleCompletedWorkItems(CLimitTimer &limitTimer)
+{
+    Assert(!m_bIsShutdown);
+    return m_ThreadPool->BDispatchCompletedWorkItems(limitTimer);
+}
+
+void CHTTPClient::Shutdown()
+{
+    std::set<CWorkItemHTTPClientRequest *> setPending;
+    {
+        std::lock_guard<std::mutex> lock(m_PendingWorkItemsMutex);
+        if (m_bIsShutdown)
+            return;
+        m_bIsShutdown = true;
+        setPending.swap(m_setPendingWorkItems);
+        for (CWorkItemHTTPClientRequest *pWorkItem : setPending)
+            pWorkItem->Cancel();
+    }
+    if (m_FrameFunction.BIsRegistered())
+        m_pFrameFunctionMgr->Deregister(&m_FrameFunction);
+    if (m_ThreadPool == &m_WorkThreadPool)
+    {
+        m_WorkThreadPool.StopWorkThreads();
+        m_WorkThreadPool.DiscardWorkItems();
+    }
+
+    // Requests still being looked up: nothing will come of them.
+    for (CWorkItemHTTPClientRequest *pWorkItem : setPending)
+    {
+        DispatchRequest(pWorkItem->GetHandle());
+        pWorkItem->Release();
+    }
+
+    // A connection's destructor completes the request it carries (failed); RemoveClientConnection
+    // does nothing any more, so the map stays as it is while they go.
+    std::vector<CHTTPClientConnection *> vecConnections;
+    std::vector<CHTTPRequestHandle *> vecWaiting;
+    for (auto &entry : m_MapHostsToPersistentConnections)
+    {
+        AddrConnectionInfo_t &info = entry.second;
+        vecConnections.insert(vecConnections.end(), info.m_pTreeInUseConnections->begin(),
+                              info.m_pTreeInUseConnections->end());
+        vecConnections.insert(vecConnections.end(), info.m_pTreeWaitingConnections->begin(),
+                              info.m_pTreeWaitingConnections->end());
+        vecWaiting.insert(vecWaiting.end(), info.m_pListWaitingRequestsForAddress->begin(),
+                          info.m_pListWaitingRequestsForAddress->end());
+    }
+    m_MapHostsToPersistentConnections.clear();
+    for (CHTTPClientConnection *pConnection : vecConnections)
+        delete pConnection;
+    for (CHTTPRequestHandle *pHandle : vecWaiting)
     {
         DispatchRequest(pHandle);
         pHandle->Release();
-        return;
     }
-
-    CHTTPClientConnection *pConnection = nullptr;
-    for (auto it = m_vecIdleConnections.begin(); it != m_vecIdleConnections.end(); ++it)
-    {
-        CHTTPClientConnection *pIdle = *it;
-        if (pIdle->GetTargetAddress() == pRequest->m_adrTarget &&
-            pIdle->GetConnectAddress() == pRequest->m_adrConnect && pIdle->GetTLSContext() == m_pTLSContext &&
-            pIdle->BSecure() == pRequest->m_bSecure)
-        {
-            pConnection = pIdle;
-            m_vecIdleConnections.erase(it);
-            DMsg("http", 3, "Reusing HTTP connection for %s\n", pRequest->m_adrTarget.ToString());
-            break;
-        }
-    }
-    if (!pConnection)
-    {
-        DMsg("http", 3, "Need new HTTP connection for %s (%s)\n", pRequest->m_adrTarget.ToString(),
-             pRequest->GetHostname());
-        pConnection = new CHTTPClientConnection(this, pRequest->m_adrConnect, pRequest->m_adrTarget,
-                                                pRequest->m_bSecure, m_pTLSContext);
-        ++m_cConnectionsCreated;
-    }
-    m_vecInUseConnections.push_back(pConnection);
-    // The connection may be gone when this returns.
-    pConnection->BAsyncSendRequest(pHandle);
-    pHandle->Release();
 }
 
-void CHTTPClient::DispatchRequest(CHTTPRequestHandle *pHandle)
+int CHTTPClient::GetIdleConnectionCount() const
 {
-    CHTTPClientRequest *pRequest = pHandle->AccessClientRequest();
-    DMsg("http", 3, pHandle->m_bSucceeded ? "Success! http%s://%s%s\n" : "Failed! http%s://%s%s\n",
-         pRequest->m_bSecure ? "s" : "", pRequest->GetHostname(), pRequest->GetURL());
-    if (CHTTPRequestHandle *pParent = pHandle->GetParentHandle())
-        pParent->SetCompleted();
-    else
-        pHandle->SetCompleted();
+    int c = 0;
+    for (const auto &entry : m_MapHostsToPersistentConnections)
+        c += (int)entry.second.m_pTreeWaitingConnections->size();
+    return c;
 }
 
-void CHTTPClient::AddClientConnectionBackToPool(CHTTPClientConnection *pConnection)
+int CHTTPClient::GetInUseConnectionCount() const
 {
-    DMsg("http", 3, "Connection for %s re-entering pool\n", pConnection->GetTargetAddress().ToString());
-    if (m_bIsShutdown)
-    {
-        pConnection->Abort();
-        return;
-    }
-    if (!BRemoveFrom(m_vecInUseConnections, pConnection))
-        AssertMsg(false, "Adding connection back to pool, but not found in in use list");
-    m_vecIdleConnections.push_back(pConnection);
-    DMsg("http", 3, "No waiting requests for %s\n", pConnection->GetTargetAddress().ToString());
+    int c = 0;
+    for (const auto &entry : m_MapHostsToPersistentConnections)
+        c += (int)entry.second.m_pTreeInUseConnections->size();
+    return c;
 }
 
-void CHTTPClient::RemoveClientConnection(CHTTPClientConnection *pConnection)
+int CHTTPClient::GetWaitingRequestCount() const
 {
-    if (m_bIsShutdown)
-        return;
-    const char *pchTarget = pConnection->GetTargetAddress().ToString();
-    DMsg("http", 3, "Removing now closed connection for %s\n", pchTarget);
-    // clang-format off
-    if (BRemoveFrom(m_vecIdleConnections, pConnection))
-        DMsg("http", 3, "Removing idle connection for %s, %d left open, %d requests waiting, %d requests still in-flight\n",
-             pchTarget, (int)m_vecIdleConnections.size(), 0, (int)m_vecInUseConnections.size());
-    else if (BRemoveFrom(m_vecInUseConnections, pConnection))
-        DMsg("http", 3, "Removing in-use connection for %s, %d left open, %d requests waiting, %d requests still in-flight\n",
-             pchTarget, (int)m_vecIdleConnections.size(), 0, (int)m_vecInUseConnections.size());
-    else
-        AssertMsg(false, "RemoveClientConnection: connection in neither the idle nor the in-use set");
-    // clang-format on
+    int c = 0;
+    for (const auto &entry : m_MapHostsToPersistentConnections)
+        c += (int)entry.second.m_pListWaitingRequestsForAddress->size();
+    return c;
 }

@@ -64,6 +64,18 @@ void HTTPPrepareRequestHeaders(CHTTPClientRequest *pRequest)
     }
 }
 
+void HTTPWriteQueryString(const CHTTPRequest *pRequest, CUtlBuffer &buf)
+{
+    for (int i = 0; i < pRequest->GetGETParamCount(); ++i)
+    {
+        const CHTTPRequestParam &param = pRequest->GetGETParam(i);
+        buf.PutChar(i == 0 ? '?' : '&');
+        PutURLEncoded(buf, param.GetName(), (uint32)Q_strlen(param.GetName()));
+        buf.PutChar('=');
+        PutURLEncoded(buf, param.GetValue(), param.GetValueLength());
+    }
+}
+
 void HTTPWriteRequestHead(const CHTTPClientRequest *pRequest, CUtlBuffer &buf)
 {
     PutText(buf, PchNameFromEHTTPMethod(pRequest->GetEHTTPMethod()));
@@ -75,14 +87,7 @@ void HTTPWriteRequestHead(const CHTTPClientRequest *pRequest, CUtlBuffer &buf)
         PutText(buf, pRequest->GetHostname());
     }
     PutText(buf, pRequest->GetURL());
-    for (int i = 0; i < pRequest->GetGETParamCount(); ++i)
-    {
-        const CHTTPRequestParam &param = pRequest->GetGETParam(i);
-        buf.PutChar(i == 0 ? '?' : '&');
-        PutURLEncoded(buf, param.GetName(), (uint32)Q_strlen(param.GetName()));
-        buf.PutChar('=');
-        PutURLEncoded(buf, param.GetValue(), param.GetValueLength());
-    }
+    HTTPWriteQueryString(pRequest, buf);
     PutText(buf, " HTTP/1.1\r\n");
     for (KeyValues *pkv = pRequest->GetRequestHeaders()->GetFirstSubKey(); pkv; pkv = pkv->GetNextKey())
     {

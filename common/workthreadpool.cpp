@@ -38,34 +38,12 @@ CWorkThreadPool::~CWorkThreadPool()
         StopWorkThreads();
     }
 
-    int cToProcess = 0;
-    QueuedWorkItem_t queuedItem;
-    while (m_pTSQueueToProcess->PopItem(&queuedItem))
-    {
-        queuedItem.m_pWorkItem->Release();
-        ++cToProcess;
-    }
+    int cToProcess = ReleaseItemsToProcess();
     if (cToProcess)
         AssertFailedV(
             "CWorkThreadPool::~CWorkThreadPool: work processing queue not empty: %d items discarded.\n",
             cToProcess);
-
-    int cCompleted = 0;
-    CWorkItem *pWorkItem;
-    while (m_pTSQueueCompleted->PopItem(&pWorkItem))
-    {
-        pWorkItem->Release();
-        ++cCompleted;
-    }
-    {
-        std::lock_guard<std::mutex> lock(m_OrderingMutex);
-        for (CWorkItem *pWaiting : m_vecCompletedAndWaiting)
-        {
-            pWaiting->Release();
-            ++cCompleted;
-        }
-        m_vecCompletedAndWaiting.RemoveAll();
-    }
+    int cCompleted = ReleaseCompletedItems();
     if (cCompleted)
         AssertFailedV(
             "CWorkThreadPool::~CWorkThreadPool: work complete queue not empty, %d items discarded.\n",
@@ -363,4 +341,42 @@ void CWorkThreadPool::StopWorkThreads()
     }
 
     AssertMsg(m_cThreadsRunning.load() == 0, "m_WorkThreads.Count() == 0 && m_cThreadsRunning == (uint32) 0");
+}
+
+int CWorkThreadPool::ReleaseItemsToProcess()
+{
+    int cReleased = 0;
+    QueuedWorkItem_t queuedItem;
+    while (m_pTSQueueToProcess->PopItem(&queuedItem))
+    {
+        queuedItem.m_pWorkItem->Release();
+        ++cReleased;
+    }
+    return cReleased;
+}
+
+int CWorkThreadPool::ReleaseCompletedItems()
+{
+    int cReleased = 0;
+    CWorkItem *pWorkItem;
+    while (m_pTSQueueCompleted->PopItem(&pWorkItem))
+    {
+        pWorkItem->Release();
+        ++cReleased;
+    }
+    std::lock_guard<std::mutex> lock(m_OrderingMutex);
+    for (CWorkItem *pWaiting : m_vecCompletedAndWaiting)
+    {
+        pWaiting->Release();
+        ++cReleased;
+    }
+    m_vecCompletedAndWaiting.RemoveAll();
+    return cReleased;
+}
+
+int CWorkThreadPool::DiscardWorkItems()
+{
+    AssertMsg(m_bExiting.load(), "DiscardWorkItems before StopWorkThreads");
+    int cDiscarded = ReleaseItemsToProcess();
+    return cDiscarded + ReleaseCompletedItems();
 }

@@ -86,6 +86,9 @@ public:
     bool BDispatchCompletedWorkItems(CLimitTimer &limitTimer, void *pvJobContext = nullptr);
     // Ends all threads (waiting as long as it takes); AddWorkItem fails from now on.
     void StopWorkThreads();
+    // After StopWorkThreads: releases the items still queued, processed or not, without a
+    // report (an owner that dropped its work on purpose); returns how many there were.
+    int DiscardWorkItems();
 
     const char *GetName() const { return m_szThreadName; }
     bool BExiting() const { return m_bExiting.load(); }
@@ -118,6 +121,10 @@ private:
     void ProcessWorkItem(CWorkThread *pThread, const QueuedWorkItem_t &queuedItem);
     // Deletes threads whose loop and thread have ended. Under the thread lock.
     void DeleteFinishedThreads();
+    // Release the items of the queue to process, and of the completed queue (with those
+    // waiting for their turn); each returns how many there were.
+    int ReleaseItemsToProcess();
+    int ReleaseCompletedItems();
 
     char m_szThreadName[k_cchThreadNameMax];
     std::unique_ptr<CTSQueue<QueuedWorkItem_t>> m_pTSQueueToProcess;

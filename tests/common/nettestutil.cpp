@@ -27,6 +27,22 @@ public:
 CNetTestEnvironment *g_pNetEnvironment =
     static_cast<CNetTestEnvironment *>(::testing::AddGlobalTestEnvironment(new CNetTestEnvironment()));
 
+// Ends the network layer after every test that started it, so that none of its threads
+// outlives the test: a later test may install a manual clock of its own, which those
+// threads would otherwise read while it comes and goes. (Each test starts the layer it
+// needs with NetTestInit.)
+class CNetTestListener : public ::testing::EmptyTestEventListener
+{
+public:
+    void OnTestEnd(const ::testing::TestInfo &) override { NetTestShutdown(); }
+};
+
+const bool g_bNetListenerAdded = []
+{
+    ::testing::UnitTest::GetInstance()->listeners().Append(new CNetTestListener());
+    return true;
+}();
+
 // The scheduled function manager joins the frame loop while these helpers pump it, and
 // leaves it afterwards, so that tests of the manager itself find it unregistered.
 class CScopedSchedulerInFrameLoop

@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# Download throughput of ferro-fetch (the launcher's HTTP client and network layer) against
+# curl, both fetching the same 16 files of 32 MiB from nginx on 127.0.0.1 into a
+# directory, 3 transfers at a time (the launcher's limit per host; curl --parallel
+# --parallel-max 3), in the same run. Each round times both as whole processes, in
+# alternating order; prints the medians, the ratio ferro-fetch / curl, and the peak
+# resident memory of ferro-fetch against the bodies in flight (3 x 32 MiB) plus 16 MiB.
+# Usage: tests/bench/fetch_bench.sh [BUILD_DIR] [ROUNDS]   (defaults: build, 5)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+BUILD_DIR=${1:-build}
+ROUNDS=${2:-5}
+FETCH=$BUILD_DIR/bin/ferro-fetch
+FILES=16
+FILE_MIB=32
+IN_FLIGHT=3
+for tool in nginx curl /usr/bin/time; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "fetch_bench: $tool is missing" >&2
+        exit 1
+    fi
+done
+if [ ! -x "$FETCH" ]; then
+    echo "fetch_bench: $FETCH is missing; build it with: cmake --build $BUILD_DIR --target ferro-fetch" >&2
+    exit 1
+fi
+
+# On a memory file system when there is one: on a shared machine's disk the writes of the
+# 512 MiB would time the disk, not the two HTTP clients. FETCH_BENCH_DIR chooses another place.
+WORK_PARENT=${FETCH_BENCH_DIR:-}
+if [ -z "$WORK_PARENT" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
+    WORK_PARENT=/dev/shm
+fi
+WORK=$(mktemp -d ${WORK_PARENT:+-p "$WORK_PARENT"})
+# nginx workers started by root run as an unprivileged user, who must be able to read.
+chmod 755 "$WORK"
+NGINX_PID=
+cleanup() {
+    if [ -n "$NGINX_PID" ]; then
+        kill "$NGINX_PID" 2>/dev/null || true
+        wait "$NGINX_PID" 2>/dev/null || true
+    fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+mkdir -p "$WORK/www" "$WORK/logs" "$WORK/out-fetch" "$WORK/out-curl"
+for ((i = 0; i < FILES; i++)); do
+    head -c $((FILE_MIB * 1024 * 1024)) /dev/urandom >"$WORK/www/file$i.bin"
+done
+
+# A free port: the kernel picks one for a socket that is closed again at once.
+PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
+cat >"$WORK/nginx.conf" <<EOF
+daemon off;
+worker_processes 1;
+pid $WORK/nginx.pid;
+error_log $WORK/logs/error.log;
+events { worker_connections 64; }
+http {
+    access_log off;
+    sendfile on;
+    tcp_nopush on;
+    keepalive_timeout 65;
+    default_type application/octet-stream;
+    server { listen 127.0.0.1:$PORT; root $WORK/www; }
+}
+EOF
+nginx -c "$WORK/nginx.conf" -p "$WORK" &
+NGINX_PID=$!
+for ((i = 0; i < 100; i++)); do
+    if curl -s -o /dev/null "http://127.0.0.1:$PORT/file0.bin"; then
+        break
+    fi
+    sleep 0.05
+done
+
+URLS=()
+for ((i = 0; i < FILES; i++)); do
+    URLS+=("http://127.0.0.1:$PORT/file$i.bin")
+done
+# Warm the page cache so that neither side pays for the disk.
+cat "$WORK"/www/*.bin >/dev/null
+
+now_ns() { date +%s%N; }
+
+# Prints "<milliseconds> <peak resident KiB>".
+run_fetch() {
+    rm -f "$WORK"/out-fetch/*
+    local start end
+    start=$(now_ns)
+    /usr/bin/time -f "%M" -o "$WORK/time-fetch" "$FETCH" --out "$WORK/out-fetch" "${URLS[@]}" >"$WORK/fetch.log"
+    end=$(now_ns)
+    echo "$(((end - start) / 1000000)) $(cat "$WORK/time-fetch")"
+}
+
+run_curl() {
+    rm -f "$WORK"/out-curl/*
+    local start end
+    start=$(now_ns)
+    (cd "$WORK/out-curl" &&
+        curl -s -f --no-progress-meter --parallel --parallel-max $IN_FLIGHT --remote-name-all "${URLS[@]}")
+    end=$(now_ns)
+    echo "$(((end - start) / 1000000))"
+}
+
+check_outputs() {
+    for ((i = 0; i < FILES; i++)); do
+        if ! cmp -s "$WORK/www/file$i.bin" "$WORK/out-fetch/file$i.bin" ||
+            ! cmp -s "$WORK/www/file$i.bin" "$WORK/out-curl/file$i.bin"; then
+            echo "fetch_bench: file$i.bin differs from the served file" >&2
+            exit 1
+        fi
+    done
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+fetch_ms=()
+curl_ms=()
+peak_kib=()
+for ((round = 1; round <= ROUNDS; round++)); do
+    if ((round % 2)); then
+        read -r t1 m1 < <(run_fetch)
+        t2=$(run_curl)
+    else
+        t2=$(run_curl)
+        read -r t1 m1 < <(run_fetch)
+    fi
+    check_outputs
+    fetch_ms+=("$t1")
+    curl_ms+=("$t2")
+    peak_kib+=("$m1")
+    echo "round $round: ferro-fetch ${t1} ms (peak ${m1} KiB), curl ${t2} ms"
+done
+
+m1=$(printf '%s\n' "${fetch_ms[@]}" | median)
+m2=$(printf '%s\n' "${curl_ms[@]}" | median)
+peak=$(printf '%s\n' "${peak_kib[@]}" | sort -n | tail -1)
+awk -v m1="$m1" -v m2="$m2" -v n="$ROUNDS" -v files="$FILES" -v mib="$FILE_MIB" -v peak="$peak" \
+    -v inflight="$IN_FLIGHT" 'BEGIN {
+    total = files * mib
+    printf "median of %d rounds over %d x %d MiB: ferro-fetch %.0f ms (%.0f MiB/s), curl %.0f ms (%.0f MiB/s)\n",
+        n, files, mib, m1, total * 1000 / m1, m2, total * 1000 / m2
+    printf "ratio ferro-fetch / curl: %.2f (goal: at most 1.25)\n", m1 / m2
+    budget = (inflight * mib + 16) * 1024
+    printf "peak resident memory of ferro-fetch: %.1f MiB (goal: at most %d x %d MiB in flight + 16 MiB = %.0f MiB)\n",
+        peak / 1024, inflight, mib, budget / 1024
+}'

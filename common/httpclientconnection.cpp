@@ -23,11 +23,21 @@ CHTTPClientConnection::CEntryGuard::CEntryGuard(CHTTPClientConnection *pConnecti
     ++m_pConnection->m_cEntryDepth;
 }
 
+// GCC 12 inlines a Teardown that deletes the connection when no guard holds it and then
+// believes the outer guard touches freed memory; the depth this guard added rules that
+// path out, which the compiler cannot see.
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuse-after-free"
+#endif
 CHTTPClientConnection::CEntryGuard::~CEntryGuard()
 {
     if (--m_pConnection->m_cEntryDepth == 0 && m_pConnection->m_bDeletePending)
         delete m_pConnection;
 }
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic pop
+#endif
 
 CHTTPClientConnection::CHTTPClientConnection(CHTTPClient *pClient, const netadr_t &adrConnect,
                                              const netadr_t &adrTarget, bool bSecure,

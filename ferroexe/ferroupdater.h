@@ -171,6 +171,8 @@ public:
     // Logs the text when it differs from the last one, remembers it and shows it (when a UI
     // is set). The updater thread, or the main thread before that thread starts.
     void UpdateStatusText(const char *pchText);
+    // UpdateStatusText with the localized text of a token (no parameters).
+    void UpdateStatusLocalized(const char *pchToken, const char *pchFallback);
     // Logs "Error: <text>", keeps the text as the last error and raises m_bFatalError when
     // bFatal. Any thread.
     void SetUpdateError(const char *pchText, bool bFatal);

@@ -24,6 +24,11 @@ const char k_szPackageFolder[] = "package";
 const char k_szBackupSuffix[] = ".old";
 // Left out of the commit while its checksum is inhibited (it may be the running launcher).
 const char k_szLauncherFileName[] = "ferro.exe";
+const char k_szCleanupFailToken[] = "#FerroBootstrapper_UpdateCleanupFail";
+const char k_szBackupsStayText[] =
+    "Failed to clear up temporary update files used for rollback, continuing anyway";
+const char k_szArchivesStayText[] = "Failed to delete unreferenced zip files, continuing anyway";
+const char k_szTempFolderStaysText[] = "Failed to remove temporary unzip folder, continuing anyway";
 
 std::string BackslashPath(std::string str)
 {
@@ -100,7 +105,9 @@ bool CFerroUpdater::BApplyUpdate()
     }
     CKeyValuesAutoDelete manifestDelete(pManifest);
 
-    const std::string strTempDir = BackslashPath(std::string(k_szPackageFolder) + "/tmp");
+    char rgchTempDir[MAX_PATH_BYTES];
+    Q_snprintf(rgchTempDir, sizeof(rgchTempDir), "%s/tmp", k_szPackageFolder);
+    const std::string strTempDir = BackslashPath(rgchTempDir);
     // What an earlier, failed installation left unpacked is not part of this build: the
     // commit moves everything in the folder.
     if (!BDeleteDirectoryTree(*m_pFileOps, strTempDir.c_str()))
@@ -120,8 +127,9 @@ bool CFerroUpdater::BApplyUpdate()
         {
             // One archive in memory at a time: freed before the next is read.
             InstallFileData_t archive;
+            // The digest check takes 32-bit lengths: a larger archive cannot be checked.
             if (!m_pFileOps->BReadWholeFile(strPath.Get(), &archive) ||
-                (uint64)archive.m_cubData > UINT32_MAX)
+                archive.m_cubData != (uint32)archive.m_cubData)
             {
                 strFailure = PackageText("#FerroBootstrapper_FailedPackageRead",
                                          "Failed to read package (%s)", strPath.Get());
@@ -154,29 +162,19 @@ bool CFerroUpdater::BApplyUpdate()
     if (BCommitUpdatedFiles(strTempDir.c_str(), ".", vecBackups))
     {
         if (!BDeleteBackupFiles(vecBackups))
-            UpdateStatusText(
-                LocalizeUpdaterText("#FerroBootstrapper_UpdateCleanupFail",
-                                    "Failed to clear up temporary update files used for rollback, "
-                                    "continuing anyway")
-                    .Get());
+            UpdateStatusLocalized(k_szCleanupFailToken, k_szBackupsStayText);
     }
     else
     {
-        UpdateStatusText(
-            LocalizeUpdaterText("#FerroBootstrapper_UpdateApplyFail", "Failed to apply update, reverting...")
-                .Get());
+        UpdateStatusLocalized("#FerroBootstrapper_UpdateApplyFail", "Failed to apply update, reverting...");
         RollbackUpdatedFiles(vecBackups);
         return false;
     }
 
     if (!BCleanupPackageDir(pManifest, k_szPackageFolder))
-        UpdateStatusText(LocalizeUpdaterText("#FerroBootstrapper_UpdateCleanupFail",
-                                             "Failed to delete unreferenced zip files, continuing anyway")
-                             .Get());
+        UpdateStatusLocalized(k_szCleanupFailToken, k_szArchivesStayText);
     if (!BDeleteDirectoryTree(*m_pFileOps, strTempDir.c_str()))
-        UpdateStatusText(LocalizeUpdaterText("#FerroBootstrapper_UpdateCleanupFail",
-                                             "Failed to remove temporary unzip folder, continuing anyway")
-                             .Get());
+        UpdateStatusLocalized(k_szCleanupFailToken, k_szTempFolderStaysText);
     DeleteObsoleteFiles(vecOldFiles);
 
     BDeleteFileWithRetry(*m_pFileOps, rgchInstalledList);
@@ -206,8 +204,7 @@ bool CFerroUpdater::BApplyUpdate()
         Log("Failed to save installed manifest %s\n", rgchInstalledManifest);
     BDeleteFileWithRetry(*m_pFileOps, rgchPendingManifest);
 
-    UpdateStatusText(
-        LocalizeUpdaterText("#FerroBootstrapper_UpdateComplete", "Update complete, launching...").Get());
+    UpdateStatusLocalized("#FerroBootstrapper_UpdateComplete", "Update complete, launching...");
     return true;
 }
 
@@ -217,8 +214,7 @@ bool CFerroUpdater::BCommitUpdatedFiles(const char *pchSourceRoot, const char *p
     std::string strListDir = std::string(pchSourceRoot) + "/" + pchRelativeDir;
     std::vector<PlatDirEntry_t> vecEntries;
     bool bListed = m_pFileOps->BListDirectory(strListDir.c_str(), "*", &vecEntries);
-    UpdateStatusText(
-        LocalizeUpdaterText("#FerroBootstrapper_UpdateInstalling", "Installing update...").Get());
+    UpdateStatusLocalized("#FerroBootstrapper_UpdateInstalling", "Installing update...");
     if (!bListed)
     {
         // Nothing unpacked is nothing to install; a folder that is there but cannot be read
@@ -310,7 +306,7 @@ bool CFerroUpdater::BCleanupPackageDir(KeyValues *pManifest, const char *pchPack
 {
     std::vector<PlatDirEntry_t> vecEntries;
     m_pFileOps->BListDirectory(pchPackageDir, "*.zip.*", &vecEntries);
-    UpdateStatusText(LocalizeUpdaterText("#FerroBootstrapper_UpdateCleanup", "Cleaning up...").Get());
+    UpdateStatusLocalized("#FerroBootstrapper_UpdateCleanup", "Cleaning up...");
 
     // Names compared without regard to case.
     std::unordered_set<std::string> setKeep;

@@ -228,7 +228,7 @@ bool CFerroUpdater::BInstallUpdateFromDirectory(const char *pchSourceDir)
     CUtlVector<CUtlString> vecPaths;
     GetPackagePathsIn(pManifest, pchSourceDir, vecPaths);
 
-    UpdateStatusText(LocalizeUpdaterText("#FerroBootstrapper_UpdatePrepare", "Preparing to update...").Get());
+    UpdateStatusLocalized("#FerroBootstrapper_UpdatePrepare", "Preparing to update...");
 
     CUtlString strInstallPackages;
     strInstallPackages.Format("%s/%s", m_strInstallDir.Get(), "package");

@@ -32,6 +32,11 @@ void CFerroUpdater::UpdateStatusText(const char *pchText)
         m_pUpdateStatusUI->SetStatusText(pchText);
 }
 
+void CFerroUpdater::UpdateStatusLocalized(const char *pchToken, const char *pchFallback)
+{
+    UpdateStatusText(LocalizeUpdaterText(pchToken, pchFallback).Get());
+}
+
 void CFerroUpdater::SetUpdateError(const char *pchText, bool bFatal)
 {
     if (!pchText)

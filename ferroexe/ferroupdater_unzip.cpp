@@ -270,8 +270,7 @@ bool CFerroUpdater::BUnzipPackage(const void *pubData, size_t cubData, const cha
             break;
         }
         const int64 cItems = (int64)globalInfo.number_entry;
-        UpdateStatusText(
-            LocalizeUpdaterText("#FerroBootstrapper_UpdateExtractingPackage", "Extracting package...").Get());
+        UpdateStatusLocalized("#FerroBootstrapper_UpdateExtractingPackage", "Extracting package...");
 
         // Every name first: a refused archive has written nothing.
         unz_file_info64 info;

@@ -531,3 +531,43 @@ TEST_F(InstallTest, ManifestsThatCannotBeUsedAreReported)
     EXPECT_TRUE(BLogHas("Package core has an unusable file name '../core.zip.00'\n"));
     EXPECT_TRUE(updater.GetLastErrorText().IsEmpty());
 }
+
+TEST_F(InstallTest, ABuildOfThePublisherInstalls)
+{
+    const char *pchBin = getenv("FERRO_BIN_DIR");
+    const char *pchSource = getenv("FERRO_SOURCE_DIR");
+    if (!pchBin || !pchSource || !std::filesystem::exists(std::string(pchBin) + "/ferro-publish"))
+        GTEST_SKIP() << "needs ferro-publish (FERRO_BIN_DIR) and the development key (FERRO_SOURCE_DIR)";
+
+    // Top-level folders become packages, files at the top the package "root".
+    const std::string strStaging = m_Dir.File("staging");
+    const FileMap_t mapStaging = {{"ferro.exe", "launcher"},
+                                  {"bin/client.so", std::string(100000, 'c')},
+                                  {"bin/run.sh", "#!/bin/sh\n"},
+                                  {"public/ferrobootstrapper_english.txt", "\"lang\" { }"}};
+    for (const auto &entry : mapStaging)
+    {
+        std::filesystem::create_directories(
+            std::filesystem::path(strStaging + "/" + entry.first).parent_path());
+        ASSERT_TRUE(WriteTextFile(strStaging + "/" + entry.first, entry.second));
+    }
+    std::filesystem::permissions(strStaging + "/bin/run.sh", std::filesystem::perms(0755));
+    std::string strCommand = std::string(pchBin) + "/ferro-publish build --key " + pchSource +
+                             "/tests/keys/dev_manifest_private.der --version 12 --input " + strStaging +
+                             " --output " + m_Dir.File("content") + " >/dev/null";
+    ASSERT_EQ(0, std::system(strCommand.c_str())) << strCommand;
+    std::filesystem::create_directories(Install("package"));
+    for (const auto &entry : std::filesystem::directory_iterator(m_Dir.File("content/client")))
+        std::filesystem::copy_file(entry.path(), Install("package/" + entry.path().filename().string()));
+
+    CFerroUpdater &updater = MakeInstallUpdater();
+    ASSERT_TRUE(updater.BIsUpdatePending());
+    ASSERT_TRUE(updater.BApplyUpdate()) << updater.GetLastErrorText().Get();
+    EXPECT_EQ(mapStaging, GameFiles());
+    EXPECT_TRUE(updater.BVerifyInstalledFiles(true));
+    struct stat st;
+    ASSERT_EQ(0, stat(Install("bin/run.sh").c_str(), &st));
+    EXPECT_NE(0u, st.st_mode & 0100u);
+    MakeUpdater();
+    EXPECT_EQ(12u, GetBootstrapperVersion());
+}

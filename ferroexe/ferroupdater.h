@@ -268,12 +268,11 @@ private:
     int BuildDownloadListIn(const DownloadLocation_t &location, KeyValues *pManifest,
                             const char *pchPackageDir, CUtlVector<CUtlString> &vecDownloads,
                             uint64 *pcubTotal);
-    // The pending manifest of a package directory, if it is there, loads and has all its
-    // archives.
-    bool BIsUpdatePendingIn(const DownloadLocation_t &location, const char *pchPackageDir);
     // Reads and loads a manifest file; null (nothing logged but the loader's line) when it
     // is missing, empty or does not load.
     KeyValues *LoadManifestFile(const char *pchPath);
+    // LoadManifestFile, refusing (null) a manifest whose archive names are not plain.
+    KeyValues *LoadUsableManifestFile(const char *pchPath);
     // Whether every package's "file" is a plain file name (no directory part, no drive, not
     // "." or ".."): the name is joined to directories that are written and deleted in. Logs
     // the first that is not.

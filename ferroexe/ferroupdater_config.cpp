@@ -3,7 +3,6 @@
 #include "ferroexe/ferroupdater.h"
 
 #include "ferroexe/ferroupdater_fileops.h"
-
 #include "foundation/dbg.h"
 #include "foundation/platform/file.h"
 #include "foundation/platform/process.h"

@@ -56,6 +56,18 @@ bool BIsInsideInstallDir(const char *pchPath)
     return true;
 }
 
+// The installed manifest (".manifest") or file list (".installed") of the build without
+// beta, whatever beta is selected.
+CUtlString NonBetaInstalledFilePath(const CFerroUpdater &updater, const char *pchSuffix)
+{
+    char rgchDir[MAX_PATH_BYTES];
+    char rgchPath[MAX_PATH_BYTES];
+    Q_snprintf(rgchDir, sizeof(rgchDir), "%s/%s", updater.m_strInstallDir.Get(), k_szPackageFolder);
+    updater.BuildPackageBasePath(rgchPath, sizeof(rgchPath), rgchDir, false);
+    Q_strncat(rgchPath, pchSuffix, sizeof(rgchPath));
+    return CUtlString(rgchPath);
+}
+
 // A localized failure text that names the package.
 CUtlString PackageText(const char *pchToken, const char *pchFallbackFormat, const char *pchPackagePath)
 {
@@ -83,24 +95,15 @@ bool CFerroUpdater::BApplyUpdate()
 
     char rgchPendingManifest[MAX_PATH_BYTES];
     BuildPackageBasePath(rgchPendingManifest, sizeof(rgchPendingManifest), k_szPackageFolder, true);
-    const CUtlString strManifestLoadFail =
-        LocalizeUpdaterText("#FerroBootstrapper_FailedManifestLoad", "Failed to load package manifest.");
-    KeyValues *pManifest = nullptr;
+    // A manifest that cannot be read, is empty or does not load, and one whose archive names
+    // would reach outside the package folder, are all unusable alike.
+    KeyValues *pManifest = LoadUsableManifestFile(rgchPendingManifest);
+    if (!pManifest)
     {
-        InstallFileData_t manifestFile;
-        if (!m_pFileOps->BReadWholeFile(rgchPendingManifest, &manifestFile) || manifestFile.m_cubData == 0)
-        {
-            SetUpdateError(strManifestLoadFail.Get(), false);
-            return false;
-        }
-        std::string strText((const char *)manifestFile.m_pubData.get(), manifestFile.m_cubData);
-        pManifest = LoadManifestFromBuffer(strText.c_str());
-    }
-    if (!pManifest || !BPackageFileNamesArePlain(pManifest))
-    {
-        if (pManifest)
-            pManifest->DeleteThis();
-        SetUpdateError(strManifestLoadFail.Get(), false);
+        SetUpdateError(
+            LocalizeUpdaterText("#FerroBootstrapper_FailedManifestLoad", "Failed to load package manifest.")
+                .Get(),
+            false);
         return false;
     }
     CKeyValuesAutoDelete manifestDelete(pManifest);
@@ -191,12 +194,7 @@ bool CFerroUpdater::BApplyUpdate()
     if (!GetClientBeta().IsEmpty())
     {
         // Leaving the beta later then finds no list and installs the build without beta.
-        char rgchDir[MAX_PATH_BYTES];
-        char rgchNonBetaList[MAX_PATH_BYTES];
-        Q_snprintf(rgchDir, sizeof(rgchDir), "%s/%s", m_strInstallDir.Get(), k_szPackageFolder);
-        BuildPackageBasePath(rgchNonBetaList, sizeof(rgchNonBetaList), rgchDir, false);
-        Q_strncat(rgchNonBetaList, ".installed", sizeof(rgchNonBetaList));
-        BDeleteFileWithRetry(*m_pFileOps, rgchNonBetaList);
+        BDeleteFileWithRetry(*m_pFileOps, NonBetaInstalledFilePath(*this, ".installed").Get());
     }
     char rgchInstalledManifest[MAX_PATH_BYTES];
     BuildInstalledFilePath(rgchInstalledManifest, sizeof(rgchInstalledManifest), ".manifest");
@@ -325,14 +323,10 @@ bool CFerroUpdater::BCleanupPackageDir(KeyValues *pManifest, const char *pchPack
     if (!GetClientBeta().IsEmpty())
     {
         // The build without beta stays installable offline after leaving the beta.
-        char rgchDir[MAX_PATH_BYTES];
-        char rgchNonBetaManifest[MAX_PATH_BYTES];
-        Q_snprintf(rgchDir, sizeof(rgchDir), "%s/%s", m_strInstallDir.Get(), k_szPackageFolder);
-        BuildPackageBasePath(rgchNonBetaManifest, sizeof(rgchNonBetaManifest), rgchDir, false);
-        Q_strncat(rgchNonBetaManifest, ".manifest", sizeof(rgchNonBetaManifest));
-        if (m_pFileOps->BFileExists(rgchNonBetaManifest))
+        CUtlString strNonBetaManifest = NonBetaInstalledFilePath(*this, ".manifest");
+        if (m_pFileOps->BFileExists(strNonBetaManifest.Get()))
         {
-            if (KeyValues *pNonBeta = LoadManifestFile(rgchNonBetaManifest))
+            if (KeyValues *pNonBeta = LoadManifestFile(strNonBetaManifest.Get()))
             {
                 KeepPackagesOf(pNonBeta);
                 pNonBeta->DeleteThis();

@@ -135,6 +135,17 @@ KeyValues *CFerroUpdater::LoadManifestFile(const char *pchPath)
     return LoadManifestFromBuffer(strText.c_str());
 }
 
+KeyValues *CFerroUpdater::LoadUsableManifestFile(const char *pchPath)
+{
+    KeyValues *pManifest = LoadManifestFile(pchPath);
+    if (pManifest && !BPackageFileNamesArePlain(pManifest))
+    {
+        pManifest->DeleteThis();
+        pManifest = nullptr;
+    }
+    return pManifest;
+}
+
 // ---- the pending update ----
 
 bool CFerroUpdater::BIsUpdatePending()
@@ -156,20 +167,14 @@ bool CFerroUpdater::BIsUpdatePending()
         if (!m_pFileOps->BFileExists(rgchManifest))
             return k_EPendingLookIncomplete;
         Log("uninstalled manifest found in %s.\n", rgchManifest);
-        KeyValues *pManifest = LoadManifestFile(rgchManifest);
+        KeyValues *pManifest = LoadUsableManifestFile(rgchManifest);
         if (!pManifest)
             return k_EPendingLookUnreadable;
-        EPendingLook eLook = k_EPendingLookUnreadable;
-        if (BPackageFileNamesArePlain(pManifest))
-        {
-            CUtlVector<CUtlString> vecMissing;
-            uint64 cubMissing = 0;
-            eLook = BuildDownloadListIn(location, pManifest, pchPackageDir, vecMissing, &cubMissing) == 0
-                        ? k_EPendingLookComplete
-                        : k_EPendingLookIncomplete;
-        }
+        CUtlVector<CUtlString> vecMissing;
+        uint64 cubMissing = 0;
+        int cMissing = BuildDownloadListIn(location, pManifest, pchPackageDir, vecMissing, &cubMissing);
         pManifest->DeleteThis();
-        return eLook;
+        return cMissing == 0 ? k_EPendingLookComplete : k_EPendingLookIncomplete;
     };
 
     EPendingLook eLook = Look(strPackageDir.Get());
@@ -216,12 +221,10 @@ bool CFerroUpdater::BInstallUpdateFromDirectory(const char *pchSourceDir)
         return false;
     }
 
-    KeyValues *pManifest = LoadManifestFile(rgchSourceManifest);
+    KeyValues *pManifest = LoadUsableManifestFile(rgchSourceManifest);
     if (!pManifest)
         return false;
     CKeyValuesAutoDelete manifestDelete(pManifest);
-    if (!BPackageFileNamesArePlain(pManifest))
-        return false;
 
     // The source directory serves as the package directory of this import only; the
     // shared one stays as it is for everyone else.
@@ -281,12 +284,10 @@ bool CFerroUpdater::BRemoveUpdateFromDirectory(const char *pchSourceDir)
         return false;
     char rgchSourceManifest[MAX_PATH_BYTES];
     BuildPackageBasePath(rgchSourceManifest, sizeof(rgchSourceManifest), pchSourceDir, true);
-    KeyValues *pManifest = LoadManifestFile(rgchSourceManifest);
+    KeyValues *pManifest = LoadUsableManifestFile(rgchSourceManifest);
     if (!pManifest)
         return false;
     CKeyValuesAutoDelete manifestDelete(pManifest);
-    if (!BPackageFileNamesArePlain(pManifest))
-        return false;
 
     CUtlVector<CUtlString> vecPaths;
     GetPackagePathsIn(pManifest, pchSourceDir, vecPaths);

@@ -2,6 +2,7 @@
 #include "ferroexe/ferroupdater.h"
 
 #include "common/httpclient.h"
+#include "ferroexe/ferroupdater_fileops.h"
 #include "ferroexe/installpaths.h"
 
 #include <cstdarg>
@@ -11,7 +12,7 @@ CFerroUpdater::CFerroUpdater()
       m_eUniverse(k_EUniversePublic), m_bOffline(false), m_bUpdateFinished(false), m_bRestartRequired(false),
       m_bFatalError(false), m_bShutdownRequested(false), m_bUpdateOnLaunch(true), m_bInhibitChecksum(false),
       m_bInhibitAll(false), m_bCheckingForUpdates(false), m_cubToDownload(0), m_cubDownloadedComplete(0),
-      m_cubDownloadedInFlight(0), m_BootstrapLog("bootstrap_log")
+      m_cubDownloadedInFlight(0), m_BootstrapLog("bootstrap_log"), m_pFileOps(&PlatformInstallFileOps())
 {
     ReadConfigFile();
     m_BootstrapLog.BOpen(CInstallPaths::InstallDir());
@@ -62,6 +63,11 @@ void CFerroUpdater::WakeUp()
         Start();
 }
 
+void CFerroUpdater::SetFileOps(IInstallFileOps *pFileOps)
+{
+    m_pFileOps = pFileOps ? pFileOps : &PlatformInstallFileOps();
+}
+
 void CFerroUpdater::Log(const char *pchFormat, ...)
 {
     CUtlString strText;
@@ -70,24 +76,6 @@ void CFerroUpdater::Log(const char *pchFormat, ...)
     strText.FormatV(pchFormat, args);
     va_end(args);
     m_BootstrapLog.WriteLine(strText.Get());
-}
-
-bool CFerroUpdater::BIsUpdatePending()
-{
-    // Temporary: the pending-update test of the update check takes this place.
-    return false;
-}
-
-bool CFerroUpdater::BInstallUpdateFromDirectory(const char *)
-{
-    // Temporary: the import of an update prepared in another directory takes this place.
-    return false;
-}
-
-bool CFerroUpdater::BRemoveUpdateFromDirectory(const char *)
-{
-    // Temporary: see BInstallUpdateFromDirectory.
-    return true;
 }
 
 namespace

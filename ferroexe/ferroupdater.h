@@ -5,7 +5,12 @@
 //
 // Files: ferroupdater.cpp (construction, lifecycle, the process-wide instance),
 // ferroupdater_config.cpp (ferro.cfg, universes, beta, directories),
-// ferroupdater_manifest.cpp (manifests, installed version, installed-file verification).
+// ferroupdater_manifest.cpp (manifests, installed version, installed-file verification),
+// ferroupdater_status.cpp (status line, errors, localized texts, free space),
+// ferroupdater_pending.cpp (package paths, what is missing, the pending update, the import
+// from another directory), ferroupdater_install.cpp (installation, commit, rollback,
+// cleanup), ferroupdater_unzip.cpp (unpacking an archive), ferroupdater_fileops.h (the file
+// operations of the installation).
 //
 // Threads. The main thread constructs the updater, initialises it, starts its thread and
 // reads the outcome flags between passes of its loop; the updater thread runs Run; the
@@ -29,6 +34,7 @@
 #include <string>
 
 class CHTTPClient;
+class IInstallFileOps;
 class KeyValues;
 
 // The content service a launcher belongs to.
@@ -81,6 +87,15 @@ void InvertCaseFrom(std::string *pstrName, size_t iStart);
 // Deletes a file; when that fails and the file is still there, clears its read-only and
 // hidden attributes and tries once more.
 bool BDeleteFileClearingAttributes(const char *pchPath);
+
+// The text of a localization token (the fallback when the language files have none), with
+// the parameters the text names; the fallback is used as it is, so format it first. A copy:
+// the lookup's own buffer is reused by the thread's next lookup.
+CUtlString LocalizeUpdaterText(const char *pchToken, const char *pchFallback, KeyValues *pParams = nullptr);
+
+// The least free space (bytes) an update check or an installation needs on the working
+// directory's volume; at or below it they fail.
+const uint64 k_cubMinFreeDiskSpace = 104857600;
 
 class CFerroUpdater : public CThread
 {
@@ -152,13 +167,67 @@ public:
     // Appends the path of every line of the list that holds a comma; returns how many.
     int ReadInstalledFileList(const char *pchPath, CUtlVector<CUtlString> &vecFiles);
 
-    // ---- update check and installation ----
-    // Temporary: no pending update is ever found.
+    // ---- status and errors (ferroupdater_status.cpp) ----
+    // Logs the text when it differs from the last one, remembers it and shows it (when a UI
+    // is set). The updater thread, or the main thread before that thread starts.
+    void UpdateStatusText(const char *pchText);
+    // UpdateStatusText with the localized text of a token (no parameters).
+    void UpdateStatusLocalized(const char *pchToken, const char *pchFallback);
+    // Logs "Error: <text>", keeps the text as the last error and raises m_bFatalError when
+    // bFatal. Any thread.
+    void SetUpdateError(const char *pchText, bool bFatal);
+    // A copy of the last error text. Any thread.
+    CUtlString GetLastErrorText() const;
+    // Whether the working directory's volume has more than k_cubMinFreeDiskSpace free; if
+    // not, the localized "#FerroBootstrapper_InsufficientDiskSpace" becomes the last error.
+    bool BHasFreeDiskSpaceForUpdate();
+
+    // ---- packages and the pending update (ferroupdater_pending.cpp) ----
+    // Appends "<package dir>/<file>" (backslashes) for every package of the manifest, in
+    // order; returns how many. Any thread.
+    int GetPackagePaths(KeyValues *pManifest, CUtlVector<CUtlString> &vecPaths);
+    // Appends the URL path of every archive of the manifest that is neither in the package
+    // directory nor in "<install dir>/package" with its manifest size, and adds those sizes
+    // to *pcubTotal; returns the number of entries appended. Any thread.
+    int BuildDownloadList(const DownloadLocation_t &location, KeyValues *pManifest,
+                          CUtlVector<CUtlString> &vecDownloads, uint64 *pcubTotal);
+    // A pending manifest whose archives are all present, in the package directory or in
+    // "<install dir>/package". Any thread (never changes the package directory).
     bool BIsUpdatePending();
-    // Temporary: there is nothing to take over from another directory.
+    // Copies a newer pending update (manifest and archives) from another directory into
+    // "<install dir>/package", owned like the install directory. Main thread, elevated run.
     bool BInstallUpdateFromDirectory(const char *pchSourceDir);
-    // Temporary: there is nothing to remove.
+    // Deletes that update's manifest and archives from the other directory.
     bool BRemoveUpdateFromDirectory(const char *pchSourceDir);
+
+    // ---- installation (ferroupdater_install.cpp, ferroupdater_unzip.cpp) ----
+    // Installs the pending update: checks and unpacks every archive into "package/tmp",
+    // moves the files into place keeping ".old" backups (moved back on failure), cleans up
+    // and records the installed file list and manifest. Updater thread.
+    bool BApplyUpdate();
+    // Unpacks an archive held in memory into the temporary folder: every item name (lower
+    // case) is appended to vecNewFiles once and taken out of vecOldFiles. Refuses an archive
+    // with an item that would land outside the folder, before writing anything.
+    bool BUnzipPackage(const void *pubData, size_t cubData, const char *pchTempDir,
+                       CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles);
+    // Moves everything under pchSourceRoot/pchRelativeDir to pchRelativeDir (relative to the
+    // working directory), renaming each replaced file to "<name>.old" first; the backups are
+    // appended to vecBackups.
+    bool BCommitUpdatedFiles(const char *pchSourceRoot, const char *pchRelativeDir,
+                             CUtlVector<CUtlString> &vecBackups);
+    // Renames each backup back over what replaced it; those that cannot be restored stay in
+    // the list.
+    void RollbackUpdatedFiles(CUtlVector<CUtlString> &vecBackups);
+    // Deletes the backups (directories as trees); true when all went.
+    bool BDeleteBackupFiles(CUtlVector<CUtlString> &vecBackups);
+    // Deletes the archives of the package folder that neither the manifest nor (on a beta)
+    // the installed manifest without beta names. Always true.
+    bool BCleanupPackageDir(KeyValues *pManifest, const char *pchPackageDir);
+
+    // The file operations of the package bookkeeping and the installation; null puts the
+    // platform's back. Tests set a fake before they start the work.
+    void SetFileOps(IInstallFileOps *pFileOps);
+    IInstallFileOps &FileOps() const { return *m_pFileOps; }
 
     // ---- fields, in this order ----
     IUpdateStatusUI *m_pUpdateStatusUI;
@@ -183,7 +252,7 @@ public:
     CUtlString m_strAlternateBaseDir;
     CUtlString m_strPackageDir; // under m_Mutex
     CUtlString m_strClientBeta; // under m_Mutex
-    CUtlString m_strLastError;
+    CUtlString m_strLastError;  // under m_Mutex (use GetLastErrorText from other threads)
     CBootstrapLogFile m_BootstrapLog;
     CUtlString m_strStatusText;
 
@@ -193,7 +262,33 @@ private:
     // The beta file name "package\beta" (relative to the working directory).
     static CUtlString BetaFilePath();
 
-    mutable std::mutex m_Mutex;      // m_strClientBeta, m_strPackageDir
+    // GetPackagePaths and BuildDownloadList over a package directory given by the caller
+    // (the import and the pending test's second look must not change the shared one).
+    int GetPackagePathsIn(KeyValues *pManifest, const char *pchPackageDir, CUtlVector<CUtlString> &vecPaths);
+    int BuildDownloadListIn(const DownloadLocation_t &location, KeyValues *pManifest,
+                            const char *pchPackageDir, CUtlVector<CUtlString> &vecDownloads,
+                            uint64 *pcubTotal);
+    // Reads and loads a manifest file; null (nothing logged but the loader's line) when it
+    // is missing, empty or does not load.
+    KeyValues *LoadManifestFile(const char *pchPath);
+    // LoadManifestFile, refusing (null) a manifest whose archive names are not plain.
+    KeyValues *LoadUsableManifestFile(const char *pchPath);
+    // Whether every package's "file" is a plain file name (no directory part, no drive, not
+    // "." or ".."): the name is joined to directories that are written and deleted in. Logs
+    // the first that is not.
+    bool BPackageFileNamesArePlain(KeyValues *pManifest);
+    // Gives a file or directory that an elevated import created the install directory's
+    // owner; logs a failure.
+    bool SetOwnershipToAppOwner(const char *pchPath);
+    // After a successful commit: deletes what the old file list names that the new build
+    // no longer ships (never outside the install directory).
+    void DeleteObsoleteFiles(const CUtlVector<CUtlString> &vecOldFiles);
+    // Writes the installed file list (text, "%s,%lld" lines); false when it cannot be
+    // written whole, in which case it is not left behind.
+    bool BWriteInstalledFileList(const char *pchPath, const CUtlVector<CUtlString> &vecNewFiles);
+
+    IInstallFileOps *m_pFileOps;
+    mutable std::mutex m_Mutex;      // m_strClientBeta, m_strPackageDir, m_strLastError
     std::mutex m_PackageDirFixMutex; // one EnsurePackageDir at a time
 };
 

@@ -2,6 +2,7 @@
 // the client beta, the package directory and the checks an install directory must pass.
 #include "ferroexe/ferroupdater.h"
 
+#include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/dbg.h"
 #include "foundation/platform/file.h"
 #include "foundation/platform/process.h"
@@ -172,12 +173,7 @@ void InvertCaseFrom(std::string *pstrName, size_t iStart)
 
 bool BDeleteFileClearingAttributes(const char *pchPath)
 {
-    if (PLAT_DeleteFile(pchPath))
-        return true;
-    if (!PLAT_FileExists(pchPath))
-        return false;
-    PLAT_ClearReadOnlyAndHidden(pchPath);
-    return PLAT_DeleteFile(pchPath);
+    return BDeleteFileWithRetry(PlatformInstallFileOps(), pchPath);
 }
 
 // ---- ferro.cfg ----

@@ -4,6 +4,7 @@
 
 #include "ferroexe/bootstrapperversion.h"
 #include "ferroexe/crashhandler.h"
+#include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/keyvalues.h"
 #include "foundation/platform/file.h"
 #include "foundation/strtools.h"
@@ -41,19 +42,8 @@ bool CFerroUpdater::BSaveManifestFile(KeyValues *pManifest, const char *pchPath)
     CUtlBuffer buf(0, 0, CUtlBuffer::TEXT_BUFFER);
     if (!pManifest->WriteAsText(buf, false))
         return false;
-    FILE *pFile = PLAT_fopen(pchPath, "w+");
-    if (!pFile)
-        return false;
-    size_t cubText = (size_t)buf.TellMaxPut();
-    size_t cubWritten = fwrite(buf.Base(), 1, cubText, pFile);
-    bool bClosed = fclose(pFile) == 0;
-    if (cubWritten != cubText || !bClosed)
-    {
-        // Half a manifest would be trusted when it is read back.
-        PLAT_DeleteFile(pchPath);
-        return false;
-    }
-    return true;
+    // Half a manifest would be trusted when it is read back: a failed write deletes it.
+    return BWriteWholeFile(*m_pFileOps, pchPath, buf.Base(), (size_t)buf.TellMaxPut(), true);
 }
 
 void CFerroUpdater::ReadInstalledVersion()

@@ -4,6 +4,7 @@
 // Wine (scripts/wine-check); prints each failed check and "N passed, N failed".
 #include "foundation/basetypes.h"
 #include "foundation/platform/file.h"
+#include "foundation/platform/fileaccess.h"
 #include "foundation/platform/module.h"
 #include "foundation/platform/process.h"
 #include "foundation/platform/thread.h"
@@ -184,6 +185,14 @@ void CheckFiles(const std::string &D)
     CHECK(!PLAT_RemoveDirectory((D + "/package/tmp").c_str()));
     CHECK(PLAT_GetLastErrno() == ENOTEMPTY);
     CHECK(PLAT_RemoveDirectory((D + "/package/tmp/bin/deeper").c_str()));
+
+    // Ownership as an elevated import hands it on: the directory's owner to a file in it
+    // (already its owner here, which needs no privilege).
+    CHECK(PLAT_SetOwnerFrom((D + "/ferro.cfg").c_str(), D.c_str()));
+    CHECK(!PLAT_SetOwnerFrom((D + "/missing").c_str(), D.c_str()));
+    CHECK(PLAT_SetPermissionBits((D + "/ferro.cfg").c_str(), 0755));
+    CHECK(!PLAT_IsLink((D + "/ferro.cfg").c_str()));
+    CHECK(!PLAT_IsLink((D + "/missing").c_str()));
 
     uint64 cubFree = 0;
     CHECK(PLAT_GetFreeDiskSpace(D.c_str(), &cubFree) && cubFree > 0);

@@ -335,8 +335,9 @@ int BootstrapperMain(int argc, char **argv)
     // 22.
     if (pUpdater->BIsUpdatePending() && !bElevated)
         pUpdater->EnsurePackageDir();
-    if (pUpdater->m_bFatalError && !pUpdater->m_strLastError.IsEmpty())
-        pUI->ShowFatalError(pUpdater->m_strLastError.Get());
+    CUtlString strLastError = pUpdater->GetLastErrorText();
+    if (pUpdater->m_bFatalError && !strLastError.IsEmpty())
+        pUI->ShowFatalError(strLastError.Get());
 
     // 23.
     bool bRestart = pUpdater->m_bRestartRequired;

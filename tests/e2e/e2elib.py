@@ -279,7 +279,7 @@ class ContentService:
             tokens = line.strip().split('"')[1::2]
             stripped = line.strip()
             if stripped == "{" or stripped == "}":
-                if stripped == "}" and name is not None:
+                if stripped == "}" and name is not None and "file" in block:
                     packages[name] = (block.get("file"), int(block.get("size", "0")))
                     name, block = None, {}
                 continue
@@ -395,9 +395,12 @@ class FaultyContentServer:
                     self.close_connection = True
                     return
                 if fault == "slow":
-                    for start in range(0, len(data), 65536):
-                        self.wfile.write(data[start:start + 65536])
-                        time.sleep(0.005)
+                    try:
+                        for start in range(0, len(data), 65536):
+                            self.wfile.write(data[start:start + 65536])
+                            time.sleep(0.005)
+                    except OSError:
+                        self.close_connection = True
                     return
                 self.wfile.write(data)
 
@@ -435,7 +438,7 @@ class UpdaterInstall(InstallDir):
         write_file(self.file("ferro.cfg"), "\n".join(lines) + "\n" + extra_config)
 
     # The files the launcher brings itself, which no build ships.
-    OWN_FILES = {LAUNCHER, "ferro.cfg"} | set(SAMPLE_LIBRARIES)
+    OWN_FILES = {LAUNCHER, "ferro.cfg", ".crash"} | set(SAMPLE_LIBRARIES)
 
     def game_files(self):
         """The installed files (package/, logs/, public/ and the launcher's own left out)."""

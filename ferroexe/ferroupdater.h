@@ -266,6 +266,8 @@ public:
     std::atomic<uint64> m_cubToDownload;
     std::atomic<uint64> m_cubDownloadedComplete;
     std::atomic<uint64> m_cubDownloadedInFlight;
+    // Package requests of a check are in flight (the main loop keeps its UI slot short then).
+    std::atomic<bool> m_bDownloadingPackages;
     CThreadEvent m_WakeEvent; // auto-reset, not signalled
     CUtlString m_strInstallDir;
     CUtlString m_strAlternateBaseDir;

@@ -30,6 +30,14 @@ namespace
 const uint64 k_usShowWindowAfter = 1000000;
 const uint32 k_msManifestPoll = 500;
 const uint32 k_msPackagePoll = 250;
+// A pause between package passes ends early when a download completes, looking this often:
+// a finished body is saved and released at once instead of waiting out the pause in memory.
+const uint32 k_msCompletionLook = 10;
+// Requests sent and not yet saved, beyond the HTTP client's connections per host: one
+// body being saved and one more waiting keep every connection busy. Bodies live in memory
+// until they are saved, so sending every request at once would let finished bodies pile
+// up whenever the disk is slower than the network.
+const uint32 k_cExtraOutstandingDownloads = 2;
 const uint32 k_unPackageNetworkTimeoutSeconds = 300;
 // Byte counts of the progress text are shown in units of 1000.
 const uint64 k_cubPerKB = 1000;
@@ -99,6 +107,19 @@ void CFerroUpdater::SleepBetweenPolls(uint32 unMilliseconds)
 {
     m_ShutdownEvent.Wait(unMilliseconds);
 }
+
+namespace
+{
+bool BAnyCompleted(const std::vector<PendingDownload_t> &vecPending)
+{
+    for (const PendingDownload_t &pending : vecPending)
+    {
+        if (pending.m_pHandle->BCompleted())
+            return true;
+    }
+    return false;
+}
+} // namespace
 
 KeyValues *CFerroUpdater::DownloadManifest(const DownloadLocation_t &location, int *pnHTTPStatus)
 {
@@ -269,17 +290,29 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest)
         return fnEnd();
     }
 
-    // 10. Every download at once; the HTTP client keeps at most its limit per host in flight.
+    // 10. The downloads run in parallel, as many as the HTTP client carries per host and a
+    // few more; each one saved makes room for the next.
     if (vecDownloads.Count() > 0)
-        ShowWindowOnce();
-    for (int i = 0; i < vecDownloads.Count(); ++i)
     {
-        CHTTPClientRequest *pRequest = new CHTTPClientRequest(
-            k_EHTTPMethodGET, location.m_strPackageHost.Get(), vecDownloads[i].Get(), false);
-        pRequest->m_unNetworkTimeoutSeconds = k_unPackageNetworkTimeoutSeconds;
-        vecPending.push_back({m_pHTTPClient->SendHTTPRequest(pRequest), i});
-        pRequest->Release();
+        ShowWindowOnce();
+        m_bDownloadingPackages = true;
     }
+    const size_t cMaxOutstanding =
+        (size_t)m_pHTTPClient->m_unMaxInFlightRequestsPerHost + k_cExtraOutstandingDownloads;
+    int iNextToSend = 0;
+    auto fnSendMore = [&]()
+    {
+        while (iNextToSend < vecDownloads.Count() && vecPending.size() < cMaxOutstanding)
+        {
+            CHTTPClientRequest *pRequest = new CHTTPClientRequest(
+                k_EHTTPMethodGET, location.m_strPackageHost.Get(), vecDownloads[iNextToSend].Get(), false);
+            pRequest->m_unNetworkTimeoutSeconds = k_unPackageNetworkTimeoutSeconds;
+            vecPending.push_back({m_pHTTPClient->SendHTTPRequest(pRequest), iNextToSend});
+            pRequest->Release();
+            ++iNextToSend;
+        }
+    };
+    fnSendMore();
 
     // 11. Poll passes until every download is saved, one fails, or the check is stopped.
     while (!vecPending.empty())
@@ -377,8 +410,14 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest)
 
         if (BStopRequested())
             return fnEnd();
+        fnSendMore();
         if (!vecPending.empty())
-            SleepBetweenPolls(k_msPackagePoll);
+        {
+            // The pass interval, cut short by a completed download or a shutdown.
+            const uint64 ulPauseEnd = Clock_GetTicks() + Clock_MicrosecondsToTicks(k_msPackagePoll * 1000ull);
+            while (!BAnyCompleted(vecPending) && Clock_GetTicks() < ulPauseEnd && !m_bShutdownRequested)
+                SleepBetweenPolls(k_msCompletionLook);
+        }
     }
 
     // 12. Everything is here: the manifest becomes the pending update.

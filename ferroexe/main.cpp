@@ -38,6 +38,15 @@ namespace
 // Microseconds of one wait-loop pass: frame functions first, then the UI's slot.
 const uint64 k_usFrameFunctionBudget = 50000;
 const uint64 k_usUIFrame = 25000;
+// The UI's slot while the updater downloads packages. Frame functions report no more work
+// once they have drained the sockets, and a 25 ms sleep after every drain lets the kernel's
+// receive buffers fill and the senders stall: a loopback transfer ran at a sixth of its
+// speed. Idle waits (a slow manifest, the background phase) keep the 25 ms slot.
+const uint64 k_usUIFrameWhileDownloading = 1000;
+// How long the shutdown lets the network layer finish the connections the HTTP client
+// closed, before the layer goes (real time on the installed clock, in passes).
+const int k_cMaxShutdownDrainPasses = 200;
+const uint32 k_msShutdownDrainPause = 5;
 // The UI's wait before the first pass.
 const uint64 k_usFirstUIFrame = 50000;
 // Pause of an elevated run started with SLEEP_BEFORE_ELEVATED_UPDATE (to attach a debugger).
@@ -326,7 +335,8 @@ int BootstrapperMain(int argc, char **argv)
     for (;;)
     {
         RunFrameFunctions(frameFunctionMgr, k_usFrameFunctionBudget);
-        ulDeadline = TicksFromNow(k_usUIFrame);
+        ulDeadline =
+            TicksFromNow(pUpdater->m_bDownloadingPackages ? k_usUIFrameWhileDownloading : k_usUIFrame);
         pUI->BRunFrame(&ulDeadline);
         if (BUpdaterDone(pUpdater) || pUI->BUserCancelled())
             break;
@@ -365,8 +375,14 @@ int BootstrapperMain(int argc, char **argv)
             bRestart = true;
     }
 
-    // 24.
+    // 24. The connections that the HTTP client's shutdown closed are finished by the
+    // network layer's frame functions and work items: let them run before the layer goes.
     pUpdater->RequestShutdown();
+    for (int i = 0; i < k_cMaxShutdownDrainPasses && CNet::GetConnectionCount() > 0; ++i)
+    {
+        RunFrameFunctions(frameFunctionMgr, k_usFrameFunctionBudget);
+        Clock_Sleep(k_msShutdownDrainPause);
+    }
     pUI->DestroyWindow();
     pUI->Shutdown();
     frameFunctionMgr.Deregister(&GetScheduledFunctionMgr());

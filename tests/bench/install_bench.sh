@@ -123,7 +123,7 @@ run_launcher() {
         tail -20 "$WORK/launcher.log" >&2
         exit 1
     fi
-    echo "$(((end - start) / 1000000)) $(cat "$WORK/time-launcher")"
+    echo "$(((end - start) / 1000000)) $(tail -1 "$WORK/time-launcher")"
 }
 
 run_baseline() {

@@ -95,6 +95,9 @@ bool BDeleteFileClearingAttributes(const char *pchPath);
 // the lookup's own buffer is reused by the thread's next lookup.
 CUtlString LocalizeUpdaterText(const char *pchToken, const char *pchFallback, KeyValues *pParams = nullptr);
 
+// "<dir>/<name>" with every slash turned into a backslash.
+CUtlString JoinPath(const char *pchDir, const char *pchName);
+
 // The least free space (bytes) an update check or an installation needs on the working
 // directory's volume; at or below it they fail.
 const uint64 k_cubMinFreeDiskSpace = 104857600;

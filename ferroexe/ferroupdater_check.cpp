@@ -68,17 +68,6 @@ const char *FileNameOfEntry(const char *pchEntry)
     const char *pchSlash = strrchr(pchEntry, '/');
     return pchSlash ? pchSlash + 1 : pchEntry;
 }
-
-CUtlString BackslashPath(const char *pchDir, const char *pchName)
-{
-    std::string str = std::string(pchDir) + "/" + pchName;
-    for (char &ch : str)
-    {
-        if (ch == '/')
-            ch = '\\';
-    }
-    return CUtlString(str);
-}
 } // namespace
 
 bool CFerroUpdater::BStopRequested()
@@ -184,7 +173,7 @@ KeyValues *CFerroUpdater::DownloadManifest(const DownloadLocation_t &location, i
 bool CFerroUpdater::BSaveDownloadedPackage(const char *pchPackageDir, const char *pchFileName,
                                            const CUtlBuffer &bufBody)
 {
-    CUtlString strTarget = BackslashPath(pchPackageDir, pchFileName);
+    CUtlString strTarget = JoinPath(pchPackageDir, pchFileName);
     CUtlString strPartial;
     strPartial.Format("%s%s", strTarget.Get(), k_pchPartialSuffix);
     if (!BWriteWholeFile(*m_pFileOps, strPartial.Get(), bufBody.Base(), (size_t)bufBody.TellPut(), false))

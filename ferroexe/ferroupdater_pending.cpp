@@ -10,8 +10,6 @@
 #include <cstring>
 #include <string>
 
-namespace
-{
 // Paths are formed with '/' and handed to the system with '\' (the platform layer takes
 // both).
 CUtlString JoinPath(const char *pchDir, const char *pchName)
@@ -25,6 +23,8 @@ CUtlString JoinPath(const char *pchDir, const char *pchName)
     return CUtlString(str);
 }
 
+namespace
+{
 // The same path whichever separator it was written with.
 std::string ComparablePath(const char *pchPath)
 {

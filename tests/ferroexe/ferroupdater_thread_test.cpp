@@ -133,8 +133,11 @@ TEST_F(UpdaterThreadTest, ABackgroundCheckLeavesTheUpdatePendingForTheNextStart)
     EXPECT_TRUE(m_pUpdater->m_bUpdateFinished);
     size_t cRequests = RequestedPaths().size();
     m_pUpdater->WakeUp();
-    ASSERT_TRUE(PumpUntil([&] { return m_pUpdater->BIsUpdatePending(); }, 20000));
-    ASSERT_TRUE(PumpUntil([&] { return !m_pUpdater->m_bCheckingForUpdates; }, 20000));
+    // The manifest and the changed package asked for, and the check over (the file
+    // operations' fake belongs to one thread at a time).
+    ASSERT_TRUE(PumpUntil(
+        [&] { return RequestedPaths().size() == cRequests + 2 && !m_pUpdater->m_bCheckingForUpdates; }, 20000));
+    EXPECT_TRUE(m_pUpdater->BIsUpdatePending());
     EXPECT_TRUE(BLogHas("Background update loop checking for update. . ."));
     // Only the changed package was fetched, and nothing was installed.
     std::vector<std::string> vecPaths = RequestedPaths();

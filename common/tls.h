@@ -35,6 +35,8 @@ public:
     // Ciphertext from the peer: with no TLS there is nothing to decrypt it with.
     void RecvCiphertext(const void *, uint32) {}
     bool BHandshakeStarted() const { return m_bHandshakeStarted; }
+    CTLSContext *GetContext() const { return m_pContext; }
+    ITLSConnectionCallback *GetCallback() const { return m_pCallback; }
 
 private:
     CTLSContext *m_pContext;

@@ -248,6 +248,10 @@ public:
     // null; *pnHTTPStatus is the response's status (0 without a response).
     KeyValues *DownloadManifest(const DownloadLocation_t &location, int *pnHTTPStatus);
 
+    // The location of the updater's universe; when it is incomplete, "Failed to determine
+    // download location for universe %d" is logged and kept as the last error, and false.
+    bool BGetUsableDownloadLocation(DownloadLocation_t *pLocation);
+
     // Real milliseconds RequestShutdown waits for the thread.
     static const uint32 k_msShutdownJoinTimeout = 5000;
 

@@ -186,19 +186,25 @@ bool CFerroUpdater::BSaveDownloadedPackage(const char *pchPackageDir, const char
     return true;
 }
 
+bool CFerroUpdater::BGetUsableDownloadLocation(DownloadLocation_t *pLocation)
+{
+    *pLocation = GetDownloadLocation(m_eUniverse);
+    if (pLocation->BIsUsable())
+        return true;
+    CUtlString strText;
+    strText.Format("Failed to determine download location for universe %d", (int)m_eUniverse);
+    SetUpdateError(strText.Get(), false);
+    return false;
+}
+
 bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest)
 {
     // 1 to 3: what the check needs before it starts.
     if (!BHasFreeDiskSpaceForUpdate())
         return false;
-    DownloadLocation_t location = GetDownloadLocation(m_eUniverse);
-    if (!location.BIsUsable())
-    {
-        CUtlString strText;
-        strText.Format("Failed to determine download location for universe %d", (int)m_eUniverse);
-        SetUpdateError(strText.Get(), false);
+    DownloadLocation_t location;
+    if (!BGetUsableDownloadLocation(&location))
         return false;
-    }
     if (!m_pHTTPClient)
     {
         SetUpdateError("HTTP client not initialized", false);

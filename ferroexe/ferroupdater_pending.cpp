@@ -151,14 +151,9 @@ KeyValues *CFerroUpdater::LoadUsableManifestFile(const char *pchPath)
 bool CFerroUpdater::BIsUpdatePending()
 {
     CUtlString strPackageDir = GetPackageDir();
-    DownloadLocation_t location = GetDownloadLocation(m_eUniverse);
-    if (!location.BIsUsable())
-    {
-        CUtlString strText;
-        strText.Format("Failed to determine download location for universe %d", (int)m_eUniverse);
-        SetUpdateError(strText.Get(), false);
+    DownloadLocation_t location;
+    if (!BGetUsableDownloadLocation(&location))
         return false;
-    }
 
     auto Look = [&](const char *pchPackageDir)
     {

@@ -33,16 +33,23 @@ def exit_status(code):
 class InstallDir:
     """A temporary directory with an install directory (named dir_name) inside it that holds
     a copy of build/bin/arvolauncher and of the named sample client libraries (all of them
-    with libraries=SAMPLE_LIBRARIES); everything goes when cleanup() is called.
+    with libraries=SAMPLE_LIBRARIES) and, unless intact=False, an empty installed file list
+    (an intact installation); everything goes when cleanup() is called.
 
     Each has its own registry directory and named-event namespace (FERRO_IPC_NAMESPACE), so
     that runs do not hand off to each other, unless share_with names another InstallDir
     whose registry and namespace it then uses (a second launcher beside a running client)."""
 
-    def __init__(self, dir_name="install", libraries=(), share_with=None):
+    def __init__(self, dir_name="install", libraries=(), share_with=None, intact=True):
         self.root = tempfile.mkdtemp(prefix="ferro-e2e-")
         self.path = os.path.join(self.root, dir_name)
         os.makedirs(self.path)
+        if intact:
+            # An empty installed file list: the installation verifies as intact, so a run
+            # that is not about updating starts the client without asking any service.
+            os.makedirs(os.path.join(self.path, "package"))
+            open(os.path.join(self.path, "package", "arvo_launcher_%s.installed" % (
+                "win32" if os.name == "nt" else "linux")), "w").close()
         shutil.copy2(os.path.join(BIN_DIR, LAUNCHER), self.path)
         for name in libraries:
             shutil.copy2(os.path.join(BIN_DIR, name), self.path)
@@ -427,7 +434,7 @@ class UpdaterInstall(InstallDir):
     universe unless another is given)."""
 
     def __init__(self, host, universe=None, extra_config=""):
-        InstallDir.__init__(self, libraries=SAMPLE_LIBRARIES)
+        InstallDir.__init__(self, libraries=SAMPLE_LIBRARIES, intact=False)
         shutil.copytree(PUBLIC_DIR, self.file("public"))
         self.configure(host, universe, extra_config)
 

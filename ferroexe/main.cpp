@@ -38,11 +38,15 @@ namespace
 // Microseconds of one wait-loop pass: frame functions first, then the UI's slot.
 const uint64 k_usFrameFunctionBudget = 50000;
 const uint64 k_usUIFrame = 25000;
-// The UI's slot while the updater downloads packages. Frame functions report no more work
-// once they have drained the sockets, and a 25 ms sleep after every drain lets the kernel's
-// receive buffers fill and the senders stall: a loopback transfer ran at a sixth of its
-// speed. Idle waits (a slow manifest, the background phase) keep the 25 ms slot.
+// While the updater downloads packages. Frame functions report no more work once they have
+// drained the sockets, and a 25 ms UI slot after every drain (the console sleeps, the
+// window waits for a message or its 20 ms timer) lets the kernel's receive buffers fill and
+// the senders stall: a loopback transfer ran at a sixth of its speed. So the UI gets its
+// slot (with a 1 ms deadline) once per k_usUIFrame only, and the passes in between pause
+// for k_msDownloadPassPause. Idle waits (a slow manifest, the background phase) keep the
+// plain 25 ms slot after every pass.
 const uint64 k_usUIFrameWhileDownloading = 1000;
+const uint32 k_msDownloadPassPause = 1;
 // How long the shutdown lets the network layer finish the connections the HTTP client
 // closed, before the layer goes (real time on the installed clock, in passes).
 const int k_cMaxShutdownDrainPasses = 200;
@@ -332,12 +336,26 @@ int BootstrapperMain(int argc, char **argv)
     // cancels.
     uint64 ulDeadline = TicksFromNow(k_usFirstUIFrame);
     pUI->BRunFrame(&ulDeadline);
+    uint64 ulLastUIFrame = Clock_GetTicks();
     for (;;)
     {
         RunFrameFunctions(frameFunctionMgr, k_usFrameFunctionBudget);
-        ulDeadline =
-            TicksFromNow(pUpdater->m_bDownloadingPackages ? k_usUIFrameWhileDownloading : k_usUIFrame);
-        pUI->BRunFrame(&ulDeadline);
+        if (!pUpdater->m_bDownloadingPackages)
+        {
+            ulDeadline = TicksFromNow(k_usUIFrame);
+            pUI->BRunFrame(&ulDeadline);
+        }
+        else if (Clock_GetTicks() - ulLastUIFrame >= Clock_MicrosecondsToTicks(k_usUIFrame) ||
+                 Clock_GetTicks() < ulLastUIFrame)
+        {
+            ulDeadline = TicksFromNow(k_usUIFrameWhileDownloading);
+            pUI->BRunFrame(&ulDeadline);
+            ulLastUIFrame = Clock_GetTicks();
+        }
+        else
+        {
+            Clock_Sleep(k_msDownloadPassPause);
+        }
         if (BUpdaterDone(pUpdater) || pUI->BUserCancelled())
             break;
     }

@@ -136,7 +136,8 @@ TEST_F(UpdaterThreadTest, ABackgroundCheckLeavesTheUpdatePendingForTheNextStart)
     // The manifest and the changed package asked for, and the check over (the file
     // operations' fake belongs to one thread at a time).
     ASSERT_TRUE(PumpUntil(
-        [&] { return RequestedPaths().size() == cRequests + 2 && !m_pUpdater->m_bCheckingForUpdates; }, 20000));
+        [&] { return RequestedPaths().size() == cRequests + 2 && !m_pUpdater->m_bCheckingForUpdates; },
+        20000));
     EXPECT_TRUE(m_pUpdater->BIsUpdatePending());
     EXPECT_TRUE(BLogHas("Background update loop checking for update. . ."));
     // Only the changed package was fetched, and nothing was installed.
@@ -195,6 +196,14 @@ TEST_F(UpdaterThreadTest, BackgroundChecksComeAtTheirIntervalsOrWhenWoken)
     m_pUpdater->WakeUp();
     ASSERT_TRUE(BPumpAdvancing(
         clock, [&] { return ManifestRequests() == cBefore + 1; }, 10000));
+    // One during that check is kept: the next wait ends at once with another check, long
+    // before the 120 seconds are up.
+    ASSERT_TRUE(m_pUpdater->m_bCheckingForUpdates);
+    m_pUpdater->WakeUp();
+    uint64 usBefore = Clock_GetMicroseconds();
+    ASSERT_TRUE(BPumpAdvancing(
+        clock, [&] { return ManifestRequests() == cBefore + 2; }, 10000));
+    EXPECT_LT(Clock_GetMicroseconds() - usBefore, 60000000u);
     ASSERT_TRUE(BPumpAdvancing(clock, fnWaiting, 10000));
 
     ShutDownUpdater();

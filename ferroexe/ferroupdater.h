@@ -118,9 +118,9 @@ public:
     int Run() override;
     void SetUpdateStatusUI(IUpdateStatusUI *pUI) { m_pUpdateStatusUI = pUI; }
     // Main thread. Logs "Shutdown", asks the thread to stop and wakes it, waits for it (at
-    // most k_msShutdownJoinTimeout of real time; a check in progress ends at its next
-    // poll), then shuts the HTTP client down and deletes it. A thread that did not end in
-    // time leaves the client (shut down) to the destructor.
+    // most k_msShutdownJoinTimeout of real time; a check in progress ends at once, as if
+    // cancelled), then shuts the HTTP client down and deletes it. A thread that did not end
+    // in time leaves the client (shut down) to the destructor.
     void RequestShutdown();
     // Signals m_WakeEvent and starts the thread if it does not run, unless updating is
     // inhibited and the launcher is offline, or the updater is shutting down.

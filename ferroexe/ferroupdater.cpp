@@ -12,7 +12,8 @@ CFerroUpdater::CFerroUpdater()
       m_eUniverse(k_EUniversePublic), m_bOffline(false), m_bUpdateFinished(false), m_bRestartRequired(false),
       m_bFatalError(false), m_bShutdownRequested(false), m_bUpdateOnLaunch(true), m_bInhibitChecksum(false),
       m_bInhibitAll(false), m_bCheckingForUpdates(false), m_cubToDownload(0), m_cubDownloadedComplete(0),
-      m_cubDownloadedInFlight(0), m_BootstrapLog("bootstrap_log"), m_pFileOps(&PlatformInstallFileOps())
+      m_cubDownloadedInFlight(0), m_bDownloadingPackages(false), m_BootstrapLog("bootstrap_log"),
+      m_pFileOps(&PlatformInstallFileOps())
 {
     ReadConfigFile();
     m_BootstrapLog.BOpen(CInstallPaths::InstallDir());
@@ -28,39 +29,11 @@ CFerroUpdater::~CFerroUpdater()
     // The thread reads this object: it must be gone before the members are. A thread that
     // was never told to stop is told now.
     m_bShutdownRequested = true;
+    m_ShutdownEvent.Set();
     m_WakeEvent.Set();
     Join();
     delete m_pHTTPClient;
     m_pHTTPClient = nullptr;
-}
-
-int CFerroUpdater::Run()
-{
-    // Temporary: the update check and installation take this place.
-    m_bUpdateFinished = true;
-    return 0;
-}
-
-void CFerroUpdater::RequestShutdown()
-{
-    // Temporary: the finished version also ends a check in progress before the HTTP client
-    // goes.
-    Log("Shutdown");
-    if (m_pHTTPClient)
-    {
-        m_pHTTPClient->Shutdown();
-        delete m_pHTTPClient;
-        m_pHTTPClient = nullptr;
-    }
-    m_bShutdownRequested = true;
-    m_WakeEvent.Set();
-}
-
-void CFerroUpdater::WakeUp()
-{
-    m_WakeEvent.Set();
-    if (!IsAlive() && !(m_bInhibitAll && m_bOffline))
-        Start();
 }
 
 void CFerroUpdater::SetFileOps(IInstallFileOps *pFileOps)

@@ -10,7 +10,8 @@
 // ferroupdater_pending.cpp (package paths, what is missing, the pending update, the import
 // from another directory), ferroupdater_install.cpp (installation, commit, rollback,
 // cleanup), ferroupdater_unzip.cpp (unpacking an archive), ferroupdater_fileops.h (the file
-// operations of the installation).
+// operations of the installation), ferroupdater_check.cpp (the update check and the
+// downloads), ferroupdater_thread.cpp (the thread body, the background loop, shutdown).
 //
 // Threads. The main thread constructs the updater, initialises it, starts its thread and
 // reads the outcome flags between passes of its loop; the updater thread runs Run; the
@@ -34,6 +35,7 @@
 #include <string>
 
 class CHTTPClient;
+class CUtlBuffer;
 class IInstallFileOps;
 class KeyValues;
 
@@ -93,6 +95,9 @@ bool BDeleteFileClearingAttributes(const char *pchPath);
 // the lookup's own buffer is reused by the thread's next lookup.
 CUtlString LocalizeUpdaterText(const char *pchToken, const char *pchFallback, KeyValues *pParams = nullptr);
 
+// "<dir>/<name>" with every slash turned into a backslash.
+CUtlString JoinPath(const char *pchDir, const char *pchName);
+
 // The least free space (bytes) an update check or an installation needs on the working
 // directory's volume; at or below it they fail.
 const uint64 k_cubMinFreeDiskSpace = 104857600;
@@ -108,16 +113,20 @@ public:
     CFerroUpdater(const CFerroUpdater &) = delete;
     CFerroUpdater &operator=(const CFerroUpdater &) = delete;
 
-    // ---- thread and lifecycle (ferroupdater.cpp) ----
-    // Temporary: finds the installation current at once (sets m_bUpdateFinished).
+    // ---- thread and lifecycle (ferroupdater.cpp, ferroupdater_thread.cpp) ----
+    // The thread body: the start-up update, then BackgroundUpdateLoop.
     int Run() override;
     void SetUpdateStatusUI(IUpdateStatusUI *pUI) { m_pUpdateStatusUI = pUI; }
-    // Temporary: logs "Shutdown", shuts the HTTP client down and deletes it, asks the
-    // thread to stop and wakes it; does not wait for it.
+    // Main thread. Logs "Shutdown", asks the thread to stop and wakes it, waits for it (at
+    // most k_msShutdownJoinTimeout of real time; a check in progress ends at once, as if
+    // cancelled), then shuts the HTTP client down and deletes it. A thread that did not end
+    // in time leaves the client (shut down) to the destructor.
     void RequestShutdown();
     // Signals m_WakeEvent and starts the thread if it does not run, unless updating is
-    // inhibited and the launcher is offline.
+    // inhibited and the launcher is offline, or the updater is shutting down.
     void WakeUp();
+    // Checks at random intervals (or when woken) until shutdown; the thread's result.
+    int BackgroundUpdateLoop();
     // Appends one formatted line to the bootstrap log.
     void Log(const char *pchFormat, ...) FERRO_PRINTF(2, 3);
 
@@ -229,6 +238,23 @@ public:
     void SetFileOps(IInstallFileOps *pFileOps);
     IInstallFileOps &FileOps() const { return *m_pFileOps; }
 
+    // ---- update check (ferroupdater_check.cpp) ----
+    // Fetches and verifies the manifest and downloads the archives it names that are
+    // missing; when all are present (and something was downloaded, or bSaveManifest) the
+    // manifest becomes the pending manifest. False on any failure, on Cancel and on
+    // shutdown. Updater thread.
+    bool BCheckForUpdate(bool bSaveManifest);
+    // The manifest of the location's universe and the current beta (caller deletes), or
+    // null; *pnHTTPStatus is the response's status (0 without a response).
+    KeyValues *DownloadManifest(const DownloadLocation_t &location, int *pnHTTPStatus);
+
+    // The location of the updater's universe; when it is incomplete, "Failed to determine
+    // download location for universe %d" is logged and kept as the last error, and false.
+    bool BGetUsableDownloadLocation(DownloadLocation_t *pLocation);
+
+    // Real milliseconds RequestShutdown waits for the thread.
+    static const uint32 k_msShutdownJoinTimeout = 5000;
+
     // ---- fields, in this order ----
     IUpdateStatusUI *m_pUpdateStatusUI;
     bool m_bWindowShown;
@@ -247,6 +273,8 @@ public:
     std::atomic<uint64> m_cubToDownload;
     std::atomic<uint64> m_cubDownloadedComplete;
     std::atomic<uint64> m_cubDownloadedInFlight;
+    // Package requests of a check are in flight (the main loop keeps its UI slot short then).
+    std::atomic<bool> m_bDownloadingPackages;
     CThreadEvent m_WakeEvent; // auto-reset, not signalled
     CUtlString m_strInstallDir;
     CUtlString m_strAlternateBaseDir;
@@ -257,6 +285,22 @@ public:
     CUtlString m_strStatusText;
 
 private:
+    // Run's work; Run clears m_bCheckingForUpdates when it returns.
+    int RunUpdate();
+    // The user's Cancel or a shutdown: a check in progress ends.
+    bool BStopRequested();
+    // BShowWindow once per run (when a UI is set).
+    void ShowWindowOnce();
+    // SetProgress of the UI, when one is set.
+    void SetProgress(int nPercent);
+    // The pause between two polls of a check, on the installed clock; cut short by a
+    // shutdown request.
+    void SleepBetweenPolls(uint32 unMilliseconds);
+    // Writes a downloaded archive under a temporary name in the package directory and
+    // renames it to its own name once it is whole.
+    bool BSaveDownloadedPackage(const char *pchPackageDir, const char *pchFileName,
+                                const CUtlBuffer &bufBody);
+
     // Reports a directory check failure: log, fatal error in the UI, m_bFatalError.
     void ReportDirectoryFailure(const char *pchText);
     // The beta file name "package\beta" (relative to the working directory).
@@ -288,6 +332,8 @@ private:
     bool BWriteInstalledFileList(const char *pchPath, const CUtlVector<CUtlString> &vecNewFiles);
 
     IInstallFileOps *m_pFileOps;
+    // Set (and never reset) when shutdown is requested: a poll's pause ends at once.
+    CThreadEvent m_ShutdownEvent{true};
     mutable std::mutex m_Mutex;      // m_strClientBeta, m_strPackageDir, m_strLastError
     std::mutex m_PackageDirFixMutex; // one EnsurePackageDir at a time
 };

@@ -10,8 +10,6 @@
 #include <cstring>
 #include <string>
 
-namespace
-{
 // Paths are formed with '/' and handed to the system with '\' (the platform layer takes
 // both).
 CUtlString JoinPath(const char *pchDir, const char *pchName)
@@ -25,6 +23,8 @@ CUtlString JoinPath(const char *pchDir, const char *pchName)
     return CUtlString(str);
 }
 
+namespace
+{
 // The same path whichever separator it was written with.
 std::string ComparablePath(const char *pchPath)
 {
@@ -151,14 +151,9 @@ KeyValues *CFerroUpdater::LoadUsableManifestFile(const char *pchPath)
 bool CFerroUpdater::BIsUpdatePending()
 {
     CUtlString strPackageDir = GetPackageDir();
-    DownloadLocation_t location = GetDownloadLocation(m_eUniverse);
-    if (!location.BIsUsable())
-    {
-        CUtlString strText;
-        strText.Format("Failed to determine download location for universe %d", (int)m_eUniverse);
-        SetUpdateError(strText.Get(), false);
+    DownloadLocation_t location;
+    if (!BGetUsableDownloadLocation(&location))
         return false;
-    }
 
     auto Look = [&](const char *pchPackageDir)
     {

@@ -38,6 +38,19 @@ namespace
 // Microseconds of one wait-loop pass: frame functions first, then the UI's slot.
 const uint64 k_usFrameFunctionBudget = 50000;
 const uint64 k_usUIFrame = 25000;
+// While the updater downloads packages. Frame functions report no more work once they have
+// drained the sockets, and a 25 ms UI slot after every drain (the console sleeps, the
+// window waits for a message or its 20 ms timer) lets the kernel's receive buffers fill and
+// the senders stall: a loopback transfer ran at a sixth of its speed. So the UI gets its
+// slot (with a 1 ms deadline) once per k_usUIFrame only, and the passes in between pause
+// for k_msDownloadPassPause. Idle waits (a slow manifest, the background phase) keep the
+// plain 25 ms slot after every pass.
+const uint64 k_usUIFrameWhileDownloading = 1000;
+const uint32 k_msDownloadPassPause = 1;
+// How long the shutdown lets the network layer finish the connections the HTTP client
+// closed, before the layer goes (real time on the installed clock, in passes).
+const int k_cMaxShutdownDrainPasses = 200;
+const uint32 k_msShutdownDrainPause = 5;
 // The UI's wait before the first pass.
 const uint64 k_usFirstUIFrame = 50000;
 // Pause of an elevated run started with SLEEP_BEFORE_ELEVATED_UPDATE (to attach a debugger).
@@ -323,11 +336,26 @@ int BootstrapperMain(int argc, char **argv)
     // cancels.
     uint64 ulDeadline = TicksFromNow(k_usFirstUIFrame);
     pUI->BRunFrame(&ulDeadline);
+    uint64 ulLastUIFrame = Clock_GetTicks();
     for (;;)
     {
         RunFrameFunctions(frameFunctionMgr, k_usFrameFunctionBudget);
-        ulDeadline = TicksFromNow(k_usUIFrame);
-        pUI->BRunFrame(&ulDeadline);
+        if (!pUpdater->m_bDownloadingPackages)
+        {
+            ulDeadline = TicksFromNow(k_usUIFrame);
+            pUI->BRunFrame(&ulDeadline);
+        }
+        else if (Clock_GetTicks() - ulLastUIFrame >= Clock_MicrosecondsToTicks(k_usUIFrame) ||
+                 Clock_GetTicks() < ulLastUIFrame)
+        {
+            ulDeadline = TicksFromNow(k_usUIFrameWhileDownloading);
+            pUI->BRunFrame(&ulDeadline);
+            ulLastUIFrame = Clock_GetTicks();
+        }
+        else
+        {
+            Clock_Sleep(k_msDownloadPassPause);
+        }
         if (BUpdaterDone(pUpdater) || pUI->BUserCancelled())
             break;
     }
@@ -335,8 +363,9 @@ int BootstrapperMain(int argc, char **argv)
     // 22.
     if (pUpdater->BIsUpdatePending() && !bElevated)
         pUpdater->EnsurePackageDir();
-    if (pUpdater->m_bFatalError && !pUpdater->m_strLastError.IsEmpty())
-        pUI->ShowFatalError(pUpdater->m_strLastError.Get());
+    CUtlString strLastError = pUpdater->GetLastErrorText();
+    if (pUpdater->m_bFatalError && !strLastError.IsEmpty())
+        pUI->ShowFatalError(strLastError.Get());
 
     // 23.
     bool bRestart = pUpdater->m_bRestartRequired;
@@ -364,8 +393,14 @@ int BootstrapperMain(int argc, char **argv)
             bRestart = true;
     }
 
-    // 24.
+    // 24. The connections that the HTTP client's shutdown closed are finished by the
+    // network layer's frame functions and work items: let them run before the layer goes.
     pUpdater->RequestShutdown();
+    for (int i = 0; i < k_cMaxShutdownDrainPasses && CNet::GetConnectionCount() > 0; ++i)
+    {
+        RunFrameFunctions(frameFunctionMgr, k_usFrameFunctionBudget);
+        Clock_Sleep(k_msShutdownDrainPause);
+    }
     pUI->DestroyWindow();
     pUI->Shutdown();
     frameFunctionMgr.Deregister(&GetScheduledFunctionMgr());

@@ -33,16 +33,23 @@ def exit_status(code):
 class InstallDir:
     """A temporary directory with an install directory (named dir_name) inside it that holds
     a copy of build/bin/arvolauncher and of the named sample client libraries (all of them
-    with libraries=SAMPLE_LIBRARIES); everything goes when cleanup() is called.
+    with libraries=SAMPLE_LIBRARIES) and, unless intact=False, an empty installed file list
+    (an intact installation); everything goes when cleanup() is called.
 
     Each has its own registry directory and named-event namespace (FERRO_IPC_NAMESPACE), so
     that runs do not hand off to each other, unless share_with names another InstallDir
     whose registry and namespace it then uses (a second launcher beside a running client)."""
 
-    def __init__(self, dir_name="install", libraries=(), share_with=None):
+    def __init__(self, dir_name="install", libraries=(), share_with=None, intact=True):
         self.root = tempfile.mkdtemp(prefix="ferro-e2e-")
         self.path = os.path.join(self.root, dir_name)
         os.makedirs(self.path)
+        if intact:
+            # An empty installed file list: the installation verifies as intact, so a run
+            # that is not about updating starts the client without asking any service.
+            os.makedirs(os.path.join(self.path, "package"))
+            open(os.path.join(self.path, "package", "arvo_launcher_%s.installed" % (
+                "win32" if os.name == "nt" else "linux")), "w").close()
         shutil.copy2(os.path.join(BIN_DIR, LAUNCHER), self.path)
         for name in libraries:
             shutil.copy2(os.path.join(BIN_DIR, name), self.path)
@@ -153,3 +160,315 @@ def client_runs(output):
     """The output split into the sample client's runs (each starts with "client ui: ")."""
     runs = output.split("client ui: ")[1:]
     return [client_report("client ui: " + run) for run in runs]
+
+
+# ---- the content service: builds published with ferro-publish, served over loopback ----
+
+SOURCE_DIR = os.environ.get("FERRO_SOURCE_DIR") or os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "..")
+PUBLISH = os.path.join(BIN_DIR, "ferro-publish")
+DEV_PRIVATE_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "dev_manifest_private.der")
+PLATFORM_TAG = "win32" if os.name == "nt" else "linux"
+PUBLIC_DIR = os.path.join(SOURCE_DIR, "public")
+
+
+def free_loopback_port():
+    """A port on 127.0.0.1 that nothing listens on at the moment."""
+    import socket
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, timeout=10.0):
+    import socket
+
+    def accepting():
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+                return True
+        except OSError:
+            return False
+    return wait_for(accepting, timeout=timeout, step=0.05)
+
+
+def write_file(path, content):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb" if isinstance(content, bytes) else "w") as f:
+        f.write(content)
+
+
+def read_file(path, mode="rb"):
+    with open(path, mode) as f:
+        return f.read()
+
+
+def tree_files(root, skip=()):
+    """Every regular file under root (top-level names in skip left out): relative path with
+    '/' -> bytes."""
+    files = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        rel_dir = os.path.relpath(dirpath, root)
+        if rel_dir == ".":
+            dirnames[:] = [d for d in dirnames if d not in skip]
+        for name in filenames:
+            rel = os.path.normpath(os.path.join(rel_dir, name)).replace(os.sep, "/")
+            if rel_dir == "." and name in skip:
+                continue
+            files[rel] = read_file(os.path.join(dirpath, name))
+    return files
+
+
+class ContentService:
+    """A content service in a temporary directory: `publish` turns a staging tree into a
+    signed build under <root>/content/client with the real ferro-publish, and `start` serves
+    <root>/content with nginx on 127.0.0.1 (its own configuration, a free port, `daemon off`,
+    killed by pid in `stop`). `requests()` lists the paths that nginx was asked for, in
+    order, from its access log.
+
+        service = ContentService()
+        service.publish({"bin/a.dat": b"..."}, version=1)
+        service.start()
+        ... ClientDownloadHost=service.host ...
+        service.stop(); service.cleanup()
+    """
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="ferro-content-")
+        self.content = os.path.join(self.root, "content")
+        self.client_dir = os.path.join(self.content, "client")
+        os.makedirs(self.client_dir)
+        self.port = None
+        self.process = None
+        self.access_log = os.path.join(self.root, "access.log")
+
+    @property
+    def host(self):
+        return "127.0.0.1:%d" % self.port
+
+    def manifest_path(self, beta=""):
+        name = "arvo_launcher_" + (beta + "_" if beta else "") + PLATFORM_TAG
+        return os.path.join(self.client_dir, name)
+
+    def publish(self, files, version, beta=""):
+        """Publishes a build whose files (relative path -> bytes or str) are staged in a
+        fresh directory; returns ferro-publish's output. The build's packages are its
+        top-level directories (and "root" for top-level files)."""
+        staging = tempfile.mkdtemp(prefix="staging-", dir=self.root)
+        for rel, content in files.items():
+            write_file(os.path.join(staging, rel), content)
+        return self.publish_directory(staging, version, beta)
+
+    def publish_directory(self, staging, version, beta=""):
+        args = [PUBLISH, "build", "--key", DEV_PRIVATE_KEY, "--version", str(version),
+                "--input", staging, "--output", self.content]
+        if beta:
+            args += ["--beta", beta]
+        result = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                errors="replace", timeout=600)
+        if result.returncode != 0:
+            raise RuntimeError("ferro-publish failed: " + result.stderr)
+        return result.stdout
+
+    def sign_manifest(self, text, beta=""):
+        """Signs manifest text (a "manifest" key without signatures) and installs it as the
+        build's manifest."""
+        unsigned = os.path.join(self.root, "unsigned.txt")
+        write_file(unsigned, text)
+        subprocess.run([PUBLISH, "sign", "--key", DEV_PRIVATE_KEY, unsigned, self.manifest_path(beta)],
+                       check=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+
+    def packages(self, beta=""):
+        """The packages of the current manifest: name -> (file name, size), in order."""
+        packages = {}
+        name, block = None, {}
+        for line in read_file(self.manifest_path(beta), "r").splitlines():
+            tokens = line.strip().split('"')[1::2]
+            stripped = line.strip()
+            if stripped == "{" or stripped == "}":
+                if stripped == "}" and name is not None and "file" in block:
+                    packages[name] = (block.get("file"), int(block.get("size", "0")))
+                    name, block = None, {}
+                continue
+            if len(tokens) == 1:
+                name, block = tokens[0], {}
+            elif len(tokens) == 2 and name is not None:
+                block[tokens[0]] = tokens[1]
+        return packages
+
+    def package_path(self, name, beta=""):
+        return os.path.join(self.client_dir, self.packages(beta)[name][0])
+
+    def start(self):
+        for _ in range(3):
+            self.port = free_loopback_port()
+            conf = os.path.join(self.root, "nginx.conf")
+            temp = os.path.join(self.root, "nginx-temp")
+            os.makedirs(temp, exist_ok=True)
+            # Workers of a master started as root would switch to an unprivileged user that
+            # cannot read the temporary directory.
+            user = "user root;\n" if hasattr(os, "geteuid") and os.geteuid() == 0 else ""
+            write_file(conf, (
+                "%sworker_processes 1;\ndaemon off;\npid %s/nginx.pid;\nerror_log %s/error.log;\n"
+                "events { worker_connections 128; }\n"
+                "http {\n"
+                "  access_log %s;\n"
+                "  client_body_temp_path %s/body; proxy_temp_path %s/proxy;\n"
+                "  fastcgi_temp_path %s/fastcgi; uwsgi_temp_path %s/uwsgi; scgi_temp_path %s/scgi;\n"
+                "  default_type application/octet-stream;\n"
+                "  sendfile on; keepalive_timeout 65;\n"
+                "  server { listen 127.0.0.1:%d; root %s; location / { } }\n"
+                "}\n") % (user, self.root, self.root, self.access_log, temp, temp, temp, temp, temp,
+                          self.port, self.content))
+            self.process = subprocess.Popen(
+                ["nginx", "-p", self.root, "-e", os.path.join(self.root, "error.log"), "-c", conf],
+                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            if wait_for_port(self.port):
+                return
+            self.stop()
+        raise RuntimeError("nginx did not start")
+
+    def stop(self):
+        if self.process:
+            self.process.kill()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                pass
+            if self.process.stderr:
+                self.process.stderr.close()
+            self.process = None
+
+    def requests(self):
+        """The request paths of the access log, in order."""
+        try:
+            lines = read_file(self.access_log, "r").splitlines()
+        except FileNotFoundError:
+            return []
+        paths = []
+        for line in lines:
+            parts = line.split('"')
+            if len(parts) > 1 and len(parts[1].split()) >= 2:
+                paths.append(parts[1].split()[1])
+        return paths
+
+    def clear_requests(self):
+        open(self.access_log, "w").close()
+
+    def cleanup(self):
+        self.stop()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class FaultyContentServer:
+    """Serves a content directory like nginx, from a Python server on 127.0.0.1, with a
+    fault per path: "cut" (the full Content-Length, half the body, then the connection
+    closes), "short" (a consistent response one byte shorter than the file), "404", "slow"
+    (the body in 64 KiB pieces 5 ms apart). Every requested path is recorded."""
+
+    def __init__(self, content_dir):
+        import http.server
+        import threading
+        server_self = self
+        self.faults = {}
+        self.paths = []
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                server_self.paths.append(self.path)
+                fault = server_self.faults.get(self.path)
+                local = os.path.join(content_dir, self.path.lstrip("/"))
+                if fault == "404" or not os.path.isfile(local):
+                    body = b"not found"
+                    self.send_response(404)
+                    self.send_header("Content-Length", str(len(body)))
+                    self.end_headers()
+                    self.wfile.write(body)
+                    return
+                data = read_file(local)
+                if fault == "short":
+                    data = data[:-1]
+                self.send_response(200)
+                self.send_header("Content-Length", str(len(data)))
+                self.end_headers()
+                if fault == "cut":
+                    self.wfile.write(data[:len(data) // 2])
+                    self.wfile.flush()
+                    self.close_connection = True
+                    return
+                if fault == "slow":
+                    try:
+                        for start in range(0, len(data), 65536):
+                            self.wfile.write(data[start:start + 65536])
+                            time.sleep(0.005)
+                    except OSError:
+                        self.close_connection = True
+                    return
+                self.wfile.write(data)
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server.daemon_threads = True
+        self.port = self.server.server_address[1]
+        self.thread = threading.Thread(target=self.server.serve_forever, kwargs={"poll_interval": 0.05},
+                                       daemon=True)
+        self.thread.start()
+
+    @property
+    def host(self):
+        return "127.0.0.1:%d" % self.port
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+        self.thread.join(timeout=10)
+
+
+class UpdaterInstall(InstallDir):
+    """An install directory for update runs: the launcher, the sample client libraries and
+    public/, with a ferro.cfg that points ClientDownloadHost at a content service (public
+    universe unless another is given)."""
+
+    def __init__(self, host, universe=None, extra_config=""):
+        InstallDir.__init__(self, libraries=SAMPLE_LIBRARIES, intact=False)
+        shutil.copytree(PUBLIC_DIR, self.file("public"))
+        self.configure(host, universe, extra_config)
+
+    def configure(self, host, universe=None, extra_config=""):
+        lines = ["ClientDownloadHost=" + host]
+        if universe:
+            lines.append("Universe " + universe)
+        write_file(self.file("ferro.cfg"), "\n".join(lines) + "\n" + extra_config)
+
+    # The files the launcher brings itself, which no build ships.
+    OWN_FILES = {LAUNCHER, "ferro.cfg", ".crash"} | set(SAMPLE_LIBRARIES)
+
+    def game_files(self):
+        """The installed files (package/, logs/, public/ and the launcher's own left out)."""
+        return {rel: data for rel, data in tree_files(self.path, skip=("package", "logs", "public")).items()
+                if rel not in self.OWN_FILES}
+
+    def package_file(self, name):
+        return self.file(os.path.join("package", name))
+
+    def installed_list(self):
+        path = self.package_file("arvo_launcher_%s.installed" % PLATFORM_TAG)
+        return read_file(path, "r").splitlines()
+
+    def bootstrap_log(self):
+        try:
+            return read_file(self.file("logs/bootstrap_log.txt"), "r")
+        except FileNotFoundError:
+            return ""
+
+    def log_messages(self):
+        """The message part of each bootstrap log line."""
+        messages = []
+        for line in self.bootstrap_log().splitlines():
+            if line.startswith("[") and "] " in line:
+                messages.append(line.split("] ", 1)[1])
+        return messages

@@ -38,7 +38,7 @@ class ClientHandOffTest(unittest.TestCase):
     def make_second_launcher(self, first):
         """A launcher in an install of its own, with its language files (the window, which is
         built before the hand-off, reads them), beside the first one's running client."""
-        second = self.make_install(dir_name="second", share_with=first)
+        second = self.make_install(dir_name="second", share_with=first, intact=False)
         shutil.copytree(os.path.join(BIN_DIR, "public"), second.file("public"))
         return second
 

@@ -18,7 +18,6 @@ class ClientLaunchTest(unittest.TestCase):
     def test_client_reports_the_exports_and_its_exit_code_and_the_marker_lives_while_it_runs(self):
         install = self.make_install()
         # The installed manifest's version is the bootstrapper version (64 bits wide).
-        os.makedirs(install.file("package"))
         with open(install.file("package/arvo_launcher_linux.manifest"), "w") as f:
             f.write('"manifest"\n{\n\t"version"\t"4294967301"\n}\n')
         proc = install.start(["-textclient", "a b", "-beta", "s3cret", "-client-exit", "5",
@@ -65,6 +64,9 @@ class ClientLaunchTest(unittest.TestCase):
 
     def test_client_sets_a_beta_and_checks_for_updates_through_the_exports(self):
         install = self.make_install()
+        # Both betas' installations are intact (empty installed file lists).
+        for beta in ("cmd_beta", "mybeta_1"):
+            open(install.file("package/arvo_launcher_%s_linux.installed" % beta), "w").close()
         result = install.run(["-textclient", "-clientbeta", "cmd_beta", "-client-set-beta", "my-beta_1",
                               "-client-check-updates"])
         self.assertEqual(0, result.returncode, result.stdout + result.stderr)

@@ -42,30 +42,31 @@ class UpdaterConfigTest(unittest.TestCase):
         launch = self.run_launcher(install, ["-offline"])
         self.assertEqual("1", launch["offline"])
         self.assertEqual(["Startup", "Going into offline mode because of '-offline' command-line option",
-                          "Shutdown"], self.log_messages(install))
+                          "Verifying installation...", "Shutdown"], self.log_messages(install))
 
         with open(os.path.join(install.registry, "HKCU.txt"), "w") as f:
             f.write('"HKEY_CURRENT_USER" { "Software" { "Quill" { "Ferro" { "Offline" "1" } } } }\n')
         launch = self.run_launcher(install, [])
         self.assertEqual("1", launch["offline"])
-        self.assertEqual(["Startup", "Going into offline mode because of registry key", "Shutdown"],
-                         self.log_messages(install)[3:])
+        self.assertEqual(["Startup", "Going into offline mode because of registry key",
+                          "Verifying installation...", "Shutdown"], self.log_messages(install)[4:])
 
         with open(os.path.join(install.registry, "HKCU.txt"), "w") as f:
             f.write('"HKEY_CURRENT_USER" { "Software" { "Quill" { "Ferro" { "Offline" "0" } } } }\n')
         launch = self.run_launcher(install, [])
         self.assertEqual("0", launch["offline"])
-        self.assertEqual(["Startup", "Shutdown"], self.log_messages(install)[6:])
+        self.assertEqual(["Startup", "Verifying installation...", "Shutdown"], self.log_messages(install)[8:])
 
     def test_command_line_beta_is_filtered(self):
         install = self.make_install()
-        os.makedirs(install.file("package"))
         with open(install.file(os.path.join("package", "beta")), "w") as f:
             f.write("from-file\n")
+        # The beta's own installation, intact (an empty list).
+        open(install.file(os.path.join("package", "arvo_launcher_x_1_linux.installed")), "w").close()
         self.run_launcher(install, ["-clientbeta", "../../x_1"])
         self.assertEqual(["Startup", "Opted in to client beta 'fromfile' via beta file",
                           "Changing client beta flag from 'fromfile' (beta file) to 'x_1' (command-line "
-                          "override)", "Shutdown"], self.log_messages(install))
+                          "override)", "Verifying installation...", "Shutdown"], self.log_messages(install))
         # The beta file is not rewritten by the override.
         with open(install.file(os.path.join("package", "beta"))) as f:
             self.assertEqual("from-file\n", f.read())

@@ -53,10 +53,11 @@ TEST_F(UpdaterTest, ConstructionResetsEveryFieldAndLogsStartupFirst)
     ASSERT_EQ(0u, strLog.find("\r\n\r\n[")) << strLog;
     EXPECT_EQ(std::vector<std::string>{"Startup"}, LogMessages());
 
-    // The thread body for now: the installation counts as current at once.
+    // Nothing installed and no HTTP client: the thread's start-up ends fatally at once.
     ASSERT_TRUE(updater.Start());
     ASSERT_TRUE(updater.Join(60000));
-    EXPECT_TRUE(updater.m_bUpdateFinished);
+    EXPECT_TRUE(updater.m_bFatalError);
+    EXPECT_FALSE(updater.m_bUpdateFinished);
 }
 
 TEST_F(UpdaterTest, EachConfigRuleAppliesOnItsOwn)
@@ -262,9 +263,9 @@ TEST_F(UpdaterTest, SetClientBetaWritesTheFileAndNullForgetsOnlyTheBetasBookkeep
     updater.SetClientBeta("xyz");
     EXPECT_STREQ("xyz", updater.GetClientBeta().Get());
     EXPECT_EQ("xyz", ReadTextFile(Install("package/beta"))) << "the name alone, no line end";
-    // Woken: the thread ran.
+    // Woken: the thread ran (nothing installed and no HTTP client: it ends with an outcome).
     ASSERT_TRUE(updater.Join(60000));
-    EXPECT_TRUE(updater.m_bUpdateFinished);
+    EXPECT_TRUE(updater.m_bUpdateFinished || updater.m_bFatalError);
 
     for (const char *pchName : {"package/arvo_launcher_xyz_", "package/arvo_launcher_"})
     {
@@ -274,6 +275,7 @@ TEST_F(UpdaterTest, SetClientBetaWritesTheFileAndNullForgetsOnlyTheBetasBookkeep
     std::filesystem::permissions(Install("package/beta"), std::filesystem::perms::owner_read);
 
     updater.m_bUpdateFinished = false;
+    updater.m_bFatalError = false;
     updater.SetClientBeta(nullptr);
     EXPECT_TRUE(updater.GetClientBeta().IsEmpty());
     EXPECT_FALSE(std::filesystem::exists(Install("package/beta")));
@@ -282,10 +284,11 @@ TEST_F(UpdaterTest, SetClientBetaWritesTheFileAndNullForgetsOnlyTheBetasBookkeep
     EXPECT_TRUE(std::filesystem::exists(Install("package/" + PackageBase(nullptr) + ".installed")));
     EXPECT_TRUE(std::filesystem::exists(Install("package/" + PackageBase(nullptr) + ".manifest")));
     ASSERT_TRUE(updater.Join(60000));
-    EXPECT_TRUE(updater.m_bUpdateFinished);
+    EXPECT_TRUE(updater.m_bUpdateFinished || updater.m_bFatalError);
 
     // Inhibited and offline: the wake-up starts nothing.
     updater.m_bUpdateFinished = false;
+    updater.m_bFatalError = false;
     updater.m_bInhibitAll = true;
     updater.m_bOffline = true;
     updater.SetClientBeta("abc");

@@ -183,6 +183,13 @@ CHTTPScript &CHTTPScript::AnswerEveryRequest(const std::string &strResponse)
     return *this;
 }
 
+CHTTPScript &CHTTPScript::AnswerByPath(const FnAnswer_t &fnAnswer)
+{
+    m_bAnswerEvery = true;
+    m_fnAnswer = fnAnswer;
+    return *this;
+}
+
 CScriptedHTTPServer::CScriptedHTTPServer()
     : m_hListen(k_PlatSocketInvalid), m_usPort(0), m_bStop(false), m_cConnections(0), m_cFinished(0)
 {
@@ -417,8 +424,19 @@ void CScriptedHTTPServer::ServeConnection(Connection_t *pConnection, CHTTPScript
         while (readRequest(&strRequest))
         {
             RecordRequest(strRequest);
-            if (!pConnection->BSendAll(script.RepeatedResponse().data(), script.RepeatedResponse().size(),
-                                       m_bStop))
+            std::string strResponse = script.RepeatedResponse();
+            bool bKeepOpen = true;
+            if (script.AnswerFunction())
+            {
+                // The request line is "GET <path> HTTP/1.1".
+                size_t iStart = strRequest.find(' ');
+                size_t iEnd = iStart == std::string::npos ? iStart : strRequest.find(' ', iStart + 1);
+                std::string strPath = iEnd == std::string::npos
+                                          ? std::string()
+                                          : strRequest.substr(iStart + 1, iEnd - iStart - 1);
+                bKeepOpen = script.AnswerFunction()(strPath, &strResponse);
+            }
+            if (!pConnection->BSendAll(strResponse.data(), strResponse.size(), m_bStop) || !bKeepOpen)
                 break;
         }
     }

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -62,15 +63,23 @@ public:
     // Reads requests and answers each with the response, until the peer closes (a
     // keep-alive server).
     CHTTPScript &AnswerEveryRequest(const std::string &strResponse);
+    // Reads requests and answers each with what the function makes of its request line's
+    // path; false from the function closes the connection after its bytes are sent (a
+    // response cut short). Called on the connection's thread, so it must be thread-safe;
+    // it may block (bounded) to play a slow server.
+    typedef std::function<bool(const std::string &strPath, std::string *pstrResponse)> FnAnswer_t;
+    CHTTPScript &AnswerByPath(const FnAnswer_t &fnAnswer);
 
     const std::vector<Step_t> &Steps() const { return m_vecSteps; }
     bool BAnswersEveryRequest() const { return m_bAnswerEvery; }
     const std::string &RepeatedResponse() const { return m_strRepeatedResponse; }
+    const FnAnswer_t &AnswerFunction() const { return m_fnAnswer; }
 
 private:
     std::vector<Step_t> m_vecSteps;
     bool m_bAnswerEvery = false;
     std::string m_strRepeatedResponse;
+    FnAnswer_t m_fnAnswer;
 };
 
 class CScriptedHTTPServer

@@ -1,0 +1,201 @@
+// The updater's thread: the start-up update (check, install a pending update, verify, or
+// download and install the current build), then the background loop that checks again at
+// random intervals or when woken; and the shutdown that stops it before the HTTP client
+// goes.
+#include "ferroexe/ferroupdater.h"
+
+#include "common/httpclient.h"
+#include "foundation/clock.h"
+#include "foundation/dbg.h"
+#include "foundation/uniformrandom.h"
+
+namespace
+{
+// Seconds between background checks. The public universe spreads its many launchers over
+// the hours so that they do not ask the content service all at once.
+const int k_nFirstPublicIntervalMin = 60;
+const int k_nFirstPublicIntervalMax = 3600;
+const int k_nPublicIntervalMin = 21600;
+const int k_nPublicIntervalMax = 28800;
+const int k_nFirstOtherInterval = 60;
+const int k_nOtherInterval = 120;
+} // namespace
+
+int CFerroUpdater::Run()
+{
+    int nResult = RunUpdate();
+    // Whichever way the thread ends (a fatal start-up, offline, shutdown), it no longer
+    // checks; the exports must not report a check that will never finish.
+    m_bCheckingForUpdates = false;
+    return nResult;
+}
+
+int CFerroUpdater::RunUpdate()
+{
+    // A thread woken after shutdown has nothing to do.
+    if (m_bShutdownRequested)
+        return 0;
+
+    // 1.
+    if (m_bInhibitAll)
+    {
+        Log("Supressing Ferro update");
+        m_bUpdateFinished = true;
+        return 0;
+    }
+
+    // 2.
+    m_bCheckingForUpdates = true;
+    SetProgress(0);
+
+    // 3. A failed start-up check is no reason not to start what is installed.
+    if (m_bUpdateOnLaunch && !m_bOffline)
+    {
+        Log("Checking for update on startup");
+        BCheckForUpdate(false);
+    }
+    if (m_bShutdownRequested)
+        return 0;
+
+    // 4. An update downloaded earlier (by this check or a background one).
+    if (BIsUpdatePending())
+    {
+        Log("Found pending update");
+        if (!BIsInstallDirWritable())
+        {
+            bool bVerified = BVerifyInstalledFiles(true);
+            m_bUpdateFinished = bVerified;
+            m_bFatalError = !bVerified;
+            return BackgroundUpdateLoop();
+        }
+        ShowWindowOnce();
+        SetProgress(-1);
+        UpdateStatusLocalized("#FerroBootstrapper_UpdateInstalling", "Applying update...");
+        if (BApplyUpdate())
+        {
+            // Unless the checksum exemption kept it out of the commit, the running
+            // executable may have been replaced: the launcher must start again.
+            m_bRestartRequired = !m_bInhibitChecksum;
+            m_bUpdateFinished = m_bInhibitChecksum;
+            return BackgroundUpdateLoop();
+        }
+        if (m_bShutdownRequested)
+            return 0;
+    }
+
+    // 5.
+    SetProgress(-1);
+    UpdateStatusLocalized("#FerroBootstrapper_InstallVerify", "Verifying installation...");
+    if (BVerifyInstalledFiles(true))
+    {
+        m_bUpdateFinished = true;
+        return BackgroundUpdateLoop();
+    }
+
+    // 6, 7. The installation is damaged or missing.
+    ShowWindowOnce();
+    if (m_bOffline)
+    {
+        SetUpdateError(LocalizeUpdaterText("#FerroBootstrapper_OfflineAndNeedUpdate",
+                                           "Ferro needs to be online to update, but was set to offline mode.")
+                           .Get(),
+                       true);
+        m_bUpdateFinished = true;
+        return -1;
+    }
+
+    // 8.
+    SetProgress(0);
+    UpdateStatusLocalized("#FerroBootstrapper_UpdateDownload", "Downloading Update...");
+    if (!BCheckForUpdate(true))
+    {
+        if (m_bShutdownRequested)
+            return 0;
+        SetUpdateError(LocalizeUpdaterText("#FerroBootstrapper_NoNetwork",
+                                           "Ferro needs to be online to update.  Please confirm your network "
+                                           "connection and try again.")
+                           .Get(),
+                       true);
+        return -1;
+    }
+
+    // 9. A failed installation still launches what is there.
+    SetProgress(-1);
+    if (BApplyUpdate())
+    {
+        m_bRestartRequired = !m_bInhibitChecksum;
+        m_bUpdateFinished = m_bInhibitChecksum;
+    }
+    else
+    {
+        m_bUpdateFinished = true;
+    }
+    return BackgroundUpdateLoop();
+}
+
+int CFerroUpdater::BackgroundUpdateLoop()
+{
+    SetName("FerroUpdater");
+    CUniformRandomStream &random = GetUniformRandomStream();
+    const bool bPublic = m_eUniverse == k_EUniversePublic;
+    int nInterval = bPublic ? random.RandomInt(k_nFirstPublicIntervalMin, k_nFirstPublicIntervalMax)
+                            : k_nFirstOtherInterval;
+    if (m_bOffline)
+        return 0;
+
+    for (;;)
+    {
+        m_bCheckingForUpdates = false;
+        // A shutdown signals the event; the flag also catches one that came before the
+        // wait and whose signal a wake-up already consumed.
+        m_WakeEvent.Wait((uint32)nInterval * 1000u);
+        if (m_bShutdownRequested)
+            return 0;
+
+        m_bCheckingForUpdates = true;
+        Log("Background update loop checking for update. . .");
+        BCheckForUpdate(false);
+
+        nInterval = bPublic ? random.RandomInt(k_nPublicIntervalMin, k_nPublicIntervalMax) : k_nOtherInterval;
+    }
+}
+
+void CFerroUpdater::RequestShutdown()
+{
+    Log("Shutdown");
+    // The thread must be done with the HTTP client before the client goes: a check in
+    // progress ends at once (its pause between polls is cut short), the background wait
+    // too. It never waits for the main thread, so the wait below is short; it
+    // is bounded all the same, in real time, in case the thread is inside a long file
+    // operation.
+    m_bShutdownRequested = true;
+    m_ShutdownEvent.Set();
+    m_WakeEvent.Set();
+    bool bThreadEnded = BIsCurrentThread() || Join(k_msShutdownJoinTimeout);
+
+    if (m_pHTTPClient)
+    {
+        // Shutdown completes every request still open (failed), so a thread that is still
+        // polling finds its handles complete; the handles keep what they point to alive.
+        m_pHTTPClient->Shutdown();
+        if (bThreadEnded)
+        {
+            delete m_pHTTPClient;
+            m_pHTTPClient = nullptr;
+        }
+        else
+        {
+            // Still in use by the thread: the destructor deletes it after joining.
+            Log("Updater thread still busy at shutdown; keeping the HTTP client until it ends");
+        }
+    }
+}
+
+void CFerroUpdater::WakeUp()
+{
+    if (m_bShutdownRequested)
+        return;
+    m_WakeEvent.Set();
+    if (!IsAlive() && !(m_bInhibitAll && m_bOffline))
+        Start();
+}

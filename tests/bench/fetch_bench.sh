@@ -54,6 +54,7 @@ done
 PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
 cat >"$WORK/nginx.conf" <<EOF
 daemon off;
+master_process off;
 worker_processes 1;
 pid $WORK/nginx.pid;
 error_log $WORK/logs/error.log;

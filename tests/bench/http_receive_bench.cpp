@@ -156,7 +156,7 @@ public:
         PLAT_GetSocketLocalAddress(hListen, &unIP, &m_usPort);
         PLAT_CloseSocket(hListen);
         std::ofstream conf(m_strDir + "/nginx.conf");
-        conf << "daemon off;\nworker_processes 1;\npid " << m_strDir << "/nginx.pid;\nerror_log " << m_strDir
+        conf << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << m_strDir << "/nginx.pid;\nerror_log " << m_strDir
              << "/error.log;\nevents { worker_connections 64; }\nhttp {\n access_log off;\n sendfile on;\n"
              << " client_body_temp_path " << m_strDir << ";\n proxy_temp_path " << m_strDir << ";\n"
              << " fastcgi_temp_path " << m_strDir << ";\n uwsgi_temp_path " << m_strDir << ";\n"

@@ -305,11 +305,12 @@ class ContentService:
             conf = os.path.join(self.root, "nginx.conf")
             temp = os.path.join(self.root, "nginx-temp")
             os.makedirs(temp, exist_ok=True)
-            # Workers of a master started as root would switch to an unprivileged user that
-            # cannot read the temporary directory.
+            # One process, no master: killing it by pid leaves no worker behind. (A process
+            # started as root would otherwise switch to an unprivileged user that cannot read
+            # the temporary directory.)
             user = "user root;\n" if hasattr(os, "geteuid") and os.geteuid() == 0 else ""
             write_file(conf, (
-                "%sworker_processes 1;\ndaemon off;\npid %s/nginx.pid;\nerror_log %s/error.log;\n"
+                "%sworker_processes 1;\ndaemon off;\nmaster_process off;\npid %s/nginx.pid;\nerror_log %s/error.log;\n"
                 "events { worker_connections 128; }\n"
                 "http {\n"
                 "  access_log %s;\n"

@@ -45,6 +45,7 @@ namespace
 // Pause between two frame steps while waiting.
 const uint32 k_msFrameInterval = 10;
 const int k_cUpdateCheckFrames = 30 * 1000 / (int)k_msFrameInterval;
+const int k_cUpdateCheckStartFrames = 3 * 1000 / (int)k_msFrameInterval;
 // Command lines are limited to 32767 characters on Windows; the registry copy may not be
 // longer than what its store keeps of one value.
 const size_t k_cubCommandLineMax = 65536;
@@ -188,8 +189,16 @@ void CheckForUpdates(FnClientFrame_t pfnFrame)
     if (!pfnStart || !pfnChecking || !pfnAvailable)
         return;
     Line("update check started: %d", pfnStart() ? 1 : 0);
+    // The updater's thread takes the wake-up on its own time: wait for the check to begin
+    // (bounded: an updater that does not check, offline for one, never starts it), then
+    // for it to end.
     int cFrames = 0;
-    for (; cFrames < k_cUpdateCheckFrames && pfnChecking(); ++cFrames)
+    for (; cFrames < k_cUpdateCheckStartFrames && !pfnChecking(); ++cFrames)
+    {
+        pfnFrame();
+        PLAT_Sleep(k_msFrameInterval);
+    }
+    for (cFrames = 0; cFrames < k_cUpdateCheckFrames && pfnChecking(); ++cFrames)
     {
         pfnFrame();
         PLAT_Sleep(k_msFrameInterval);

@@ -56,9 +56,6 @@ const uint64 k_usFirstUIFrame = 50000;
 // Pause of an elevated run started with SLEEP_BEFORE_ELEVATED_UPDATE (to attach a debugger).
 const uint32 k_msElevatedSleep = 5000;
 
-// The frame type that every frame function of the launcher registers under, and the one
-// run after it.
-
 // clang-format off
 const char k_pchInstallDirNotASCII[] = "Ferro cannot run from a folder path that includes non-English characters. Please re-install Ferro to the default folder.";
 // clang-format on

@@ -28,54 +28,15 @@ fi
 
 # On a memory file system when there is one: on a shared machine's disk the writes of the
 # 512 MiB would time the disk, not the two HTTP clients. FETCH_BENCH_DIR chooses another place.
-WORK_PARENT=${FETCH_BENCH_DIR:-}
-if [ -z "$WORK_PARENT" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
-    WORK_PARENT=/dev/shm
-fi
-WORK=$(mktemp -d ${WORK_PARENT:+-p "$WORK_PARENT"})
-# nginx workers started by root run as an unprivileged user, who must be able to read.
-chmod 755 "$WORK"
-NGINX_PID=
-cleanup() {
-    if [ -n "$NGINX_PID" ]; then
-        kill "$NGINX_PID" 2>/dev/null || true
-        wait "$NGINX_PID" 2>/dev/null || true
-    fi
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/benchlib.sh"
+bench_make_workdir "${FETCH_BENCH_DIR:-}"
 
-mkdir -p "$WORK/www" "$WORK/logs" "$WORK/out-fetch" "$WORK/out-curl"
+mkdir -p "$WORK/www" "$WORK/out-fetch" "$WORK/out-curl"
 for ((i = 0; i < FILES; i++)); do
     head -c $((FILE_MIB * 1024 * 1024)) /dev/urandom >"$WORK/www/file$i.bin"
 done
 
-# A free port: the kernel picks one for a socket that is closed again at once.
-PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
-cat >"$WORK/nginx.conf" <<EOF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $WORK/nginx.pid;
-error_log $WORK/logs/error.log;
-events { worker_connections 64; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    keepalive_timeout 65;
-    default_type application/octet-stream;
-    server { listen 127.0.0.1:$PORT; root $WORK/www; }
-}
-EOF
-nginx -c "$WORK/nginx.conf" -p "$WORK" &
-NGINX_PID=$!
-for ((i = 0; i < 100; i++)); do
-    if curl -s -o /dev/null "http://127.0.0.1:$PORT/file0.bin"; then
-        break
-    fi
-    sleep 0.05
-done
+bench_start_nginx "$WORK/www" /file0.bin
 
 URLS=()
 for ((i = 0; i < FILES; i++)); do

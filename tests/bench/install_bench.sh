@@ -37,26 +37,12 @@ done
 # On a memory file system when there is one: the content, the archives and the installed
 # files are 3 GiB per side, and a shared machine's disk would time the disk, not the
 # installers. INSTALL_BENCH_DIR chooses another place.
-WORK_PARENT=${INSTALL_BENCH_DIR:-}
-if [ -z "$WORK_PARENT" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
-    WORK_PARENT=/dev/shm
-fi
-WORK=$(mktemp -d ${WORK_PARENT:+-p "$WORK_PARENT"})
+source "$(dirname "$0")/benchlib.sh"
+bench_make_workdir "${INSTALL_BENCH_DIR:-}"
 echo "install_bench: working in $WORK"
-# nginx workers started by root run as an unprivileged user, who must be able to read.
-chmod 755 "$WORK"
-NGINX_PID=
-cleanup() {
-    if [ -n "$NGINX_PID" ]; then
-        kill "$NGINX_PID" 2>/dev/null || true
-        wait "$NGINX_PID" 2>/dev/null || true
-    fi
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
 
 # The build: one directory per package, two files each.
-mkdir -p "$WORK/staging" "$WORK/content" "$WORK/logs" "$WORK/registry"
+mkdir -p "$WORK/staging" "$WORK/content" "$WORK/registry"
 for ((i = 0; i < PACKAGES; i++)); do
     dir=$(printf '%s/staging/pkg%02d' "$WORK" "$i")
     mkdir -p "$dir/sub"
@@ -68,31 +54,7 @@ done
 MANIFEST=$WORK/content/client/arvo_launcher_$PLATFORM
 chmod -R a+rX "$WORK/content"
 
-PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
-cat >"$WORK/nginx.conf" <<EOF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $WORK/nginx.pid;
-error_log $WORK/logs/error.log;
-events { worker_connections 64; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    keepalive_timeout 65;
-    default_type application/octet-stream;
-    server { listen 127.0.0.1:$PORT; root $WORK/content; }
-}
-EOF
-nginx -c "$WORK/nginx.conf" -p "$WORK" -e "$WORK/logs/error.log" &
-NGINX_PID=$!
-for ((i = 0; i < 100; i++)); do
-    if curl -s -o /dev/null "http://127.0.0.1:$PORT/client/arvo_launcher_$PLATFORM"; then
-        break
-    fi
-    sleep 0.05
-done
+bench_start_nginx "$WORK/content" "/client/arvo_launcher_$PLATFORM"
 
 # The manifest's archives: "<file> <size>" lines.
 mapfile -t ARCHIVES < <(awk -F'"' '$2 == "file" { f = $4 } $2 == "size" && f != "" { print f; f = "" }' "$MANIFEST")

@@ -105,29 +105,28 @@ struct CScriptedHTTPServer::Connection_t
     }
 };
 
-CHTTPScript &CHTTPScript::ReadRequest()
+CHTTPScript &CHTTPScript::AddStep(EStepKind eKind, uint64 cub)
 {
     Step_t step;
-    step.m_eKind = k_EStepReadRequest;
-    m_vecSteps.push_back(step);
-    return *this;
-}
-
-CHTTPScript &CHTTPScript::ReadBytes(uint64 cub)
-{
-    Step_t step;
-    step.m_eKind = k_EStepReadBytes;
+    step.m_eKind = eKind;
     step.m_cub = cub;
     m_vecSteps.push_back(step);
     return *this;
 }
 
+CHTTPScript &CHTTPScript::ReadRequest()
+{
+    return AddStep(k_EStepReadRequest);
+}
+
+CHTTPScript &CHTTPScript::ReadBytes(uint64 cub)
+{
+    return AddStep(k_EStepReadBytes, cub);
+}
+
 CHTTPScript &CHTTPScript::ReadUntilClosed()
 {
-    Step_t step;
-    step.m_eKind = k_EStepReadUntilClosed;
-    m_vecSteps.push_back(step);
-    return *this;
+    return AddStep(k_EStepReadUntilClosed);
 }
 
 CHTTPScript &CHTTPScript::Send(const std::string &strData)
@@ -137,11 +136,9 @@ CHTTPScript &CHTTPScript::Send(const std::string &strData)
 
 CHTTPScript &CHTTPScript::SendPieces(const std::string &strData, const std::vector<size_t> &vecPieceSizes)
 {
-    Step_t step;
-    step.m_eKind = k_EStepSend;
-    step.m_strData = strData;
-    step.m_vecPieces = vecPieceSizes;
-    m_vecSteps.push_back(step);
+    AddStep(k_EStepSend);
+    m_vecSteps.back().m_strData = strData;
+    m_vecSteps.back().m_vecPieces = vecPieceSizes;
     return *this;
 }
 
@@ -152,28 +149,19 @@ CHTTPScript &CHTTPScript::SendByteByByte(const std::string &strData)
 
 CHTTPScript &CHTTPScript::Sleep(uint32 unMilliseconds)
 {
-    Step_t step;
-    step.m_eKind = k_EStepSleep;
-    step.m_unMilliseconds = unMilliseconds > 2000 ? 2000 : unMilliseconds;
-    m_vecSteps.push_back(step);
+    AddStep(k_EStepSleep);
+    m_vecSteps.back().m_unMilliseconds = unMilliseconds > 2000 ? 2000 : unMilliseconds;
     return *this;
 }
 
 CHTTPScript &CHTTPScript::WaitClock(uint64 unMicroseconds)
 {
-    Step_t step;
-    step.m_eKind = k_EStepWaitClock;
-    step.m_cub = unMicroseconds;
-    m_vecSteps.push_back(step);
-    return *this;
+    return AddStep(k_EStepWaitClock, unMicroseconds);
 }
 
 CHTTPScript &CHTTPScript::Close()
 {
-    Step_t step;
-    step.m_eKind = k_EStepClose;
-    m_vecSteps.push_back(step);
-    return *this;
+    return AddStep(k_EStepClose);
 }
 
 CHTTPScript &CHTTPScript::AnswerEveryRequest(const std::string &strResponse)

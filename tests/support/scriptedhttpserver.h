@@ -76,6 +76,8 @@ public:
     const FnAnswer_t &AnswerFunction() const { return m_fnAnswer; }
 
 private:
+    CHTTPScript &AddStep(EStepKind eKind, uint64 cub = 0);
+
     std::vector<Step_t> m_vecSteps;
     bool m_bAnswerEvery = false;
     std::string m_strRepeatedResponse;

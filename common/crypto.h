@@ -1,5 +1,5 @@
-// The crypto wrapper: hex decoding and RSA signature verification for the updater's
-// chain of trust.
+// The crypto wrapper: hex decoding and the RSA and Ed25519 signature checks of the
+// updater's chain of trust.
 //
 // Nothing here throws: the cryptographic library's exceptions are caught inside and turn
 // into a false result. All functions are stateless and may be called from any thread.
@@ -24,4 +24,12 @@ public:
     // failures and fail as well.
     static bool RSAVerifySignature(const uint8 *pubData, uint32 cubData, const uint8 *pubSignature,
                                    uint32 cubSignature, const uint8 *pubPublicKey, uint32 cubPublicKey);
+
+    // Whether pubSignature (k_cubEd25519Signature bytes) is a valid Ed25519 signature (RFC
+    // 8032, pure) over the message under the raw public key (k_cubEd25519PublicKey bytes).
+    // Null arguments are assertion failures and fail. (crypto_ed25519.cpp)
+    static bool Ed25519VerifySignature(const uint8 *pubData, uint32 cubData, const uint8 *pubSignature,
+                                       const uint8 *pubPublicKey);
+    static const uint32 k_cubEd25519Signature = 64;
+    static const uint32 k_cubEd25519PublicKey = 32;
 };

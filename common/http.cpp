@@ -166,20 +166,6 @@ bool HTTPHeaderRemove(KeyValues *pkvHeaders, const char *pchName)
     return true;
 }
 
-void HTTPHeaderAddReceived(KeyValues *pkvHeaders, const char *pchName, const char *pchValue)
-{
-    KeyValues *pkv = FindHeader(pkvHeaders, pchName);
-    if (!pkv)
-    {
-        HTTPHeaderSet(pkvHeaders, pchName, pchValue);
-        return;
-    }
-    CUtlString strJoined(pkv->GetString(nullptr, ""));
-    strJoined += ",";
-    strJoined += pchValue;
-    pkv->SetString(nullptr, strJoined.Get());
-}
-
 CHTTPRequestParam::CHTTPRequestParam(const char *pchName, const void *pvValue, uint32 cubValue)
     : m_strName(pchName), m_cubValue(cubValue), m_vecValue((size_t)cubValue + 1, 0)
 {
@@ -360,38 +346,32 @@ bool CHTTPClientRequest::BParseAbsoluteURL(const char *pchURL)
     return true;
 }
 
-CHTTPResponse::CHTTPResponse()
-    : m_eStatusCode(k_EHTTPStatusCode500InternalServerError), m_bufBody(1024, 0, 0),
-      m_pkvResponseHeaders(new KeyValues("ResponseHeaders"))
+CHTTPResponse::CHTTPResponse() : m_eStatusCode(k_EHTTPStatusCode500InternalServerError), m_bufBody(1024, 0, 0)
 {
 }
 
-CHTTPResponse::~CHTTPResponse()
-{
-    m_pkvResponseHeaders->DeleteThis();
-}
+CHTTPResponse::~CHTTPResponse() {}
 
 void CHTTPResponse::SetResponseHeaderValue(const char *pchName, const char *pchValue)
 {
-    HTTPHeaderSet(m_pkvResponseHeaders, pchName, pchValue);
+    m_ResponseHeaders.Set(pchName, pchValue);
 }
 
 void CHTTPResponse::Reset()
 {
-    m_pkvResponseHeaders->DeleteThis();
-    m_pkvResponseHeaders = new KeyValues("ResponseHeaders");
+    m_ResponseHeaders.Clear();
     m_eStatusCode = k_EHTTPStatusCode500InternalServerError;
     m_bufBody.Purge();
 }
 
 const char *CHTTPResponse::GetResponseHeaderValue(const char *pchName) const
 {
-    return HTTPHeaderGet(m_pkvResponseHeaders, pchName);
+    return m_ResponseHeaders.Get(pchName);
 }
 
 void CHTTPResponse::AddReceivedHeader(const char *pchName, const char *pchValue)
 {
-    HTTPHeaderAddReceived(m_pkvResponseHeaders, pchName, pchValue);
+    m_ResponseHeaders.AddReceived(pchName, pchValue);
 }
 
 CHTTPClientResponse::CHTTPClientResponse()

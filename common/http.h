@@ -9,6 +9,7 @@
 // progress counters of CHTTPClientResponse may be read while it is being filled.
 #pragma once
 
+#include "common/httpheaderstore.h"
 #include "common/netadr.h"
 #include "foundation/basetypes.h"
 #include "foundation/refcount.h"
@@ -90,15 +91,14 @@ bool BHTTPStatusCodeHasBody(EHTTPStatusCode eStatusCode);
 // 301, 302, 303, 307, 401 and 407.
 bool BIsRedirectStatus(EHTTPStatusCode eStatusCode);
 
-// Header stores: a KeyValues section whose children are the headers, in insertion order.
-// Names compare without regard to ASCII case; the spelling first used is kept. Header
-// names are plain keys, never key paths.
+// Request header stores: a KeyValues section whose children are the headers, in insertion
+// order. Names compare without regard to ASCII case; the spelling first used is kept.
+// Header names are plain keys, never key paths. (Received headers have a store of their own,
+// httpheaderstore.h: they come from the peer, as many as 2 MiB of them.)
 const char *HTTPHeaderGet(KeyValues *pkvHeaders, const char *pchName);
 // Replaces the value of an existing header in place, or appends the header.
 void HTTPHeaderSet(KeyValues *pkvHeaders, const char *pchName, const char *pchValue);
 bool HTTPHeaderRemove(KeyValues *pkvHeaders, const char *pchName);
-// A received header: a repeated one gets ",", and the new value appended to the stored one.
-void HTTPHeaderAddReceived(KeyValues *pkvHeaders, const char *pchName, const char *pchValue);
 
 // One GET or POST parameter. The value may hold any bytes; it is stored with a NUL after
 // it, so text values can be used as C strings.
@@ -233,7 +233,7 @@ public:
     const char *GetResponseHeaderValue(const char *pchName) const;
     // A header as received (repeated ones joined with ",").
     void AddReceivedHeader(const char *pchName, const char *pchValue);
-    KeyValues *GetResponseHeaders() const { return m_pkvResponseHeaders; }
+    const CHTTPHeaderStore &GetResponseHeaders() const { return m_ResponseHeaders; }
     CUtlBuffer &GetBodyBuffer() { return m_bufBody; }
     const CUtlBuffer &GetBodyBuffer() const { return m_bufBody; }
 
@@ -242,7 +242,7 @@ protected:
 
     EHTTPStatusCode m_eStatusCode;
     CUtlBuffer m_bufBody;
-    KeyValues *m_pkvResponseHeaders;
+    CHTTPHeaderStore m_ResponseHeaders;
 };
 
 class CHTTPClientResponse : public CHTTPResponse

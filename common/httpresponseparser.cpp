@@ -175,9 +175,9 @@ CHTTPUtil::EFindHeaderResult CHTTPUtil::BFindNextHeader(const char *pchBuf, int 
 
 CHTTPResponseParser::CHTTPResponseParser()
     : m_eState(k_EHTTPClientConnectionState_WAITING_RESPONSELINE_VERSION), m_iParse(0), m_iLineStart(0),
-      m_iTrailerStart(0), m_cubContentLength(0), m_cubChunkSize(0), m_cubChunkConsumed(0),
-      m_cubBodyReceived(0), m_bHTTP11Response(false), m_bHeadRequest(false), m_bConnectRequest(false),
-      m_bBodyDirect(false), m_bAbort(false), m_pResponse(nullptr)
+      m_iTrailerStart(0), m_iHeaderEndScan(0), m_cubContentLength(0), m_cubChunkSize(0),
+      m_cubChunkConsumed(0), m_cubBodyReceived(0), m_bHTTP11Response(false), m_bHeadRequest(false),
+      m_bConnectRequest(false), m_bBodyDirect(false), m_bAbort(false), m_pResponse(nullptr)
 {
 }
 
@@ -363,6 +363,8 @@ bool CHTTPResponseParser::BStepHeaders(CHTTPClientResponse *pResponse, bool bTra
             m_iParse += 2;
             return bTrailers ? BFinishChunkedBody(pResponse) : BChooseBodyMode(pResponse);
         }
+        if (!BHeaderComplete())
+            return false;
         CHTTPUtil::EFindHeaderResult eResult = CHTTPUtil::BFindNextHeader(Buf(), End(), &m_iParse, pResponse);
         if (eResult == CHTTPUtil::k_EFindHeaderNeedMore)
             return false;
@@ -376,6 +378,32 @@ bool CHTTPResponseParser::BStepHeaders(CHTTPClientResponse *pResponse, bool bTra
             Abort();
             return false;
         }
+    }
+}
+
+bool CHTTPResponseParser::BHeaderComplete()
+{
+    // A header ends at a CR LF followed by a byte that is not a blank (which would fold the
+    // next line into it). The search goes on where the last one stopped: a long header that
+    // arrives in small pieces is scanned once, not once per piece.
+    int i = m_iHeaderEndScan > m_iParse ? m_iHeaderEndScan : m_iParse;
+    for (;;)
+    {
+        const char *pchCR = (const char *)memchr(Buf() + i, '\r', (size_t)(End() - i));
+        if (!pchCR)
+        {
+            m_iHeaderEndScan = End();
+            return false;
+        }
+        int iCR = (int)(pchCR - Buf());
+        if (iCR + 2 >= End())
+        {
+            m_iHeaderEndScan = iCR;
+            return false;
+        }
+        if (Buf()[iCR + 1] == '\n' && Buf()[iCR + 2] != ' ' && Buf()[iCR + 2] != '\t')
+            return true;
+        i = iCR + 1;
     }
 }
 
@@ -617,6 +645,7 @@ void CHTTPResponseParser::ResetBuffer()
     m_iParse = 0;
     m_iLineStart = 0;
     m_iTrailerStart = 0;
+    m_iHeaderEndScan = 0;
 }
 
 bool CHTTPResponseParser::BFinishBodyAtClose(CHTTPClientResponse *pResponse)
@@ -652,6 +681,7 @@ void CHTTPResponseParser::FinishResponse()
     }
     m_iLineStart = m_iParse;
     m_iTrailerStart = 0;
+    m_iHeaderEndScan = 0;
     m_cubContentLength = 0;
     m_BodyDataBuffer.Purge();
     m_bBodyDirect = false;

@@ -95,6 +95,9 @@ private:
     bool BStepResponseLineStatusString();
     bool BStepHeaders(CHTTPClientResponse *pResponse, bool bTrailers);
     bool BChooseBodyMode(CHTTPClientResponse *pResponse);
+    // Whether the header at the parse position is whole (its line end and the byte after it
+    // are here); remembers how far it looked.
+    bool BHeaderComplete();
     bool BStepBodyWithLength(CHTTPClientResponse *pResponse);
     bool BStepChunkHeader();
     bool BStepChunkData(CHTTPClientResponse *pResponse);
@@ -112,6 +115,7 @@ private:
     int m_iParse;         // parse position in m_bufRecv
     int m_iLineStart;     // start of the status line, for the header limit
     int m_iTrailerStart;  // start of the trailers, for their limit
+    int m_iHeaderEndScan; // where the look for the end of the current header goes on
     uint32 m_cubContentLength;
     uint32 m_cubChunkSize;
     uint32 m_cubChunkConsumed;

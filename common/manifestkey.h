@@ -1,9 +1,12 @@
-// The public key that every downloaded manifest must be signed for.
+// The public keys that manifests are checked with.
 //
-// It is fixed when the launcher is built (the CMake setting FERRO_MANIFEST_PUBLIC_KEY):
-// an RSA-1024 public key as DER X.509 SubjectPublicKeyInfo, 320 hex characters. Unless a
-// build sets its own, it is the development key of tests/keys/, whose private half is
-// public: such a build must never be pointed at a real content service.
+// They are fixed when the launcher is built: FERRO_MANIFEST_PUBLIC_KEY, an RSA-1024 public
+// key as DER X.509 SubjectPublicKeyInfo, 320 hex characters, which every manifest must be
+// signed for; FERRO_MANIFEST_PUBLIC_KEY_ED25519, a raw Ed25519 public key as 64 hex
+// characters (or none), which checks a manifest's Ed25519 signature where there is one;
+// FERRO_REQUIRE_ED25519, which makes that signature necessary. Unless a build sets its own,
+// the keys are the development keys of tests/keys/, whose private halves are public: such a
+// build must never be pointed at a real content service.
 #pragma once
 
 // The key as hex text (NUL-terminated, 320 characters); valid for the life of the process.
@@ -11,3 +14,9 @@ const char *GetManifestPublicKeyHex();
 
 // Whether the key is the development key of tests/keys/.
 bool BManifestKeyIsDevelopmentKey();
+
+// The Ed25519 key as hex text (64 characters), or "" when the build has none.
+const char *GetManifestEd25519PublicKeyHex();
+
+// Whether a manifest without a valid Ed25519 signature is refused.
+bool BManifestRequiresEd25519();

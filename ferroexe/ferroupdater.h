@@ -165,9 +165,13 @@ public:
     // ---- manifests and installed files (ferroupdater_manifest.cpp) ----
     // A new tree (caller deletes) from NUL-terminated manifest text, or null.
     KeyValues *LoadManifestFromBuffer(const char *pchText);
-    // Writes the manifest key and its children (not its peers) to the file in one write;
-    // a failed write deletes the file.
+    // Writes the manifest key and its children, and after them its signature block (its
+    // last peer, when that is one), to the file in one write; a failed write deletes the
+    // file. Other top-level keys are not written.
     bool BSaveManifestFile(KeyValues *pManifest, const char *pchPath);
+    // Whether a loaded manifest passes every check of the build's keys (manifestverify.h);
+    // logs "Manifest <pchWhat> refused: <reason>" when not.
+    bool BVerifyManifestTree(KeyValues *pManifest, const char *pchWhat);
     // The installed manifest's "version" becomes the bootstrapper version (0 without one).
     void ReadInstalledVersion();
     // Whether the install directory matches the installed file list of the current beta.
@@ -208,6 +212,9 @@ public:
     bool BInstallUpdateFromDirectory(const char *pchSourceDir);
     // Deletes that update's manifest and archives from the other directory.
     bool BRemoveUpdateFromDirectory(const char *pchSourceDir);
+    // The pending manifests (of the package directory and of "<install dir>/package") that
+    // exist and do not verify are deleted; true when one was. Updater thread.
+    bool BDiscardRefusedPendingManifests();
 
     // ---- installation (ferroupdater_install.cpp, ferroupdater_unzip.cpp) ----
     // Installs the pending update: checks and unpacks every archive into "package/tmp",
@@ -216,7 +223,8 @@ public:
     bool BApplyUpdate();
     // Unpacks an archive held in memory into the temporary folder: every item name (lower
     // case) is appended to vecNewFiles once and taken out of vecOldFiles. Refuses an archive
-    // with an item that would land outside the folder, before writing anything.
+    // with an item that would land outside the folder or in the launcher's own folders
+    // ("package", "logs"), before writing anything.
     bool BUnzipPackage(const void *pubData, size_t cubData, const char *pchTempDir,
                        CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles);
     // Moves everything under pchSourceRoot/pchRelativeDir to pchRelativeDir (relative to the
@@ -315,12 +323,12 @@ private:
     // Reads and loads a manifest file; null (nothing logged but the loader's line) when it
     // is missing, empty or does not load.
     KeyValues *LoadManifestFile(const char *pchPath);
-    // LoadManifestFile, refusing (null) a manifest whose archive names are not plain.
-    KeyValues *LoadUsableManifestFile(const char *pchPath);
-    // Whether every package's "file" is a plain file name (no directory part, no drive, not
-    // "." or ".."): the name is joined to directories that are written and deleted in. Logs
-    // the first that is not.
-    bool BPackageFileNamesArePlain(KeyValues *pManifest);
+    // LoadManifestFile, refusing (null, logged) a manifest that does not verify: manifests
+    // on disk are believed no more than downloaded ones. *pbRefused (when given) tells a file
+    // that was read and refused (empty, cut, unsigned, altered) from one that could not be
+    // read at all.
+    KeyValues *LoadVerifiedManifestFile(const char *pchPath, bool *pbRefused = nullptr);
+
     // Gives a file or directory that an elevated import created the install directory's
     // owner; logs a failure.
     bool SetOwnershipToAppOwner(const char *pchPath);

@@ -10,8 +10,7 @@
 #include "ferroexe/ferroupdater.h"
 
 #include "common/httpclient.h"
-#include "common/kvsignature.h"
-#include "common/manifestkey.h"
+#include "common/manifestverify.h"
 #include "common/sha1.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/clock.h"
@@ -264,10 +263,8 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest)
         return fnEnd();
     }
 
-    // 7. Only a manifest signed for this build is believed. Its archive names are joined to
-    // the package directory, so a name with a directory part is refused as well.
-    if (!BVerifyKeyValuesSignature(pManifest, GetManifestPublicKeyHex()) ||
-        !BPackageFileNamesArePlain(pManifest))
+    // 7. Only a manifest signed for this build, in the shape the updater reads, is believed.
+    if (!BVerifyManifestTree(pManifest, "download"))
     {
         SetUpdateError(
             LocalizeUpdaterText("#FerroBootstrapper_FailedManifestVerify", "Failed to verify manifest").Get(),
@@ -346,8 +343,8 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest)
                 cubBody = pResponse->GetBodyBuffer().TellPut();
             }
             KeyValues *pPackage = pManifest->FindKey(strPackage.c_str());
-            bool bSuccess =
-                nStatus == k_EHTTPStatusCode200OK && pPackage && pPackage->GetInt("size") == cubBody;
+            bool bSuccess = nStatus == k_EHTTPStatusCode200OK && pPackage && cubBody >= 0 &&
+                            ManifestPackageSize(pPackage) == (uint64)cubBody;
             if (!bSuccess)
             {
                 CUtlString strText;

@@ -95,11 +95,14 @@ bool CFerroUpdater::BApplyUpdate()
 
     char rgchPendingManifest[MAX_PATH_BYTES];
     BuildPackageBasePath(rgchPendingManifest, sizeof(rgchPendingManifest), k_szPackageFolder, true);
-    // A manifest that cannot be read, is empty or does not load, and one whose archive names
-    // would reach outside the package folder, are all unusable alike.
-    KeyValues *pManifest = LoadUsableManifestFile(rgchPendingManifest);
+    // A manifest that cannot be read, is empty, does not load or does not verify is unusable
+    // alike; one that is there and does not verify goes, so that the update is fetched anew.
+    bool bRefused = false;
+    KeyValues *pManifest = LoadVerifiedManifestFile(rgchPendingManifest, &bRefused);
     if (!pManifest)
     {
+        if (bRefused && BDeleteFileWithRetry(*m_pFileOps, rgchPendingManifest))
+            Log("Deleted the refused pending manifest %s\n", rgchPendingManifest);
         SetUpdateError(
             LocalizeUpdaterText("#FerroBootstrapper_FailedManifestLoad", "Failed to load package manifest.")
                 .Get(),

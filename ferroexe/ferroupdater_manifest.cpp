@@ -2,6 +2,8 @@
 // installed version, and the check of the install directory against the list.
 #include "ferroexe/ferroupdater.h"
 
+#include "common/kvsignature.h"
+#include "common/manifestverify.h"
 #include "ferroexe/bootstrapperversion.h"
 #include "ferroexe/crashhandler.h"
 #include "ferroexe/ferroupdater_fileops.h"
@@ -25,6 +27,14 @@ const char k_szLauncherFileName[] = "ferro.exe";
 
 KeyValues *CFerroUpdater::LoadManifestFromBuffer(const char *pchText)
 {
+    // Bounded before it is parsed: parsing is the one step that runs on text nobody signed.
+    CUtlString strReason;
+    if (pchText && !BManifestTextWithinLimits(pchText, &strReason))
+    {
+        Log("Manifest refused unparsed: %s\n", strReason.Get());
+        Log("failed to load manifest from buffer.\n");
+        return nullptr;
+    }
     KeyValues *pManifest = new KeyValues("manifest");
     if (!pchText || !pManifest->LoadFromString("manifest", pchText))
     {
@@ -35,12 +45,29 @@ KeyValues *CFerroUpdater::LoadManifestFromBuffer(const char *pchText)
     return pManifest;
 }
 
+bool CFerroUpdater::BVerifyManifestTree(KeyValues *pManifest, const char *pchWhat)
+{
+    CUtlString strReason;
+    if (BVerifyManifest(pManifest, GetBuiltInManifestTrust(), &strReason))
+        return true;
+    Log("Manifest %s refused: %s\n", pchWhat, strReason.Get());
+    return false;
+}
+
 bool CFerroUpdater::BSaveManifestFile(KeyValues *pManifest, const char *pchPath)
 {
     if (!pManifest || !pchPath)
         return false;
     CUtlBuffer buf(0, 0, CUtlBuffer::TEXT_BUFFER);
     if (!pManifest->WriteAsText(buf, false))
+        return false;
+    // The signatures go with it, so that whoever reads the file back can check it again; a
+    // reader that knows nothing of them takes the first key alone.
+    KeyValues *pLast = pManifest;
+    while (pLast->GetNextKey())
+        pLast = pLast->GetNextKey();
+    if (pLast != pManifest && Q_stricmp(pLast->GetName(), KV_SIGNATURES_KEY) == 0 &&
+        !pLast->WriteAsText(buf, false))
         return false;
     // Half a manifest would be trusted when it is read back: a failed write deletes it.
     return BWriteWholeFile(*m_pFileOps, pchPath, buf.Base(), (size_t)buf.TellMaxPut(), true);

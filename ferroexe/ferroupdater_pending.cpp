@@ -2,6 +2,8 @@
 // import of an update that another process downloaded into some other directory.
 #include "ferroexe/ferroupdater.h"
 
+#include "common/manifestverify.h"
+#include "common/sha1.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/dbg.h"
 #include "foundation/keyvalues.h"
@@ -9,6 +11,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 // Paths are formed with '/' and handed to the system with '\' (the platform layer takes
 // both).
@@ -53,23 +56,6 @@ enum EPendingLook
 
 // ---- package paths and what is missing ----
 
-bool CFerroUpdater::BPackageFileNamesArePlain(KeyValues *pManifest)
-{
-    for (KeyValues *pPackage = pManifest->GetFirstTrueSubKey(); pPackage;
-         pPackage = pPackage->GetNextTrueSubKey())
-    {
-        const char *pchFile = pPackage->GetString("file");
-        bool bPlain =
-            *pchFile && strcmp(pchFile, ".") != 0 && strcmp(pchFile, "..") != 0 && !strpbrk(pchFile, "/\\:");
-        if (!bPlain)
-        {
-            Log("Package %s has an unusable file name '%s'\n", pPackage->GetName(), pchFile);
-            return false;
-        }
-    }
-    return true;
-}
-
 int CFerroUpdater::GetPackagePaths(KeyValues *pManifest, CUtlVector<CUtlString> &vecPaths)
 {
     CUtlString strPackageDir = GetPackageDir();
@@ -107,7 +93,7 @@ int CFerroUpdater::BuildDownloadListIn(const DownloadLocation_t &location, KeyVa
     for (KeyValues *pPackage = pManifest->GetFirstTrueSubKey(); pPackage;
          pPackage = pPackage->GetNextTrueSubKey(), ++iPath)
     {
-        uint64 cubExpected = pPackage->GetUint64("size");
+        uint64 cubExpected = ManifestPackageSize(pPackage);
         const char *pchPath = vecPaths[iPath].Get();
         const char *pchFileName = Q_UnqualifiedFileName(pchPath);
         if (BHasFileOfSize(*m_pFileOps, pchPath, cubExpected))
@@ -135,14 +121,28 @@ KeyValues *CFerroUpdater::LoadManifestFile(const char *pchPath)
     return LoadManifestFromBuffer(strText.c_str());
 }
 
-KeyValues *CFerroUpdater::LoadUsableManifestFile(const char *pchPath)
+KeyValues *CFerroUpdater::LoadVerifiedManifestFile(const char *pchPath, bool *pbRefused)
 {
-    KeyValues *pManifest = LoadManifestFile(pchPath);
-    if (pManifest && !BPackageFileNamesArePlain(pManifest))
+    if (pbRefused)
+        *pbRefused = false;
+    InstallFileData_t data;
+    if (!m_pFileOps->BReadWholeFile(pchPath, &data))
+        return nullptr;
+    KeyValues *pManifest = nullptr;
+    if (data.m_cubData > 0)
+    {
+        std::string strText((const char *)data.m_pubData.get(), data.m_cubData);
+        pManifest = LoadManifestFromBuffer(strText.c_str());
+    }
+    if (!pManifest)
+        Log("Manifest %s refused: it is empty or does not parse\n", pchPath);
+    if (pManifest && !BVerifyManifestTree(pManifest, pchPath))
     {
         pManifest->DeleteThis();
         pManifest = nullptr;
     }
+    if (pbRefused)
+        *pbRefused = !pManifest;
     return pManifest;
 }
 
@@ -162,7 +162,7 @@ bool CFerroUpdater::BIsUpdatePending()
         if (!m_pFileOps->BFileExists(rgchManifest))
             return k_EPendingLookIncomplete;
         Log("uninstalled manifest found in %s.\n", rgchManifest);
-        KeyValues *pManifest = LoadUsableManifestFile(rgchManifest);
+        KeyValues *pManifest = LoadVerifiedManifestFile(rgchManifest);
         if (!pManifest)
             return k_EPendingLookUnreadable;
         CUtlVector<CUtlString> vecMissing;
@@ -184,6 +184,38 @@ bool CFerroUpdater::BIsUpdatePending()
     if (ComparablePath(strInstallPackages.Get()) == ComparablePath(strPackageDir.Get()))
         return false;
     return Look(strInstallPackages.Get()) == k_EPendingLookComplete;
+}
+
+bool CFerroUpdater::BDiscardRefusedPendingManifests()
+{
+    CUtlString strPackageDir = GetPackageDir();
+    CUtlString strInstallPackages;
+    strInstallPackages.Format("%s/%s", m_strInstallDir.Get(), "package");
+    const bool bSameFolder = ComparablePath(strInstallPackages.Get()) == ComparablePath(strPackageDir.Get());
+    bool bDiscarded = false;
+    for (const char *pchDir : {strPackageDir.Get(), bSameFolder ? nullptr : strInstallPackages.Get()})
+    {
+        if (!pchDir)
+            continue;
+        char rgchManifest[MAX_PATH_BYTES];
+        BuildPackageBasePath(rgchManifest, sizeof(rgchManifest), pchDir, true);
+        if (!m_pFileOps->BFileExists(rgchManifest))
+            continue;
+        bool bRefused = false;
+        KeyValues *pManifest = LoadVerifiedManifestFile(rgchManifest, &bRefused);
+        if (pManifest)
+            pManifest->DeleteThis();
+        if (!bRefused)
+            continue;
+        // Unsigned, altered or cut: nothing it names is installed. The update it stood for
+        // is fetched again from the content service.
+        if (BDeleteFileWithRetry(*m_pFileOps, rgchManifest))
+            Log("Deleted the refused pending manifest %s\n", rgchManifest);
+        else
+            Log("Failed to delete the refused pending manifest %s\n", rgchManifest);
+        bDiscarded = true;
+    }
+    return bDiscarded;
 }
 
 // ---- importing from another directory ----
@@ -216,9 +248,23 @@ bool CFerroUpdater::BInstallUpdateFromDirectory(const char *pchSourceDir)
         return false;
     }
 
-    KeyValues *pManifest = LoadUsableManifestFile(rgchSourceManifest);
-    if (!pManifest)
+    // The source directory may be writable by anyone, and this run is elevated: only what
+    // the content service signed is copied, and every byte is checked as read, then written
+    // from memory, so that nothing can be swapped between the check and the copy.
+    InstallFileData_t manifestData;
+    KeyValues *pManifest = nullptr;
+    if (m_pFileOps->BReadWholeFile(rgchSourceManifest, &manifestData) && manifestData.m_cubData > 0)
+    {
+        std::string strText((const char *)manifestData.m_pubData.get(), manifestData.m_cubData);
+        pManifest = LoadManifestFromBuffer(strText.c_str());
+    }
+    if (!pManifest || !BVerifyManifestTree(pManifest, rgchSourceManifest))
+    {
+        if (pManifest)
+            pManifest->DeleteThis();
+        Log("update in %s is not signed by the content service, not installing update\n", pchSourceDir);
         return false;
+    }
     CKeyValuesAutoDelete manifestDelete(pManifest);
 
     // The source directory serves as the package directory of this import only; the
@@ -230,46 +276,63 @@ bool CFerroUpdater::BInstallUpdateFromDirectory(const char *pchSourceDir)
 
     CUtlString strInstallPackages;
     strInstallPackages.Format("%s/%s", m_strInstallDir.Get(), "package");
+    // Every archive is checked before anything is copied.
+    std::vector<InstallFileData_t> vecArchives((size_t)vecPaths.Count());
     int iPath = 0;
     for (KeyValues *pPackage = pManifest->GetFirstTrueSubKey(); pPackage;
          pPackage = pPackage->GetNextTrueSubKey(), ++iPath)
     {
-        uint64 cubExpected = pPackage->GetUint64("size");
+        uint64 cubExpected = ManifestPackageSize(pPackage);
         const char *pchPath = vecPaths[iPath].Get();
         const char *pchFileName = Q_UnqualifiedFileName(pchPath);
         CUtlString strInInstall;
         strInInstall.Format("%s/%s", strInstallPackages.Get(), pchFileName);
-        if (!BHasFileOfSize(*m_pFileOps, pchPath, cubExpected) &&
-            !BHasFileOfSize(*m_pFileOps, strInInstall.Get(), cubExpected))
+        if (!m_pFileOps->BFileExists(pchPath))
+        {
+            // Already in the install directory: the installation checks its digest.
+            if (BHasFileOfSize(*m_pFileOps, strInInstall.Get(), cubExpected))
+                continue;
+            Log("Package file %s missing or incorrect size, not installing update\n", pchFileName);
+            return false;
+        }
+        InstallFileData_t &archive = vecArchives[(size_t)iPath];
+        if (!m_pFileOps->BReadWholeFile(pchPath, &archive) || archive.m_cubData != cubExpected)
         {
             Log("Package file %s missing or incorrect size, not installing update\n", pchFileName);
+            return false;
+        }
+        if (archive.m_cubData != (uint32)archive.m_cubData ||
+            !BCheckPackageSHA1(pchFileName, archive.m_pubData.get(), (uint32)archive.m_cubData))
+        {
+            Log("Package file %s does not match its digest, not installing update\n", pchFileName);
             return false;
         }
     }
 
     bool bResult = m_pFileOps->BCreateDirectoryHierarchy(strInstallPackages.Get());
     bResult = SetOwnershipToAppOwner(strInstallPackages.Get()) && bResult;
-    CUtlString strManifestTarget;
-    strManifestTarget.Format("%s/%s", strInstallPackages.Get(), pchManifestName);
-    bResult = m_pFileOps->BCopyFile(rgchSourceManifest, strManifestTarget.Get()) && bResult;
-    bResult = SetOwnershipToAppOwner(strManifestTarget.Get()) && bResult;
-
     for (int i = 0; i < vecPaths.Count(); ++i)
     {
+        const InstallFileData_t &archive = vecArchives[(size_t)i];
+        if (!archive.m_pubData)
+            continue;
         const char *pchPath = vecPaths[i].Get();
         CUtlString strTarget;
         strTarget.Format("%s/%s", strInstallPackages.Get(), Q_UnqualifiedFileName(pchPath));
         Log("copying %s -> %s\n", pchPath, strTarget.Get());
-        if (m_pFileOps->BFileExists(pchPath))
-        {
-            bool bCopied = m_pFileOps->BCopyFile(pchPath, strTarget.Get());
-            bResult = bCopied && SetOwnershipToAppOwner(strTarget.Get()) && bResult;
-        }
-        else
-        {
-            AssertMsg(m_pFileOps->BFileExists(strTarget.Get()), "BFileExists( str )");
-        }
+        bool bCopied = BWriteWholeFile(*m_pFileOps, strTarget.Get(), archive.m_pubData.get(),
+                                       (size_t)archive.m_cubData, false);
+        bResult = bCopied && SetOwnershipToAppOwner(strTarget.Get()) && bResult;
     }
+    // The manifest last: an import cut short leaves no pending manifest whose archives are
+    // missing.
+    CUtlString strManifestTarget;
+    strManifestTarget.Format("%s/%s", strInstallPackages.Get(), pchManifestName);
+    Log("copying %s -> %s\n", rgchSourceManifest, strManifestTarget.Get());
+    bResult = BWriteWholeFile(*m_pFileOps, strManifestTarget.Get(), manifestData.m_pubData.get(),
+                              (size_t)manifestData.m_cubData, false) &&
+              bResult;
+    bResult = SetOwnershipToAppOwner(strManifestTarget.Get()) && bResult;
     return bResult;
 }
 
@@ -279,7 +342,7 @@ bool CFerroUpdater::BRemoveUpdateFromDirectory(const char *pchSourceDir)
         return false;
     char rgchSourceManifest[MAX_PATH_BYTES];
     BuildPackageBasePath(rgchSourceManifest, sizeof(rgchSourceManifest), pchSourceDir, true);
-    KeyValues *pManifest = LoadUsableManifestFile(rgchSourceManifest);
+    KeyValues *pManifest = LoadVerifiedManifestFile(rgchSourceManifest);
     if (!pManifest)
         return false;
     CKeyValuesAutoDelete manifestDelete(pManifest);

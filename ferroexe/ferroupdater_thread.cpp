@@ -57,6 +57,16 @@ int CFerroUpdater::RunUpdate()
     if (m_bShutdownRequested)
         return 0;
 
+    // A pending manifest that does not verify is deleted, never installed; the update it
+    // stood for is asked of the content service again, saved anew when it is whole.
+    if (BDiscardRefusedPendingManifests() && !m_bOffline)
+    {
+        Log("Fetching the update again");
+        BCheckForUpdate(true);
+        if (m_bShutdownRequested)
+            return 0;
+    }
+
     // 4. An update downloaded earlier (by this check or a background one).
     if (BIsUpdatePending())
     {

@@ -2,9 +2,9 @@
 //
 // Item names come from the archive and become paths: before anything is written, every
 // name is checked to stay inside the temporary folder (no absolute path, drive or colon,
-// no ".." component) and to fit a path buffer; an archive with one bad name is refused
-// whole. Items are streamed to their files in pieces, so an item of any size needs only
-// the piece buffer.
+// no ".." component), to stay out of the launcher's own folders "package" and "logs", and
+// to fit a path buffer; an archive with one bad name is refused whole. Items are streamed to their files in
+// pieces, so an item of any size needs only the piece buffer.
 #include "ferroexe/ferroupdater.h"
 
 #include "ferroexe/ferroupdater_fileops.h"
@@ -149,6 +149,26 @@ bool BIsContainedItemName(const std::string &strName)
     return true;
 }
 
+// Whether the item would land in the launcher's own folders: "package" (manifests, file
+// lists, the beta, archives, the unpacking folder) or "logs". Its first component, without
+// regard to case, slash direction or "./", names one of them.
+bool BIsLauncherStateItem(const std::string &strName)
+{
+    size_t iStart = 0;
+    for (;;)
+    {
+        size_t iEnd = strName.find_first_of("/\\", iStart);
+        if (iEnd == std::string::npos)
+            iEnd = strName.size();
+        std::string strComponent = LowerCase(strName.substr(iStart, iEnd - iStart).c_str());
+        if (!strComponent.empty() && strComponent != ".")
+            return strComponent == "package" || strComponent == "logs";
+        if (iEnd >= strName.size())
+            return false;
+        iStart = iEnd + 1;
+    }
+}
+
 std::string BackslashPath(std::string str)
 {
     for (char &ch : str)
@@ -287,6 +307,11 @@ bool CFerroUpdater::BUnzipPackage(const void *pubData, size_t cubData, const cha
             {
                 strError.Format("Archive item %s would be written outside %s", strName.c_str(),
                                 strTempDir.c_str());
+                break;
+            }
+            if (BIsLauncherStateItem(strName))
+            {
+                strError.Format("Archive item %s would overwrite the launcher's own files", strName.c_str());
                 break;
             }
             if (TargetPath(strTempDir, strName).size() >= MAX_PATH_BYTES)

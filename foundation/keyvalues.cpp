@@ -251,26 +251,6 @@ void KeyValues::AppendChild(KeyValues *pChild, KeyValues *&pTail)
     pTail = pChild;
 }
 
-// A conditional key that holds replaces the first key of the same name before it.
-void KeyValues::DestroyFirstEarlierChild(KeyValues *pNewChild, KeyValues *&pTail)
-{
-    KeyValues *pPrev = nullptr;
-    for (KeyValues *pChild = m_pSub; pChild && pChild != pNewChild; pPrev = pChild, pChild = pChild->m_pPeer)
-    {
-        if (pChild->GetNameSymbol() != pNewChild->GetNameSymbol())
-            continue;
-        if (pPrev)
-            pPrev->m_pPeer = pChild->m_pPeer;
-        else
-            m_pSub = pChild->m_pPeer;
-        if (pTail == pChild)
-            pTail = pPrev;
-        pChild->m_pPeer = nullptr;
-        pChild->DeleteThis();
-        return;
-    }
-}
-
 bool KeyValues::IsEqual(const KeyValues *pOther) const
 {
     if (!pOther)

@@ -273,7 +273,6 @@ private:
     void SetValueFromToken(const char *pchToken);
     // Children appended and removed while loading, with the list's tail kept at hand.
     void AppendChild(KeyValues *pChild, KeyValues *&pTail);
-    void DestroyFirstEarlierChild(KeyValues *pNewChild, KeyValues *&pTail);
     void RecursiveLoadFromBuffer(const char *pchResourceName, CUtlBuffer &buf, CKeyValuesParser &parser,
                                  bool bAllowEndOfInput);
     void CopyValueFrom(const KeyValues &src);

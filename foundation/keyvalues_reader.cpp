@@ -10,6 +10,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace
 {
@@ -395,6 +399,27 @@ void KeyValues::RecursiveLoadFromBuffer(const char *pchResourceName, CUtlBuffer 
     for (KeyValues *pChild = m_pSub; pChild; pChild = pChild->m_pPeer)
         pTail = pChild;
 
+    // A conditional key that holds replaces the first key of the same name before it. The
+    // children of each name, oldest first, are indexed on the first replacement of the block,
+    // so that every replacement finds its key at once; replaced keys stay linked (nothing
+    // reads the block while it loads) and go in one pass at its end.
+    std::unique_ptr<std::unordered_map<HKeySymbol, std::deque<KeyValues *>>> pEarlier;
+    std::unordered_set<KeyValues *> setDestroyed;
+    auto fnDestroyFirstEarlier = [&](KeyValues *pNewChild)
+    {
+        if (!pEarlier)
+        {
+            pEarlier.reset(new std::unordered_map<HKeySymbol, std::deque<KeyValues *>>);
+            for (KeyValues *pChild = m_pSub; pChild; pChild = pChild->m_pPeer)
+                (*pEarlier)[pChild->GetNameSymbol()].push_back(pChild);
+        }
+        std::deque<KeyValues *> &dequeSameName = (*pEarlier)[pNewChild->GetNameSymbol()];
+        if (dequeSameName.empty() || dequeSameName.front() == pNewChild)
+            return;
+        setDestroyed.insert(dequeSameName.front());
+        dequeSameName.pop_front();
+    };
+
     bool bWasQuoted;
     bool bWasConditional;
     for (;;)
@@ -418,6 +443,8 @@ void KeyValues::RecursiveLoadFromBuffer(const char *pchResourceName, CUtlBuffer 
         KeyValues *pChild = new KeyValues(pchToken);
         pChild->UsesEscapeSequences(bEscapes);
         AppendChild(pChild, pTail);
+        if (pEarlier)
+            (*pEarlier)[pChild->GetNameSymbol()].push_back(pChild);
         parser.SetCurrentKey(pChild->GetNameSymbol());
 
         bool bAccepted = true;
@@ -436,7 +463,7 @@ void KeyValues::RecursiveLoadFromBuffer(const char *pchResourceName, CUtlBuffer 
                 bAccepted = bAccepted && bHolds;
                 pchToken = ReadToken(buf, bWasQuoted, bEscapes, parser, bWasConditional);
                 if (bHolds)
-                    DestroyFirstEarlierChild(pChild, pPrevTail);
+                    fnDestroyFirstEarlier(pChild);
             }
         }
 
@@ -479,12 +506,14 @@ void KeyValues::RecursiveLoadFromBuffer(const char *pchResourceName, CUtlBuffer 
                 bool bHolds = EvaluateConditional(pchToken);
                 bAccepted = bAccepted && bHolds;
                 if (bHolds)
-                    DestroyFirstEarlierChild(pChild, pPrevTail);
+                    fnDestroyFirstEarlier(pChild);
             }
         }
 
         if (!bAccepted)
         {
+            if (pEarlier)
+                (*pEarlier)[pChild->GetNameSymbol()].pop_back();
             // The new child is the tail: unlink it and give the tail back to the one before.
             if (pPrevTail)
                 pPrevTail->m_pPeer = nullptr;
@@ -495,6 +524,26 @@ void KeyValues::RecursiveLoadFromBuffer(const char *pchResourceName, CUtlBuffer 
         }
         if (bError)
             break;
+    }
+
+    if (!setDestroyed.empty())
+    {
+        KeyValues *pPrev = nullptr;
+        for (KeyValues *pChild = m_pSub; pChild;)
+        {
+            KeyValues *pNext = pChild->m_pPeer;
+            if (setDestroyed.count(pChild))
+            {
+                (pPrev ? pPrev->m_pPeer : m_pSub) = pNext;
+                pChild->m_pPeer = nullptr;
+                pChild->DeleteThis();
+            }
+            else
+            {
+                pPrev = pChild;
+            }
+            pChild = pNext;
+        }
     }
 
     parser.PopKey();

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace
 {
@@ -43,16 +44,22 @@ IKeyValuesSystem *KeyValuesSystem()
 }
 
 CKeyValuesSystem::CKeyValuesSystem()
-    : m_nPools(0), m_nPoolOffset(0), m_nEndSymbol(0), m_nEntriesUsedInBlock(k_cEntriesPerBlock),
-      m_cStrings(0), m_cchLongest(0), m_cchTotal(0), m_nMaxNodeSize(0)
+    : m_nPools(0), m_nPoolOffset(0), m_nEndSymbol(0), m_pTable(nullptr), m_cNamesInTable(0),
+      m_nEntriesUsedInBlock(k_cEntriesPerBlock), m_cStrings(0), m_cchLongest(0), m_cchTotal(0),
+      m_nMaxNodeSize(0)
 {
     memset(m_rgpchPools, 0, sizeof(m_rgpchPools));
-    for (HashEntry_t &entry : m_rgBuckets)
+    std::unique_ptr<HashTable_t> pTable(new HashTable_t);
+    pTable->m_unMask = k_cBuckets - 1;
+    pTable->m_pBuckets.reset(new HashEntry_t[k_cBuckets]);
+    for (int i = 0; i < k_cBuckets; ++i)
     {
-        entry.m_unHash.store(0, std::memory_order_relaxed);
-        entry.m_hSymbol.store(0, std::memory_order_relaxed);
-        entry.m_pNext.store(nullptr, std::memory_order_relaxed);
+        pTable->m_pBuckets[i].m_unHash.store(0, std::memory_order_relaxed);
+        pTable->m_pBuckets[i].m_hSymbol.store(0, std::memory_order_relaxed);
+        pTable->m_pBuckets[i].m_pNext.store(nullptr, std::memory_order_relaxed);
     }
+    m_pTable.store(pTable.get(), std::memory_order_release);
+    m_vecTables.push_back(std::move(pTable));
     // The empty name is the first one, so that symbol 0 is "".
     std::lock_guard<std::mutex> lock(m_PoolMutex);
     AddStringToPool("", 0);
@@ -83,7 +90,8 @@ int CKeyValuesSystem::GetPoolCount()
 
 HKeySymbol CKeyValuesSystem::FindInBucket(const char *pchName, int cchName, uint32 unHash)
 {
-    const HashEntry_t *pEntry = &m_rgBuckets[unHash & (k_cBuckets - 1)];
+    const HashTable_t *pTable = m_pTable.load(std::memory_order_acquire);
+    const HashEntry_t *pEntry = &pTable->m_pBuckets[unHash & pTable->m_unMask];
     do
     {
         HKeySymbol hSymbol = pEntry->m_hSymbol.load(std::memory_order_acquire);
@@ -123,24 +131,67 @@ HKeySymbol CKeyValuesSystem::GetSymbol(const char *pchName, bool bCreate)
     if (!hSymbol)
         return 0;
 
-    HashEntry_t *pBucket = &m_rgBuckets[unHash & (k_cBuckets - 1)];
+    // Interned even when it cannot be made findable; the next lookup adds it again.
+    if (!BInsertEntry(*m_pTable.load(std::memory_order_relaxed), unHash, hSymbol))
+        return hSymbol;
+    if (++m_cNamesInTable >
+        (m_pTable.load(std::memory_order_relaxed)->m_unMask + 1) * k_cNamesPerBucketToGrow)
+        GrowTable();
+    return hSymbol;
+}
+
+bool CKeyValuesSystem::BInsertEntry(HashTable_t &table, uint32 unHash, HKeySymbol hSymbol)
+{
+    HashEntry_t *pBucket = &table.m_pBuckets[unHash & table.m_unMask];
     if (pBucket->m_hSymbol.load(std::memory_order_relaxed) == 0)
     {
         pBucket->m_unHash.store(unHash, std::memory_order_relaxed);
         pBucket->m_hSymbol.store(hSymbol, std::memory_order_release);
-        return hSymbol;
+        return true;
     }
     HashEntry_t *pEntry = AllocateEntry();
     if (!pEntry)
-        return hSymbol; // interned, just not findable; the next lookup adds it again
+        return false;
     pEntry->m_unHash.store(unHash, std::memory_order_relaxed);
     pEntry->m_hSymbol.store(hSymbol, std::memory_order_relaxed);
-    pEntry->m_pNext.store(nullptr, std::memory_order_relaxed);
-    HashEntry_t *pTail = pBucket;
-    while (HashEntry_t *pNext = pTail->m_pNext.load(std::memory_order_relaxed))
-        pTail = pNext;
-    pTail->m_pNext.store(pEntry, std::memory_order_release);
-    return hSymbol;
+    // Put second in the chain, not last: no walk to the tail. Order within a chain does
+    // not matter, and a lookup that misses the new name looks again under the lock.
+    pEntry->m_pNext.store(pBucket->m_pNext.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    pBucket->m_pNext.store(pEntry, std::memory_order_release);
+    return true;
+}
+
+void CKeyValuesSystem::GrowTable()
+{
+    const HashTable_t *pOld = m_pTable.load(std::memory_order_relaxed);
+    const uint32 cBuckets = (pOld->m_unMask + 1) * 2;
+    std::unique_ptr<HashTable_t> pNew(new (std::nothrow) HashTable_t);
+    if (!pNew)
+        return;
+    pNew->m_pBuckets.reset(new (std::nothrow) HashEntry_t[cBuckets]);
+    if (!pNew->m_pBuckets)
+        return; // chains grow longer instead
+    pNew->m_unMask = cBuckets - 1;
+    for (uint32 i = 0; i < cBuckets; ++i)
+    {
+        pNew->m_pBuckets[i].m_unHash.store(0, std::memory_order_relaxed);
+        pNew->m_pBuckets[i].m_hSymbol.store(0, std::memory_order_relaxed);
+        pNew->m_pBuckets[i].m_pNext.store(nullptr, std::memory_order_relaxed);
+    }
+    for (uint32 i = 0; i <= pOld->m_unMask; ++i)
+    {
+        for (const HashEntry_t *pEntry = &pOld->m_pBuckets[i];
+             pEntry && pEntry->m_hSymbol.load(std::memory_order_relaxed);
+             pEntry = pEntry->m_pNext.load(std::memory_order_relaxed))
+        {
+            if (!BInsertEntry(*pNew, pEntry->m_unHash.load(std::memory_order_relaxed),
+                              pEntry->m_hSymbol.load(std::memory_order_relaxed)))
+                return; // the old table stays current
+        }
+    }
+    // Lookups already walking the old table finish there; new ones take this one.
+    m_pTable.store(pNew.get(), std::memory_order_release);
+    m_vecTables.push_back(std::move(pNew));
 }
 
 CKeyValuesSystem::HashEntry_t *CKeyValuesSystem::AllocateEntry()
@@ -253,8 +304,10 @@ void CKeyValuesSystem::DumpStatistics()
     std::map<uint32, uint32> mapChainLengths;
     uint32 cUsedBuckets = 0;
     uint32 cCollisions = 0;
-    for (const HashEntry_t &bucket : m_rgBuckets)
+    const HashTable_t *pTable = m_pTable.load(std::memory_order_relaxed);
+    for (uint32 iBucket = 0; iBucket <= pTable->m_unMask; ++iBucket)
     {
+        const HashEntry_t &bucket = pTable->m_pBuckets[iBucket];
         uint32 cEntries = 0;
         for (const HashEntry_t *pEntry = &bucket; pEntry && pEntry->m_hSymbol.load();
              pEntry = pEntry->m_pNext.load())

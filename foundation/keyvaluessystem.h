@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -63,9 +64,12 @@ public:
     static constexpr int k_cubPool = 32768;              // one block of names
     static constexpr int k_nMaxPools = 512;              // 16 MB: symbols fit in 24 bits
     static constexpr int k_nWarnPools = k_nMaxPools / 2; // warn once 8 MB are in use
-    static constexpr int k_cBuckets = 4096;              // low 12 bits of the hash
-    static constexpr int k_cEntriesPerBlock = 256;       // overflow entries per allocation
-    static constexpr int k_cchMaxName = 1023;            // names this long or longer are refused
+    static constexpr int k_cBuckets = 4096;              // buckets at first (low 12 bits of the hash)
+    // The table doubles once it holds this many names per bucket, so chains stay short
+    // however many names a text brings.
+    static constexpr int k_cNamesPerBucketToGrow = 2;
+    static constexpr int k_cEntriesPerBlock = 256; // overflow entries per allocation
+    static constexpr int k_cchMaxName = 1023;      // names this long or longer are refused
     static constexpr uint32 k_unHashSeed = 1047;
 
     CKeyValuesSystem();
@@ -101,16 +105,31 @@ private:
         std::atomic<HashEntry_t *> m_pNext;
     };
 
+    // A bucket array of a power-of-two size. A table that has been replaced by a larger one
+    // stays alive (unchanged) for lookups that started in it, until the system goes.
+    struct HashTable_t
+    {
+        uint32 m_unMask; // buckets - 1
+        std::unique_ptr<HashEntry_t[]> m_pBuckets;
+    };
+
     HKeySymbol FindInBucket(const char *pchName, int cchName, uint32 unHash);
     // Copies the name into the pools; 0 when it is too long or the pools are full. Lock held.
     HKeySymbol AddStringToPool(const char *pchName, int cchName);
     HashEntry_t *AllocateEntry();
+    // Puts a name into a table: the bucket itself when it is empty, else the end of its
+    // chain. False when no entry could be allocated. Lock held.
+    bool BInsertEntry(HashTable_t &table, uint32 unHash, HKeySymbol hSymbol);
+    // A table twice as large with every name of the current one, published. Lock held.
+    void GrowTable();
 
     const char *m_rgpchPools[k_nMaxPools];
-    int m_nPools;                  // pools allocated (lock held)
-    int m_nPoolOffset;             // next free byte in the last pool (lock held)
-    std::atomic<int> m_nEndSymbol; // one past the last byte in use, as a symbol
-    HashEntry_t m_rgBuckets[k_cBuckets];
+    int m_nPools;                                          // pools allocated (lock held)
+    int m_nPoolOffset;                                     // next free byte in the last pool (lock held)
+    std::atomic<int> m_nEndSymbol;                         // one past the last byte in use, as a symbol
+    std::atomic<HashTable_t *> m_pTable;                   // the current table
+    std::vector<std::unique_ptr<HashTable_t>> m_vecTables; // every table made (lock held)
+    uint32 m_cNamesInTable;                                // names findable (lock held)
     std::vector<HashEntry_t *> m_vecEntryBlocks;
     int m_nEntriesUsedInBlock;
     std::mutex m_PoolMutex;

@@ -1,6 +1,6 @@
-// The development key of tests/keys/ for the crypto and signature tests: its public half as
-// hex, and signatures made with its private half as the content service makes them
-// (RSASSA-PKCS1-v1_5 with SHA-1, through Crypto++ itself).
+// The development keys of tests/keys/ for the crypto and signature tests: their public
+// halves as hex, and signatures made with their private halves as the content service makes
+// them (RSASSA-PKCS1-v1_5 with SHA-1, and Ed25519, through Crypto++ itself).
 #pragma once
 
 #include "foundation/basetypes.h"
@@ -17,6 +17,7 @@
 #include <cryptopp/queue.h>
 #include <cryptopp/rsa.h>
 #include <cryptopp/sha.h>
+#include <cryptopp/xed25519.h>
 
 // A file of the source tree.
 inline std::string SourceFile(const char *pchRelative)
@@ -44,6 +45,31 @@ inline std::vector<uint8> SignWithDevKey(const uint8 *pubMessage, size_t cubMess
     CryptoPP::RSA::PrivateKey privateKey;
     privateKey.Load(queue);
     CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Signer signer(privateKey);
+    CryptoPP::AutoSeededRandomPool rng;
+    std::vector<uint8> vecSignature(signer.MaxSignatureLength());
+    size_t cub = signer.SignMessage(rng, pubMessage, cubMessage, vecSignature.data());
+    vecSignature.resize(cub);
+    return vecSignature;
+}
+
+inline std::string DevEd25519PublicKeyHex()
+{
+    std::string strKey = ReadTextFile(SourceFile("tests/keys/dev_manifest_ed25519_public.hex"));
+    while (!strKey.empty() && isspace((unsigned char)strKey.back()))
+        strKey.pop_back();
+    return strKey;
+}
+
+inline std::vector<uint8> SignWithDevEd25519Key(const uint8 *pubMessage, size_t cubMessage)
+{
+    std::string strKey = ReadTextFile(SourceFile("tests/keys/dev_manifest_ed25519_private.der"));
+    EXPECT_FALSE(strKey.empty());
+    CryptoPP::ByteQueue queue;
+    queue.Put((const CryptoPP::byte *)strKey.data(), strKey.size());
+    queue.MessageEnd();
+    CryptoPP::ed25519PrivateKey privateKey;
+    privateKey.Load(queue);
+    CryptoPP::ed25519Signer signer(privateKey);
     CryptoPP::AutoSeededRandomPool rng;
     std::vector<uint8> vecSignature(signer.MaxSignatureLength());
     size_t cub = signer.SignMessage(rng, pubMessage, cubMessage, vecSignature.data());

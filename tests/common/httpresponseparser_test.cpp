@@ -78,12 +78,13 @@ ParseOutcome_t Parse(const std::string &strResponse, const std::vector<size_t> &
     outcome.m_eState = parser.GetState();
     outcome.m_nStatus = pResponse->GetStatusCode();
     outcome.m_bHTTP11 = parser.BHTTP11Response();
-    for (KeyValues *pkv = pResponse->GetResponseHeaders()->GetFirstSubKey(); pkv; pkv = pkv->GetNextKey())
+    const CHTTPHeaderStore &headers = pResponse->GetResponseHeaders();
+    for (int i = 0; i < headers.Count(); ++i)
     {
-        std::string strName = pkv->GetName();
+        std::string strName = headers.Name(i);
         for (char &ch : strName)
             ch = (char)tolower((unsigned char)ch);
-        outcome.m_strHeaders += strName + ": " + pkv->GetString() + "\n";
+        outcome.m_strHeaders += strName + ": " + headers.Value(i) + "\n";
     }
     const CUtlBuffer &bufBody = pResponse->GetBodyBuffer();
     outcome.m_strBody.assign((const char *)bufBody.Base(), (size_t)bufBody.TellPut());

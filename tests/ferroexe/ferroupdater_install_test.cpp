@@ -344,7 +344,7 @@ TEST_F(InstallTest, BadArchivesAreDeletedAndTheInstallationStays)
              renamed.m_strFile = package.m_strName + ".zip." + SHA1Hex(str);
              WriteTextFile(Install("package/" + renamed.m_strFile), str);
              std::filesystem::remove(Install("package/" + package.m_strFile));
-             WriteTextFile(Install(PendingManifest()), ManifestText(2, {renamed}));
+             WriteTextFile(Install(PendingManifest()), SignedManifestText(ManifestText(2, {renamed})));
              m_vecLastPackages = {renamed};
          },
          nullptr, "Failed to unzip package (%s)"},
@@ -404,6 +404,38 @@ TEST_F(InstallTest, NamesThatLeaveTheTemporaryFolderRefuseTheArchive)
     EXPECT_FALSE(MakeInstallUpdater().BApplyUpdate());
     EXPECT_EQ("Failed to unzip package (" + PackagePath(m_vecLastPackages[0]) + ")",
               m_pUpdater->GetLastErrorText().Get());
+}
+
+TEST_F(InstallTest, ItemsInTheLaunchersOwnFoldersRefuseTheArchive)
+{
+    PublishBuild(1, {{"core", {{"a.dll", "a1"}}}});
+    ASSERT_TRUE(MakeInstallUpdater().BApplyUpdate());
+    const FileMap_t mapOld = GameFiles();
+    WriteInstallFile("package/beta", "");
+    const FileMap_t mapOldPackage = SnapshotFiles(Install("package"));
+    // The beta, the unpacking folder, the file list and the log, however they are spelled.
+    const std::string rgstrBad[] = {"package/beta",           "Package\\beta", "./package/tmp/zz.txt",
+                                    ".//PACKAGE/x.txt",       "package",       "package/",
+                                    "logs/bootstrap_log.txt", "LOGS\\x",       InstalledList()};
+    for (const std::string &strBad : rgstrBad)
+    {
+        const char *pchBad = strBad.c_str();
+        PublishBuild(2, {{"core", {{"good.txt", "good"}, {pchBad, "evilbeta"}}}});
+        CFerroUpdater &updater = MakeInstallUpdater();
+        EXPECT_FALSE(updater.BApplyUpdate()) << pchBad;
+        EXPECT_EQ("Failed to unzip package (" + PackagePath(m_vecLastPackages[0]) + ")",
+                  updater.GetLastErrorText().Get())
+            << pchBad;
+        EXPECT_EQ(mapOld, GameFiles()) << pchBad;
+        EXPECT_EQ("", ReadTextFile(Install("package/beta"))) << pchBad;
+        EXPECT_FALSE(BExists("logs/x")) << pchBad;
+    }
+    EXPECT_TRUE(BLogHas("Error: Archive item package/beta would overwrite the launcher's own files\n"));
+    // Names that only begin like those folders are the build's own.
+    PublishBuild(3, {{"core", {{"packages/a.txt", "p"}, {"logsx/b.txt", "l"}, {"sub/package/c.txt", "c"}}}});
+    ASSERT_TRUE(MakeInstallUpdater().BApplyUpdate()) << m_pUpdater->GetLastErrorText().Get();
+    EXPECT_EQ((FileMap_t{{"packages/a.txt", "p"}, {"logsx/b.txt", "l"}, {"sub/package/c.txt", "c"}}),
+              GameFiles());
 }
 
 TEST_F(InstallTest, ADamagedItemFailsTheUnpackingAndLeavesNoFile)
@@ -515,21 +547,53 @@ TEST_F(InstallTest, WhatIsOnDiskWhereTheBuildDiffersEndsTheInstallationWithItsMe
     EXPECT_EQ((FileMap_t{{"a.dll", "a3"}}), GameFiles());
 }
 
-TEST_F(InstallTest, ManifestsThatCannotBeUsedAreReported)
+TEST_F(InstallTest, PendingManifestsThatDoNotVerifyAreRefusedAndDeleted)
 {
-    WriteInstallFile("package/.keep", "");
-    const char *rgpchManifests[] = {
-        "", "\"manifest\" {", "\"manifest\" { \"core\" { \"file\" \"../core.zip.00\" \"size\" \"1\" } }"};
-    CFerroUpdater &updater = MakeInstallUpdater();
-    for (const char *pchManifest : rgpchManifests)
+    PublishBuild(1, {{"data", {{"d.txt", "d1"}}}, {"core", {{"a.dll", "a1"}}}});
+    ASSERT_TRUE(MakeInstallUpdater().BApplyUpdate());
+    const FileMap_t mapOld = GameFiles();
+    // The next build would drop data/: what an unsigned manifest did.
+    PublishBuild(2, {{"core", {{"a.dll", "a1"}}}});
+    const std::string strGenuine = ReadTextFile(Install(PendingManifest()));
+    const std::string strUnsigned = ManifestText(2, m_vecLastPackages);
+    std::string strForged = strGenuine;
+    strForged[strForged.rfind('"') - 3] ^= 1; // one signature digit
+    const std::string rgstrManifests[] = {
+        strUnsigned,
+        strForged,
+        strGenuine.substr(0, strGenuine.size() / 2), // cut in the middle
+        strGenuine.substr(0, strGenuine.find("kvsignatures")),
+        "",
+        SignedManifestText("\"manifest\" { \"core\" { \"file\" \"../core.zip.00\" \"size\" \"1\" } }"),
+    };
+    CSpewCapture capture;
+    for (const std::string &strManifest : rgstrManifests)
     {
-        WriteInstallFile(PendingManifest(), pchManifest);
-        // Not pending: nothing to install, nothing reported.
-        EXPECT_FALSE(updater.BIsUpdatePending()) << pchManifest;
-        EXPECT_FALSE(updater.BApplyUpdate()) << pchManifest;
+        WriteInstallFile(PendingManifest(), strManifest);
+        CFerroUpdater &updater = MakeInstallUpdater();
+        // Not pending: nothing installed, nothing reported but the refusal in the log.
+        EXPECT_FALSE(updater.BIsUpdatePending()) << strManifest;
+        EXPECT_FALSE(updater.BApplyUpdate()) << strManifest;
+        EXPECT_TRUE(updater.GetLastErrorText().IsEmpty()) << strManifest;
+        EXPECT_TRUE(BExists(PendingManifest())) << strManifest;
+        // The updater thread deletes it before it looks for a pending update.
+        EXPECT_TRUE(updater.BDiscardRefusedPendingManifests()) << strManifest;
+        EXPECT_FALSE(BExists(PendingManifest())) << strManifest;
+        EXPECT_FALSE(updater.BDiscardRefusedPendingManifests()) << strManifest;
+        EXPECT_EQ(mapOld, GameFiles()) << strManifest;
     }
-    EXPECT_TRUE(BLogHas("Package core has an unusable file name '../core.zip.00'\n"));
-    EXPECT_TRUE(updater.GetLastErrorText().IsEmpty());
+    EXPECT_TRUE(BLogHasSubstring("refused: the RSA signature does not verify\n"));
+    EXPECT_TRUE(BLogHasSubstring("refused: it is empty or does not parse\n"));
+    EXPECT_TRUE(BLogHasSubstring("refused: package 'core': file '../core.zip.00' is not the package name, "
+                                 "\".zip.\" and 40 hex digits\n"));
+    EXPECT_TRUE(BLogHasSubstring("Deleted the refused pending manifest"));
+
+    // A genuine one still installs, and the apply checks it once more itself.
+    WriteInstallFile(PendingManifest(), strGenuine);
+    CFerroUpdater &updater = MakeInstallUpdater();
+    EXPECT_FALSE(updater.BDiscardRefusedPendingManifests());
+    ASSERT_TRUE(updater.BApplyUpdate()) << updater.GetLastErrorText().Get();
+    EXPECT_EQ((FileMap_t{{"a.dll", "a1"}}), GameFiles());
 }
 
 TEST_F(InstallTest, ABuildOfThePublisherInstalls)

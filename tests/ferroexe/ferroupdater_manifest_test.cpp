@@ -9,7 +9,7 @@ const std::string k_strList = std::string("package/arvo_launcher_") + FERRO_PLAT
 const std::string k_strManifest = std::string("package/arvo_launcher_") + FERRO_PLATFORM_TAG + ".manifest";
 } // namespace
 
-TEST_F(UpdaterTest, ManifestsLoadAndSaveTheManifestKeyOnly)
+TEST_F(UpdaterTest, ManifestsLoadAndSaveTheManifestKeyWithItsSignatures)
 {
     CFerroUpdater &updater = MakeUpdater();
     const char *pchText =
@@ -27,14 +27,18 @@ TEST_F(UpdaterTest, ManifestsLoadAndSaveTheManifestKeyOnly)
     EXPECT_STREQ("core", pManifest->GetFirstTrueSubKey()->GetName());
     EXPECT_EQ(nullptr, pManifest->GetFirstTrueSubKey()->GetNextTrueSubKey());
 
+    // The signature block goes with the manifest key, so that the file can be checked
+    // again; other top-level keys do not.
     ASSERT_TRUE(updater.BSaveManifestFile(pManifest, Install("saved.manifest").c_str()));
     std::string strSaved = ReadTextFile(Install("saved.manifest"));
-    EXPECT_EQ(std::string::npos, strSaved.find("kvsignatures"));
     EXPECT_EQ(std::string::npos, strSaved.find("other"));
     KeyValues *pReloaded = updater.LoadManifestFromBuffer(strSaved.c_str());
     ASSERT_NE(nullptr, pReloaded);
     EXPECT_TRUE(pReloaded->IsEqual(pManifest));
-    EXPECT_EQ(nullptr, pReloaded->GetNextKey());
+    ASSERT_NE(nullptr, pReloaded->GetNextKey());
+    EXPECT_STREQ("kvsignatures", pReloaded->GetNextKey()->GetName());
+    EXPECT_STREQ("00", pReloaded->GetNextKey()->GetString("Build"));
+    EXPECT_EQ(nullptr, pReloaded->GetNextKey()->GetNextKey());
     pReloaded->DeleteThis();
 
     // A file that cannot be created fails the save and leaves nothing.

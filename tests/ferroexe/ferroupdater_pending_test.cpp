@@ -264,3 +264,68 @@ TEST_F(InstallTest, AnUpdateIsImportedFromAnotherDirectory)
     ASSERT_TRUE(MakeInstallUpdater().BApplyUpdate()) << m_pUpdater->GetLastErrorText().Get();
     EXPECT_EQ((FileMap_t{{"a.dll", "a2"}, {"b.dll", "b2"}}), GameFiles());
 }
+
+TEST_F(InstallTest, AnImportThatFailsAnyCheckCopiesNothing)
+{
+    // The elevated import reads a directory that anyone may write.
+    PublishBuild(1, {{"bin", {{"a.dat", "a1"}}}});
+    ASSERT_TRUE(MakeInstallUpdater().BApplyUpdate());
+    const FileMap_t mapOld = GameFiles();
+    const FileMap_t mapOldPackages = SnapshotFiles(Install("package"));
+    const std::string strSource = m_Dir.File("download");
+    const std::string strSourceManifest = strSource + "/" + PackageBase();
+
+    auto ExpectRefused = [&](const std::string &strCase, const std::string &strLogLine)
+    {
+        std::filesystem::last_write_time(strSourceManifest, std::filesystem::file_time_type::clock::now() +
+                                                                std::chrono::seconds(10));
+        CFerroUpdater &updater = MakeInstallUpdater();
+        EXPECT_FALSE(updater.BInstallUpdateFromDirectory(strSource.c_str())) << strCase;
+        EXPECT_TRUE(BLogHas(strLogLine)) << strCase << "\n" << LogMessages().back();
+        EXPECT_EQ(mapOldPackages, SnapshotFiles(Install("package"))) << strCase;
+        EXPECT_EQ(mapOld, GameFiles()) << strCase;
+    };
+
+    // An unsigned manifest of version 99 with a hand-made archive.
+    PublishBuild(
+        99, {{"bin", {{"a.dat", "replaced by an unsigned import"}}}, {"evil", {{"evil/dropped.txt", "x"}}}},
+        "", strSource);
+    const std::vector<TestPackage_t> vecEvil = m_vecLastPackages;
+    WriteTextFile(strSourceManifest, ManifestText(99, vecEvil));
+    CSpewCapture capture;
+    ExpectRefused("unsigned", "update in " + strSource +
+                                  " is not signed by the content service, not installing update\n");
+    EXPECT_TRUE(BLogHasSubstring("refused: the RSA signature does not verify\n"));
+
+    // A genuine manifest whose archive was swapped for other bytes of the same length.
+    PublishBuild(2, {{"bin", {{"a.dat", "a2"}}}, {"more", {{"b.dat", "b2"}}}}, "", strSource);
+    const std::vector<TestPackage_t> vecGenuine = m_vecLastPackages;
+    const std::string strArchive = strSource + "/" + vecGenuine[1].m_strFile;
+    const std::string strGood = ReadTextFile(strArchive);
+    std::string strBad = strGood;
+    strBad[strBad.size() / 2] ^= 0x55;
+    WriteTextFile(strArchive, strBad);
+    ExpectRefused("swapped archive", "Package file " + vecGenuine[1].m_strFile +
+                                         " does not match its digest, not installing update\n");
+    WriteTextFile(strArchive, strGood);
+
+    // The genuine manifest with one block moved inside another keeps its RSA signature.
+    const std::string strGenuineText = ReadTextFile(strSourceManifest);
+    std::string strMoved = strGenuineText;
+    size_t iClose = strMoved.find("\t}\n");
+    strMoved.erase(iClose, 3);
+    strMoved.insert(strMoved.find("}\n\"kvsignatures\""), "\t}\n");
+    WriteTextFile(strSourceManifest, strMoved);
+    ExpectRefused("rearranged", "update in " + strSource +
+                                    " is not signed by the content service, not installing update\n");
+    EXPECT_TRUE(BLogHasSubstring("holds a block"));
+
+    // The genuine update is imported and installs.
+    WriteTextFile(strSourceManifest, strGenuineText);
+    std::filesystem::last_write_time(strSourceManifest, std::filesystem::file_time_type::clock::now() +
+                                                            std::chrono::seconds(20));
+    CFerroUpdater &updater = MakeInstallUpdater();
+    ASSERT_TRUE(updater.BInstallUpdateFromDirectory(strSource.c_str()));
+    ASSERT_TRUE(MakeInstallUpdater().BApplyUpdate()) << m_pUpdater->GetLastErrorText().Get();
+    EXPECT_EQ((FileMap_t{{"a.dat", "a2"}, {"b.dat", "b2"}}), GameFiles());
+}

@@ -5,6 +5,11 @@
 
 #include "updatertestsupport.h"
 
+#include "../common/devkeytestsupport.h"
+#include "common/kvsignature.h"
+#include "common/manifestverify.h"
+#include "foundation/utlbuffer.h"
+
 #include "common/sha1.h"
 #include "faultyfileops.h"
 #include "ferroexe/ferroupdater_fileops.h"
@@ -189,6 +194,32 @@ protected:
         return str + "}\n";
     }
 
+    // The manifest text followed by a "kvsignatures" block with its signature by the
+    // development key, and with bEd25519 its Ed25519 signature as well.
+    static std::string SignedManifestText(const std::string &strManifest, bool bEd25519 = false)
+    {
+        KeyValues *pKV = new KeyValues("manifest");
+        EXPECT_TRUE(pKV->LoadFromString("manifest", strManifest.c_str()));
+        CUtlBuffer buf;
+        SerializeKeyValuesForSignature(pKV, buf);
+        CUtlBuffer bufEd25519;
+        SerializeKeyValuesForEd25519(pKV, bufEd25519);
+        std::string strName = pKV->GetName();
+        pKV->DeleteThis();
+        std::vector<uint8> vecSignature = SignWithDevKey((const uint8 *)buf.Base(), (size_t)buf.TellPut());
+        char rgchHex[1024];
+        Q_binarytohex(vecSignature.data(), (int)vecSignature.size(), rgchHex, sizeof(rgchHex));
+        std::string strBlock = "\"kvsignatures\"\n{\n\t\"" + strName + "\"\t\"" + rgchHex + "\"\n";
+        if (bEd25519)
+        {
+            vecSignature =
+                SignWithDevEd25519Key((const uint8 *)bufEd25519.Base(), (size_t)bufEd25519.TellPut());
+            Q_binarytohex(vecSignature.data(), (int)vecSignature.size(), rgchHex, sizeof(rgchHex));
+            strBlock += std::string("\t\"ed25519\"\t\"") + rgchHex + "\"\n";
+        }
+        return strManifest + strBlock + "}\n";
+    }
+
     // Publishes the packages into a directory (default: the install directory's package
     // folder) with a pending manifest for the beta; returns the files the build installs.
     FileMap_t PublishBuild(uint64 ulVersion, std::vector<TestPackage_t> vecPackages,
@@ -206,8 +237,8 @@ protected:
             }
         }
         m_vecLastPackages = vecPackages;
-        EXPECT_TRUE(
-            WriteTextFile(strTarget + "/" + PackageBase(strBeta), ManifestText(ulVersion, vecPackages)));
+        EXPECT_TRUE(WriteTextFile(strTarget + "/" + PackageBase(strBeta),
+                                  SignedManifestText(ManifestText(ulVersion, vecPackages))));
         return mapFiles;
     }
 

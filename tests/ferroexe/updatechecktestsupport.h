@@ -123,21 +123,6 @@ protected:
         return mapFiles;
     }
 
-    // The manifest text followed by a valid "kvsignatures" block.
-    static std::string SignedManifestText(const std::string &strManifest)
-    {
-        KeyValues *pKV = new KeyValues("manifest");
-        EXPECT_TRUE(pKV->LoadFromString("manifest", strManifest.c_str()));
-        CUtlBuffer buf;
-        SerializeKeyValuesForSignature(pKV, buf);
-        std::string strName = pKV->GetName();
-        pKV->DeleteThis();
-        std::vector<uint8> vecSignature = SignWithDevKey((const uint8 *)buf.Base(), (size_t)buf.TellPut());
-        char rgchHex[1024];
-        Q_binarytohex(vecSignature.data(), (int)vecSignature.size(), rgchHex, sizeof(rgchHex));
-        return strManifest + "\"kvsignatures\"\n{\n\t\"" + strName + "\"\t\"" + rgchHex + "\"\n}\n";
-    }
-
     void SetContent(const std::string &strPath, const std::string &strBody)
     {
         std::lock_guard<std::mutex> lock(m_Mutex);

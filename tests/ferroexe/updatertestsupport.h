@@ -106,6 +106,16 @@ protected:
         return false;
     }
 
+    bool BLogHasSubstring(const std::string &strPart) const
+    {
+        for (const std::string &str : LogMessages())
+        {
+            if (str.find(strPart) != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+
     static CHTTPClient *NewHTTPClient()
     {
         return new CHTTPClient(GetFrameFunctionMgr(), 60, nullptr, 1, 3, nullptr, nullptr);

@@ -210,9 +210,9 @@ void FinishFetch(Fetch_t &fetch)
     CHTTPRequestHandle *pHandle = fetch.m_pHandle;
     CHTTPClientResponse *pResponse = pHandle->AccessResponse();
     fetch.m_bSucceeded = pHandle->m_bSucceeded;
-    KeyValues *pkvHeaders = pResponse->GetResponseHeaders();
-    for (KeyValues *pkv = pkvHeaders->GetFirstSubKey(); pkv; pkv = pkv->GetNextKey())
-        fetch.m_vecHeaders.emplace_back(pkv->GetName(), pkv->GetString(nullptr, ""));
+    const CHTTPHeaderStore &headers = pResponse->GetResponseHeaders();
+    for (int i = 0; i < headers.Count(); ++i)
+        fetch.m_vecHeaders.emplace_back(headers.Name(i), headers.Value(i));
     // Without a status line the response keeps the client's placeholder status; 0 says
     // that nothing was received.
     fetch.m_nStatus =

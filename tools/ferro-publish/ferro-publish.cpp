@@ -1,10 +1,11 @@
 // ferro-publish: the publisher's tool for the content service.
 //
 //   ferro-publish keygen --out DIR
-//   ferro-publish build --key FILE --version N --input STAGING --output CONTENT
-//                       [--beta NAME] [--platform TAG]
-//   ferro-publish sign --key FILE IN OUT
-//   ferro-publish verify (--pubkey HEX | --pubkey-file FILE) MANIFEST
+//   ferro-publish build --key FILE [--ed25519-key FILE] --version N --input STAGING
+//                       --output CONTENT [--beta NAME] [--platform TAG]
+//   ferro-publish sign --key FILE [--ed25519-key FILE] IN OUT
+//   ferro-publish verify (--pubkey HEX | --pubkey-file FILE)
+//                        [--ed25519-pubkey HEX | --ed25519-pubkey-file FILE] MANIFEST
 //
 // Exit codes: 0 success ("valid" for verify), 1 failure ("invalid" for verify), 2 bad
 // arguments.
@@ -13,7 +14,7 @@
 #include "publishkeys.h"
 #include "publishmanifest.h"
 
-#include "common/kvsignature.h"
+#include "common/manifestverify.h"
 #include "foundation/keyvalues.h"
 
 #include <cstdio>
@@ -36,17 +37,24 @@ const unsigned int k_cKeyBits = 1024;
 const char k_szUsage[] =
     "usage: ferro-publish keygen --out DIR\n"
     "           a new RSA-1024 key pair: DIR/manifest_private.der (PKCS #8 DER, keep it secret)\n"
-    "           and DIR/manifest_public.hex (the launcher's FERRO_MANIFEST_PUBLIC_KEY)\n"
-    "       ferro-publish build --key FILE --version N --input STAGING --output CONTENT\n"
-    "                           [--beta NAME] [--platform TAG]\n"
+    "           and DIR/manifest_public.hex (the launcher's FERRO_MANIFEST_PUBLIC_KEY), and a new\n"
+    "           Ed25519 key pair: DIR/manifest_ed25519_private.der (PKCS #8 DER, keep it secret)\n"
+    "           and DIR/manifest_ed25519_public.hex (FERRO_MANIFEST_PUBLIC_KEY_ED25519)\n"
+    "       ferro-publish build --key FILE [--ed25519-key FILE] --version N --input STAGING\n"
+    "                           --output CONTENT [--beta NAME] [--platform TAG]\n"
     "           one zip package per top-level directory of STAGING (\"root\" for its files) as\n"
     "           CONTENT/client/<name>.zip.<sha1>, and the signed manifest\n"
     "           CONTENT/client/arvo_launcher_[<NAME>_]<TAG> (TAG defaults to \"" FERRO_PLATFORM_TAG "\")\n"
-    "       ferro-publish sign --key FILE IN OUT\n"
+    "       ferro-publish sign --key FILE [--ed25519-key FILE] IN OUT\n"
     "           signs the first key of the KeyValues file IN into its \"kvsignatures\" block\n"
-    "       ferro-publish verify (--pubkey HEX | --pubkey-file FILE) MANIFEST\n"
-    "           prints \"valid\" (exit 0) or \"invalid\" (exit 1)\n"
-    "Private keys: PKCS #8 or PKCS #1, DER or PEM. Exit 2 for bad arguments.\n";
+    "       ferro-publish verify (--pubkey HEX | --pubkey-file FILE)\n"
+    "                            [--ed25519-pubkey HEX | --ed25519-pubkey-file FILE] MANIFEST\n"
+    "           checks MANIFEST as the launcher does (signatures, shape, limits; with an Ed25519\n"
+    "           key its signature is required); prints \"valid\" (exit 0) or \"invalid\" and why\n"
+    "           (exit 1)\n"
+    "--ed25519-key adds an Ed25519 signature (\"ed25519\" in \"kvsignatures\"), which launchers\n"
+    "built with FERRO_REQUIRE_ED25519=ON need. Private keys: PKCS #8 (RSA also PKCS #1), DER or\n"
+    "PEM. Exit 2 for bad arguments.\n";
 
 int Usage(const char *pchProblem)
 {
@@ -122,6 +130,39 @@ bool BParseVersion(const std::string &strText, uint64 *pulVersion)
     return true;
 }
 
+// The Ed25519 key of --ed25519-key, when given; false (with the reason) when it is given and
+// does not load.
+bool BLoadOptionalEd25519Key(Arguments_t &args, CPublishEd25519Key *pKey, bool *pbLoaded,
+                             std::string *pstrError)
+{
+    *pbLoaded = false;
+    if (!args.m_mapOptions.count("--ed25519-key"))
+        return true;
+    if (!pKey->BLoad(args.m_mapOptions["--ed25519-key"].c_str(), pstrError))
+        return false;
+    *pbLoaded = true;
+    return true;
+}
+
+// A key given as hex text or in a file (white space around it dropped); "" when neither.
+bool BReadKeyOption(Arguments_t &args, const char *pchHexOption, const char *pchFileOption,
+                    std::string *pstrKey, std::string *pstrProblem)
+{
+    pstrKey->clear();
+    if (args.m_mapOptions.count(pchHexOption))
+        *pstrKey = args.m_mapOptions[pchHexOption];
+    else if (args.m_mapOptions.count(pchFileOption) &&
+             !BReadWholeFile(args.m_mapOptions[pchFileOption], pstrKey))
+    {
+        *pstrProblem = "cannot read " + args.m_mapOptions[pchFileOption];
+        return false;
+    }
+    while (!pstrKey->empty() &&
+           (pstrKey->back() == '\n' || pstrKey->back() == '\r' || pstrKey->back() == ' '))
+        pstrKey->pop_back();
+    return true;
+}
+
 int KeyGen(int argc, char **argv)
 {
     Arguments_t args;
@@ -136,15 +177,25 @@ int KeyGen(int argc, char **argv)
     std::filesystem::create_directories(pathDir, ec);
     std::string strPrivate = (pathDir / "manifest_private.der").string();
     std::string strPublic = (pathDir / "manifest_public.hex").string();
-    if (std::filesystem::exists(strPublic, ec))
-        return Fail(strPublic + " exists already; not replacing a key");
+    std::string strEdPrivate = (pathDir / "manifest_ed25519_private.der").string();
+    std::string strEdPublic = (pathDir / "manifest_ed25519_public.hex").string();
+    for (const std::string &strPath : {strPrivate, strPublic, strEdPrivate, strEdPublic})
+    {
+        if (std::filesystem::exists(strPath, ec))
+            return Fail(strPath + " exists already; not replacing a key");
+    }
 
     CPublishKey key;
+    CPublishEd25519Key keyEd25519;
     std::string strError;
-    if (!key.BGenerate(k_cKeyBits, &strError) || !key.BSavePrivateDER(strPrivate.c_str(), &strError) ||
-        !BWriteFileAtomically(strPublic, key.PublicKeyHex() + "\n", &strError))
+    if (!key.BGenerate(k_cKeyBits, &strError) || !keyEd25519.BGenerate(&strError) ||
+        !key.BSavePrivateDER(strPrivate.c_str(), &strError) ||
+        !BWriteFileAtomically(strPublic, key.PublicKeyHex() + "\n", &strError) ||
+        !keyEd25519.BSavePrivateDER(strEdPrivate.c_str(), &strError) ||
+        !BWriteFileAtomically(strEdPublic, keyEd25519.PublicKeyHex() + "\n", &strError))
         return Fail(strError);
     printf("private key %s\npublic key %s\n", strPrivate.c_str(), strPublic.c_str());
+    printf("Ed25519 private key %s\nEd25519 public key %s\n", strEdPrivate.c_str(), strEdPublic.c_str());
     return k_nExitOk;
 }
 
@@ -152,8 +203,10 @@ int Build(int argc, char **argv)
 {
     Arguments_t args;
     std::string strProblem;
-    if (!BParseArguments(argc, argv, {"--key", "--version", "--input", "--output", "--beta", "--platform"},
-                         &args, &strProblem))
+    if (!BParseArguments(
+            argc, argv,
+            {"--key", "--ed25519-key", "--version", "--input", "--output", "--beta", "--platform"}, &args,
+            &strProblem))
         return Usage(strProblem.c_str());
     for (const char *pchRequired : {"--key", "--version", "--input", "--output"})
     {
@@ -179,8 +232,12 @@ int Build(int argc, char **argv)
         return Usage("--platform takes ASCII letters, digits and '_' only");
 
     CPublishKey key;
+    CPublishEd25519Key keyEd25519;
+    bool bEd25519 = false;
     std::string strError;
-    if (!key.BLoad(args.m_mapOptions["--key"].c_str(), &strError) || !BPublishBuild(options, key, &strError))
+    if (!key.BLoad(args.m_mapOptions["--key"].c_str(), &strError) ||
+        !BLoadOptionalEd25519Key(args, &keyEd25519, &bEd25519, &strError) ||
+        !BPublishBuild(options, key, bEd25519 ? &keyEd25519 : nullptr, &strError))
         return Fail(strError);
     return k_nExitOk;
 }
@@ -189,22 +246,33 @@ int Sign(int argc, char **argv)
 {
     Arguments_t args;
     std::string strProblem;
-    if (!BParseArguments(argc, argv, {"--key"}, &args, &strProblem))
+    if (!BParseArguments(argc, argv, {"--key", "--ed25519-key"}, &args, &strProblem))
         return Usage(strProblem.c_str());
     if (!args.m_mapOptions.count("--key") || args.m_vecPositional.size() != 2)
-        return Usage("sign takes --key FILE IN OUT");
+        return Usage("sign takes --key FILE [--ed25519-key FILE] IN OUT");
     const std::string &strIn = args.m_vecPositional[0];
     const std::string &strOut = args.m_vecPositional[1];
 
     CPublishKey key;
+    CPublishEd25519Key keyEd25519;
+    bool bEd25519 = false;
     std::string strError, strText, strSigned;
-    if (!key.BLoad(args.m_mapOptions["--key"].c_str(), &strError))
+    if (!key.BLoad(args.m_mapOptions["--key"].c_str(), &strError) ||
+        !BLoadOptionalEd25519Key(args, &keyEd25519, &bEd25519, &strError))
         return Fail(strError);
     if (!BReadWholeFile(strIn, &strText))
         return Fail("cannot read " + strIn);
-    if (!BSignManifestText(strText, strIn.c_str(), key, &strSigned, &strError) ||
+    if (!BSignManifestText(strText, strIn.c_str(), key, bEd25519 ? &keyEd25519 : nullptr, &strSigned,
+                           &strError) ||
         !BWriteFileAtomically(strOut, strSigned, &strError))
         return Fail(strError);
+    // Signed as asked; a launcher checks more than the signature.
+    KeyValues *pSigned = LoadManifestText(strSigned, strOut.c_str(), &strError);
+    CKeyValuesAutoDelete signedDelete(pSigned);
+    CUtlString strReason;
+    if (pSigned && !BCheckManifestStructure(pSigned, &strReason))
+        fprintf(stderr, "ferro-publish: warning: a launcher refuses %s: %s\n", strOut.c_str(),
+                strReason.Get());
     return k_nExitOk;
 }
 
@@ -212,20 +280,25 @@ int Verify(int argc, char **argv)
 {
     Arguments_t args;
     std::string strProblem;
-    if (!BParseArguments(argc, argv, {"--pubkey", "--pubkey-file"}, &args, &strProblem))
+    if (!BParseArguments(argc, argv,
+                         {"--pubkey", "--pubkey-file", "--ed25519-pubkey", "--ed25519-pubkey-file"}, &args,
+                         &strProblem))
         return Usage(strProblem.c_str());
     bool bHex = args.m_mapOptions.count("--pubkey") != 0,
          bFile = args.m_mapOptions.count("--pubkey-file") != 0;
-    if (bHex == bFile || args.m_vecPositional.size() != 1)
-        return Usage("verify takes --pubkey HEX or --pubkey-file FILE, and MANIFEST");
+    bool bEdHex = args.m_mapOptions.count("--ed25519-pubkey") != 0,
+         bEdFile = args.m_mapOptions.count("--ed25519-pubkey-file") != 0;
+    if (bHex == bFile || (bEdHex && bEdFile) || args.m_vecPositional.size() != 1)
+        return Usage(
+            "verify takes --pubkey HEX or --pubkey-file FILE, at most one of --ed25519-pubkey HEX and "
+            "--ed25519-pubkey-file FILE, and MANIFEST");
 
-    std::string strKey;
-    if (bHex)
-        strKey = args.m_mapOptions["--pubkey"];
-    else if (!BReadWholeFile(args.m_mapOptions["--pubkey-file"], &strKey))
-        return Usage(("cannot read " + args.m_mapOptions["--pubkey-file"]).c_str());
-    while (!strKey.empty() && (strKey.back() == '\n' || strKey.back() == '\r' || strKey.back() == ' '))
-        strKey.pop_back();
+    std::string strKey, strEdKey;
+    if (!BReadKeyOption(args, "--pubkey", "--pubkey-file", &strKey, &strProblem) ||
+        !BReadKeyOption(args, "--ed25519-pubkey", "--ed25519-pubkey-file", &strEdKey, &strProblem))
+        return Usage(strProblem.c_str());
+    if (!strEdKey.empty() && strEdKey.size() != (size_t)k_cchEd25519PublicKeyHex)
+        return Usage("an Ed25519 public key is 64 hex digits");
 
     const std::string &strManifest = args.m_vecPositional[0];
     std::string strText, strError;
@@ -235,7 +308,16 @@ int Verify(int argc, char **argv)
     CKeyValuesAutoDelete manifestDelete(pManifest);
     if (!pManifest)
         fprintf(stderr, "ferro-publish: %s\n", strError.c_str());
-    bool bValid = pManifest && BVerifyKeyValuesSignature(pManifest, strKey.c_str());
+    // As the launcher checks it; given an Ed25519 key, as a launcher that requires that
+    // signature checks it.
+    ManifestTrust_t trust;
+    trust.m_pchRSAPublicKeyHex = strKey.c_str();
+    trust.m_pchEd25519PublicKeyHex = strEdKey.c_str();
+    trust.m_bRequireEd25519 = !strEdKey.empty();
+    CUtlString strReason;
+    bool bValid = pManifest && BVerifyManifest(pManifest, trust, &strReason);
+    if (pManifest && !bValid)
+        fprintf(stderr, "ferro-publish: %s: %s\n", strManifest.c_str(), strReason.Get());
     puts(bValid ? "valid" : "invalid");
     return bValid ? k_nExitOk : k_nExitFailed;
 }

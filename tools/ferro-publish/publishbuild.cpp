@@ -99,6 +99,14 @@ bool BCollectPackages(const fs::path &pathStaging, std::vector<Package_t> *pvecP
     std::vector<fs::path> vecDirs;
     for (const fs::path &pathTop : vecTop)
     {
+        // The launcher keeps its own state there and refuses archives that would write it.
+        std::string strTopName = ToLowerASCII(pathTop.filename().string());
+        if (strTopName == "package" || strTopName == "logs")
+        {
+            *pstrError = "\"" + pathTop.filename().string() +
+                         "\" is the launcher's own folder in an install directory; a build cannot ship it";
+            return false;
+        }
         if (fs::is_directory(pathTop, ec))
         {
             vecDirs.push_back(pathTop);
@@ -244,7 +252,8 @@ bool BIsPublishNameToken(const std::string &strName)
     return true;
 }
 
-bool BPublishBuild(const PublishBuildOptions_t &options, const CPublishKey &key, std::string *pstrError)
+bool BPublishBuild(const PublishBuildOptions_t &options, const CPublishKey &key,
+                   const CPublishEd25519Key *pEd25519Key, std::string *pstrError)
 {
     std::error_code ec;
     fs::path pathStaging(options.m_strInputDir);
@@ -276,8 +285,8 @@ bool BPublishBuild(const PublishBuildOptions_t &options, const CPublishKey &key,
 
     std::string strName = PublishManifestName(options.m_strBeta, options.m_strPlatform);
     std::string strSigned;
-    if (!BSignManifestText(ManifestText(options.m_ulVersion, vecPackages), strName.c_str(), key, &strSigned,
-                           pstrError))
+    if (!BSignManifestText(ManifestText(options.m_ulVersion, vecPackages), strName.c_str(), key, pEd25519Key,
+                           &strSigned, pstrError))
         return false;
     std::string strManifestPath = (pathClient / strName).string();
     if (!BWriteFileAtomically(strManifestPath, strSigned, pstrError))

@@ -12,6 +12,7 @@
 
 #include <string>
 
+class CPublishEd25519Key;
 class CPublishKey;
 
 struct PublishBuildOptions_t
@@ -30,6 +31,8 @@ std::string PublishManifestName(const std::string &strBeta, const std::string &s
 // the launcher keeps nothing else of a beta name.
 bool BIsPublishNameToken(const std::string &strName);
 
-// Builds and signs; prints one line per package and one for the manifest. False, with the
-// reason, on any failure (the manifest is then not written or replaced).
-bool BPublishBuild(const PublishBuildOptions_t &options, const CPublishKey &key, std::string *pstrError);
+// Builds and signs (with the Ed25519 key as well, when given); prints one line per package
+// and one for the manifest. False, with the reason, on any failure (the manifest is then
+// not written or replaced).
+bool BPublishBuild(const PublishBuildOptions_t &options, const CPublishKey &key,
+                   const CPublishEd25519Key *pEd25519Key, std::string *pstrError);

@@ -101,21 +101,18 @@ bool CPublishKey::BGenerate(unsigned int cBits, std::string *pstrError)
     }
 }
 
-bool CPublishKey::BLoad(const char *pchPath, std::string *pstrError)
+bool BReadPrivateKeyFile(const char *pchPath, std::vector<uint8> *pvecDER, std::string *pstrError)
 {
-    m_pState->m_bValid = false;
     std::string strContent;
     if (!BReadWholeFile(pchPath, &strContent))
     {
         *pstrError = std::string("cannot read ") + pchPath;
         return false;
     }
-
-    Bytes vecDER;
     std::string strLabel;
     if (strContent.find("-----BEGIN ") != std::string::npos)
     {
-        if (!BDecodePEM(strContent, &strLabel, &vecDER, pstrError))
+        if (!BDecodePEM(strContent, &strLabel, pvecDER, pstrError))
         {
             *pstrError = std::string(pchPath) + ": " + *pstrError;
             return false;
@@ -123,8 +120,44 @@ bool CPublishKey::BLoad(const char *pchPath, std::string *pstrError)
     }
     else
     {
-        vecDER.assign(strContent.begin(), strContent.end());
+        pvecDER->assign(strContent.begin(), strContent.end());
     }
+    return true;
+}
+
+bool BWritePrivateKeyFile(const char *pchPath, const std::vector<uint8> &vecDER, std::string *pstrError)
+{
+    std::error_code ec;
+    if (std::filesystem::exists(pchPath, ec))
+    {
+        *pstrError = std::string(pchPath) + " exists already; not replacing a key";
+        return false;
+    }
+    FILE *pFile = fopen(pchPath, "wb");
+    if (!pFile)
+    {
+        *pstrError = std::string("cannot create ") + pchPath;
+        return false;
+    }
+    // Private from the start: nobody else may read it, even while it is written.
+    std::filesystem::permissions(
+        pchPath, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
+    bool bOk = fwrite(vecDER.data(), 1, vecDER.size(), pFile) == vecDER.size();
+    bOk = fclose(pFile) == 0 && bOk;
+    if (!bOk)
+    {
+        std::filesystem::remove(pchPath, ec);
+        *pstrError = std::string("cannot write ") + pchPath;
+    }
+    return bOk;
+}
+
+bool CPublishKey::BLoad(const char *pchPath, std::string *pstrError)
+{
+    m_pState->m_bValid = false;
+    Bytes vecDER;
+    if (!BReadPrivateKeyFile(pchPath, &vecDER, pstrError))
+        return false;
 
     // PKCS #8 first (what this tool and "openssl genpkey" write), then the bare PKCS #1
     // form of older tools.
@@ -153,34 +186,11 @@ bool CPublishKey::BLoad(const char *pchPath, std::string *pstrError)
 
 bool CPublishKey::BSavePrivateDER(const char *pchPath, std::string *pstrError) const
 {
-    std::error_code ec;
-    if (std::filesystem::exists(pchPath, ec))
-    {
-        *pstrError = std::string(pchPath) + " exists already; not replacing a key";
-        return false;
-    }
     CryptoPP::ByteQueue queue;
     m_pState->m_Key.DEREncode(queue);
     Bytes vecDER((size_t)queue.MaxRetrievable());
     queue.Get(vecDER.data(), vecDER.size());
-
-    FILE *pFile = fopen(pchPath, "wb");
-    if (!pFile)
-    {
-        *pstrError = std::string("cannot create ") + pchPath;
-        return false;
-    }
-    // Private from the start: nobody else may read it, even while it is written.
-    std::filesystem::permissions(
-        pchPath, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
-    bool bOk = fwrite(vecDER.data(), 1, vecDER.size(), pFile) == vecDER.size();
-    bOk = fclose(pFile) == 0 && bOk;
-    if (!bOk)
-    {
-        std::filesystem::remove(pchPath, ec);
-        *pstrError = std::string("cannot write ") + pchPath;
-    }
-    return bOk;
+    return BWritePrivateKeyFile(pchPath, vecDER, pstrError);
 }
 
 std::string CPublishKey::PublicKeyHex() const

@@ -3,12 +3,19 @@
 #include "publishkeys.h"
 
 #include "common/kvsignature.h"
+#include "common/manifestverify.h"
 #include "foundation/keyvalues.h"
 #include "foundation/strtools.h"
 #include "foundation/utlbuffer.h"
 
 KeyValues *LoadManifestText(const std::string &strText, const char *pchResourceName, std::string *pstrError)
 {
+    CUtlString strReason;
+    if (!BManifestTextWithinLimits(strText.c_str(), &strReason))
+    {
+        *pstrError = std::string(pchResourceName) + " is refused unparsed: " + strReason.Get();
+        return nullptr;
+    }
     CKeyValuesParser parser(pchResourceName, false);
     KeyValues *pKV = new KeyValues("manifest");
     if (strText.empty() || !pKV->LoadFromString(pchResourceName, strText.c_str(), &parser))
@@ -23,7 +30,7 @@ KeyValues *LoadManifestText(const std::string &strText, const char *pchResourceN
 }
 
 bool BSignManifestText(const std::string &strInput, const char *pchResourceName, const CPublishKey &key,
-                       std::string *pstrOutput, std::string *pstrError)
+                       const CPublishEd25519Key *pEd25519Key, std::string *pstrOutput, std::string *pstrError)
 {
     // The launcher takes at most 128 signature bytes (RSA keys of up to 1024 bits).
     size_t cubSignature = key.SignatureLength();
@@ -56,6 +63,16 @@ bool BSignManifestText(const std::string &strInput, const char *pchResourceName,
     if (!key.BSign(bufMessage.Base(), (size_t)bufMessage.TellMaxPut(), &strSignature, pstrError))
         return false;
 
+    std::string strEd25519Signature;
+    if (pEd25519Key)
+    {
+        CUtlBuffer bufEd25519;
+        SerializeKeyValuesForEd25519(pRoot, bufEd25519);
+        if (!pEd25519Key->BSign(bufEd25519.Base(), (size_t)bufEd25519.TellMaxPut(), &strEd25519Signature,
+                                pstrError))
+            return false;
+    }
+
     CKeyValuesAutoDelete signatures(KV_SIGNATURES_KEY);
     CUtlBuffer bufOut(0, 0, CUtlBuffer::TEXT_BUFFER);
     for (KeyValues *pKey = pRoot; pKey; pKey = pKey->GetNextKey())
@@ -68,11 +85,14 @@ bool BSignManifestText(const std::string &strInput, const char *pchResourceName,
         // Signatures of other keys stay; the one of the signed key is replaced.
         for (KeyValues *pOld = pKey->GetFirstSubKey(); pOld; pOld = pOld->GetNextKey())
         {
-            if (pOld->GetNameSymbol() != pRoot->GetNameSymbol())
+            if (pOld->GetNameSymbol() != pRoot->GetNameSymbol() &&
+                Q_stricmp(pOld->GetName(), KV_ED25519_SIGNATURE_KEY) != 0)
                 signatures->AddSubKey(pOld->MakeCopy());
         }
     }
     signatures->CreateKey(pRoot->GetName())->SetString(nullptr, strSignature.c_str());
+    if (pEd25519Key)
+        signatures->CreateKey(KV_ED25519_SIGNATURE_KEY)->SetString(nullptr, strEd25519Signature.c_str());
     signatures->WriteAsText(bufOut, false);
     if (!bufOut.IsValid())
     {
@@ -84,7 +104,8 @@ bool BSignManifestText(const std::string &strInput, const char *pchResourceName,
     // What the launcher will load must be what was signed.
     KeyValues *pCheck = LoadManifestText(*pstrOutput, pchResourceName, pstrError);
     CKeyValuesAutoDelete checkDelete(pCheck);
-    if (!pCheck || !BVerifyKeyValuesSignature(pCheck, key.PublicKeyHex().c_str()))
+    if (!pCheck || !BVerifyKeyValuesSignature(pCheck, key.PublicKeyHex().c_str()) ||
+        (pEd25519Key && !BVerifyManifestEd25519Signature(pCheck, pEd25519Key->PublicKeyHex().c_str())))
     {
         *pstrError = std::string("the signed text of ") + pchResourceName +
                      " does not verify when loaded again (a value the text format cannot carry?)";

@@ -19,7 +19,7 @@ namespace
 // What precedes every Ed25519 message, so that no other signed thing can pass for one.
 const char k_szEd25519Label[] = "arvo manifest ed25519 1";
 // Names and values quoted in a reason are cut to this many characters.
-const size_t k_cchQuotedMax = 64;
+const size_t k_cchQuotedMax = 100;
 
 // Text fit for a log line: control bytes shown as '?', cut when long.
 std::string Quoted(const char *pch)

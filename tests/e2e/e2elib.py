@@ -168,6 +168,7 @@ SOURCE_DIR = os.environ.get("FERRO_SOURCE_DIR") or os.path.join(
     os.path.dirname(os.path.abspath(__file__)), "..", "..")
 PUBLISH = os.path.join(BIN_DIR, "ferro-publish")
 DEV_PRIVATE_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "dev_manifest_private.der")
+DEV_ED25519_PRIVATE_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "dev_manifest_ed25519_private.der")
 PLATFORM_TAG = "win32" if os.name == "nt" else "linux"
 PUBLIC_DIR = os.path.join(SOURCE_DIR, "public")
 
@@ -250,20 +251,23 @@ class ContentService:
         name = "arvo_launcher_" + (beta + "_" if beta else "") + PLATFORM_TAG
         return os.path.join(self.client_dir, name)
 
-    def publish(self, files, version, beta=""):
+    def publish(self, files, version, beta="", ed25519=False):
         """Publishes a build whose files (relative path -> bytes or str) are staged in a
         fresh directory; returns ferro-publish's output. The build's packages are its
-        top-level directories (and "root" for top-level files)."""
+        top-level directories (and "root" for top-level files). ed25519: signed with the
+        development Ed25519 key as well."""
         staging = tempfile.mkdtemp(prefix="staging-", dir=self.root)
         for rel, content in files.items():
             write_file(os.path.join(staging, rel), content)
-        return self.publish_directory(staging, version, beta)
+        return self.publish_directory(staging, version, beta, ed25519)
 
-    def publish_directory(self, staging, version, beta=""):
+    def publish_directory(self, staging, version, beta="", ed25519=False):
         args = [PUBLISH, "build", "--key", DEV_PRIVATE_KEY, "--version", str(version),
                 "--input", staging, "--output", self.content]
         if beta:
             args += ["--beta", beta]
+        if ed25519:
+            args += ["--ed25519-key", DEV_ED25519_PRIVATE_KEY]
         result = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                 errors="replace", timeout=600)
         if result.returncode != 0:

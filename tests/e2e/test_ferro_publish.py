@@ -19,6 +19,11 @@ DEV_PRIVATE_PEM = os.path.join(SOURCE_DIR, "tests", "keys", "dev_manifest_privat
 DEV_PRIVATE_DER = os.path.join(SOURCE_DIR, "tests", "keys", "dev_manifest_private.der")
 with open(os.path.join(SOURCE_DIR, "tests", "keys", "dev_manifest_public.hex")) as _f:
     DEV_PUBLIC_HEX = _f.read().strip()
+DEV_ED25519_PRIVATE_DER = os.path.join(SOURCE_DIR, "tests", "keys", "dev_manifest_ed25519_private.der")
+with open(os.path.join(SOURCE_DIR, "tests", "keys", "dev_manifest_ed25519_public.hex")) as _f:
+    DEV_ED25519_PUBLIC_HEX = _f.read().strip()
+# DER SubjectPublicKeyInfo of an Ed25519 key (RFC 8410) before its 32 raw bytes.
+ED25519_SPKI_PREFIX = bytes.fromhex("302a300506032b6570032100")
 # The platform tag of this build's launcher.
 PLATFORM = "win32" if os.name == "nt" else "linux"
 
@@ -90,6 +95,21 @@ def serialize(name, value):
         for child_name, child_value in value:
             out += serialize(child_name, child_value)
     return out
+
+
+def serialize_ed25519(name, value):
+    """The Ed25519 message of a key, computed here independently of the launcher: a label,
+    then for a block "{", its name, its children and "}", for a value "=", its name and the
+    value; every name (lower case) and value with its length as 4 bytes, big-endian."""
+    def counted(text):
+        data = text.encode()
+        return len(data).to_bytes(4, "big") + data
+
+    def node(node_name, node_value):
+        if isinstance(node_value, list):
+            return (b"{" + counted(node_name.lower()) + b"".join(node(n, v) for n, v in node_value) + b"}")
+        return b"=" + counted(node_name.lower()) + counted(node_value)
+    return b"arvo manifest ed25519 1\0" + node(name, value)
 
 
 def write_kv(name, value, indent=0):
@@ -238,7 +258,7 @@ class PublishTest(unittest.TestCase):
 
     def test_sign_adds_or_replaces_the_signature(self):
         unsigned = self.path("unsigned.txt")
-        write(unsigned, write_kv("Manifest", [("version", "7"), ("pkg", [("file", "pkg.zip.ab"),
+        write(unsigned, write_kv("Manifest", [("version", "7"), ("pkg", [("file", "pkg.zip." + "ab" * 20),
                                                                           ("size", "9")])]))
         signed = self.path("signed.txt")
         result = publish("sign", "--key", DEV_PRIVATE_PEM, unsigned, signed)
@@ -276,6 +296,121 @@ class PublishTest(unittest.TestCase):
         publish("sign", "--key", DEV_PRIVATE_PEM, self.path("unsigned.txt"), self.path("signed.txt"))
         signatures = parse_kv(read(self.path("signed.txt"), "r"))[1][1]
         self.assertEqual([("manifest", signature)], [(n.lower(), v) for n, v in signatures])
+
+    def openssl_ed25519_verifies(self, message, signature_hex, public_hex):
+        """openssl's own verdict on an Ed25519 signature of the message."""
+        write(self.path("ed.msg"), message)
+        write(self.path("ed.sig"), bytes.fromhex(signature_hex))
+        write(self.path("ed.pub.der"), ED25519_SPKI_PREFIX + bytes.fromhex(public_hex))
+        result = subprocess.run(["openssl", "pkeyutl", "-verify", "-pubin", "-inkey", self.path("ed.pub.der"),
+                                 "-keyform", "DER", "-rawin", "-in", self.path("ed.msg"), "-sigfile",
+                                 self.path("ed.sig")], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                errors="replace", timeout=60)
+        return result.returncode == 0 and "Signature Verified Successfully" in result.stdout
+
+    def test_ed25519_signature_of_a_build_is_verified_by_openssl(self):
+        staging = self.make_staging()
+        self.build(staging, self.path("content"), "--ed25519-key", DEV_ED25519_PRIVATE_DER)
+        manifest = self.path("content", "client", "arvo_launcher_" + PLATFORM)
+        items = parse_kv(read(manifest, "r"))
+        (name, body), (signatures_name, signatures) = items
+        self.assertEqual("kvsignatures", signatures_name)
+        self.assertEqual(["manifest", "ed25519"], [n for n, _ in signatures])
+        signature = dict(signatures)["ed25519"]
+        self.assertEqual(128, len(signature))
+        message = serialize_ed25519(name, body)
+        self.assertTrue(self.openssl_ed25519_verifies(message, signature, DEV_ED25519_PUBLIC_HEX))
+        self.assertFalse(self.openssl_ed25519_verifies(message + b"x", signature, DEV_ED25519_PUBLIC_HEX))
+
+        # Verified as a launcher that requires it verifies it, and as one that has no key.
+        for args in (["--ed25519-pubkey", DEV_ED25519_PUBLIC_HEX], []):
+            result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, *args, manifest)
+            self.assertEqual(("valid\n", 0), (result.stdout, result.returncode), result.stderr)
+        # An RSA-only build is valid to a launcher that does not require the second signature.
+        self.build(staging, self.path("old"))
+        old = self.path("old", "client", "arvo_launcher_" + PLATFORM)
+        self.assertEqual("valid\n", publish("verify", "--pubkey", DEV_PUBLIC_HEX, old).stdout)
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, "--ed25519-pubkey", DEV_ED25519_PUBLIC_HEX, old)
+        self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode))
+        self.assertIn("no Ed25519 signature, which this launcher requires", result.stderr)
+        # A wrong one: another key's, or one digit changed.
+        other_keys = self.path("other-keys")
+        self.assertEqual(0, publish("keygen", "--out", other_keys).returncode)
+        other_public = read(os.path.join(other_keys, "manifest_ed25519_public.hex"), "r").strip()
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, "--ed25519-pubkey", other_public, manifest)
+        self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode))
+        self.assertIn("the Ed25519 signature does not verify", result.stderr)
+        text = read(manifest, "r")
+        flipped = signature[:10] + ("0" if signature[10] != "0" else "1") + signature[11:]
+        write(self.path("flipped.txt"), text.replace(signature, flipped))
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, "--ed25519-pubkey", DEV_ED25519_PUBLIC_HEX,
+                         self.path("flipped.txt"))
+        self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode))
+        # Without the key the signature is only seen to be well formed.
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, self.path("flipped.txt"))
+        self.assertEqual(("valid\n", 0), (result.stdout, result.returncode))
+
+    def test_keygen_and_openssl_ed25519_keys_sign(self):
+        keys = self.path("keys")
+        self.assertEqual(0, publish("keygen", "--out", keys).returncode)
+        private = os.path.join(keys, "manifest_ed25519_private.der")
+        public_hex = read(os.path.join(keys, "manifest_ed25519_public.hex"), "r").strip()
+        self.assertEqual(0o600, stat.S_IMODE(os.stat(private).st_mode))
+        self.assertEqual(64, len(public_hex))
+        spki = openssl("pkey", "-inform", "DER", "-in", private, "-pubout", "-outform", "DER")
+        self.assertEqual(ED25519_SPKI_PREFIX.hex() + public_hex, spki.hex())
+        openssl_pem = self.path("openssl-ed25519.pem")
+        openssl("genpkey", "-algorithm", "ed25519", "-out", openssl_pem)
+        openssl_public = openssl("pkey", "-in", openssl_pem, "-pubout", "-outform", "DER")[-32:].hex()
+        body = [("version", "3"), ("core", [("file", "core.zip." + "cd" * 20), ("size", "12")])]
+        write(self.path("unsigned.txt"), write_kv("manifest", body))
+        for key, public in ((private, public_hex), (openssl_pem, openssl_public)):
+            signed = self.path("signed.txt")
+            result = publish("sign", "--key", DEV_PRIVATE_DER, "--ed25519-key", key, self.path("unsigned.txt"), signed)
+            self.assertEqual((0, ""), (result.returncode, result.stderr))
+            signature = dict(parse_kv(read(signed, "r"))[1][1])["ed25519"]
+            self.assertTrue(self.openssl_ed25519_verifies(serialize_ed25519("manifest", body), signature, public))
+            result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, "--ed25519-pubkey", public, signed)
+            self.assertEqual("valid\n", result.stdout, result.stderr)
+        # An RSA key is no Ed25519 key.
+        result = publish("sign", "--key", DEV_PRIVATE_DER, "--ed25519-key", DEV_PRIVATE_DER, self.path("unsigned.txt"),
+                         self.path("x.txt"))
+        self.assertEqual(1, result.returncode)
+        self.assertIn("is not an Ed25519 private key", result.stderr)
+
+    def test_verify_checks_the_shape_the_launcher_reads(self):
+        staging = self.make_staging()
+        self.build(staging, self.path("content"))
+        manifest = self.path("content", "client", "arvo_launcher_" + PLATFORM)
+        self.assertEqual("valid\n", publish("verify", "--pubkey", DEV_PUBLIC_HEX, manifest).stdout)
+        # The closing brace of the first package moved to the end of the manifest key: the
+        # RSA signature still holds, the shape does not.
+        text = read(manifest, "r")
+        first_close = text.index("\t}\n")
+        moved = text[:first_close] + text[first_close + 3:]
+        end = moved.index("}\n\"kvsignatures\"")
+        moved = moved[:end] + "\t}\n" + moved[end:]
+        write(self.path("moved.txt"), moved)
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, self.path("moved.txt"))
+        self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode))
+        self.assertRegex(result.stderr, r"package '\w+' holds a block '\w+'")
+        # Signing such a text by hand works, with a warning that launchers refuse it.
+        write(self.path("crlf.txt"), write_kv("manifest", [("evil", [("file", "evil.zip.1\r\nX-Injected yes"),
+                                                                     ("size", "7")])]))
+        result = publish("sign", "--key", DEV_PRIVATE_DER, self.path("crlf.txt"), self.path("crlf-signed.txt"))
+        self.assertEqual(0, result.returncode)
+        self.assertIn("warning: a launcher refuses", result.stderr)
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, self.path("crlf-signed.txt"))
+        self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode))
+        self.assertIn("is not the package name, \".zip.\" and 40 hex digits", result.stderr)
+        # The launcher's own folders cannot be shipped.
+        for name in ("package", "Logs"):
+            tree = tempfile.mkdtemp(dir=self.root)
+            write(os.path.join(tree, name, "beta"), "evilbeta")
+            result = publish("build", "--key", DEV_PRIVATE_DER, "--version", "1", "--input", tree, "--output",
+                             self.path("refused"))
+            self.assertEqual(1, result.returncode)
+            self.assertIn("is the launcher's own folder in an install directory", result.stderr)
 
     def test_keys_made_by_openssl(self):
         unsigned = self.path("unsigned.txt")

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <string>
@@ -140,6 +141,36 @@ TEST(KeyValuesReader, KeyConditionalsAndTheEqualsForms)
     EXPECT_STREQ("=", kv->GetString("e2"));
     EXPECT_STREQ("new", kv->GetString("r"));
     EXPECT_EQ(2, kv->GetInt("s2/x"));
+}
+
+TEST(KeyValuesReader, ManyConditionalReplacementsEachFindTheirKeyAtOnce)
+{
+    // Every key replaced by a later one of its name, and some replaced twice: each later
+    // conditional key takes the place of the first one before it that is still there.
+    const int k_cKeys = 60000;
+    std::string strText = "\"a\" {\n";
+    for (int i = 0; i < k_cKeys; ++i)
+        strText += " \"k" + std::to_string(i) + "\" \"one\"\n";
+    for (int i = 0; i < k_cKeys; ++i)
+        strText += " \"k" + std::to_string(i) + "\" \"two\" [$1]\n";
+    strText += " \"k7\" \"three\" [$1]  \"k8\" \"dropped\" [$0]  \"k8\" = [$1] \"three\"\n}\n";
+    auto start = std::chrono::steady_clock::now();
+    CLoadedText kv(strText);
+    double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_TRUE(kv.BOk()) << kv.Errors();
+    std::vector<std::string> vecNames = ChildNames(kv.Get());
+    ASSERT_EQ((size_t)k_cKeys, vecNames.size());
+    EXPECT_EQ("k0", vecNames[0]);
+    EXPECT_EQ("k9", vecNames[7]); // k7 and k8 were replaced by their last spellings, at the end
+    EXPECT_EQ("k7", vecNames[k_cKeys - 2]);
+    EXPECT_EQ("k8", vecNames[k_cKeys - 1]);
+    EXPECT_STREQ("two", kv->GetString("k0"));
+    EXPECT_STREQ("two", kv->GetString("k59999"));
+    EXPECT_STREQ("three", kv->GetString("k7"));
+    EXPECT_STREQ("three", kv->GetString("k8"));
+    // Walking the block once per replacement took minutes for this many keys.
+    EXPECT_LT(dSeconds, 10.0);
+    printf("%d conditional replacements: %.3f s\n", k_cKeys + 3, dSeconds);
 }
 
 TEST(KeyValuesReader, PlatformNamesFollowTheBuild)

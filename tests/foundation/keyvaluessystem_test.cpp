@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -206,4 +208,34 @@ TEST(KeyValuesSystem, ConditionalsLeakTrackingAndDumps)
     EXPECT_TRUE(capture.BContains("Total of 2 buckets with 0 hash collisions\n"));
     EXPECT_TRUE(capture.BContains("Bucket size : count\n"));
     EXPECT_TRUE(capture.BContains("0 : 4094\n"));
+}
+
+// However many names a text brings, a lookup walks a short chain: the table grows with them.
+TEST(KeyValuesSystem, ChainsStayShortAsNamesAreAdded)
+{
+    CKeyValuesSystem system;
+    const int k_cNames = 200000;
+    for (int i = 0; i < k_cNames; ++i)
+        ASSERT_NE(0, system.GetSymbol(("name_" + std::to_string(i)).c_str(), true));
+    for (int i = 0; i < k_cNames; i += 997)
+        EXPECT_STREQ(("name_" + std::to_string(i)).c_str(),
+                     system.GetNameForSymbol(system.GetSymbol(("NAME_" + std::to_string(i)).c_str(), false)));
+    CSpewCapture capture;
+    system.DumpStatistics();
+    // "Bucket size : count" lines: no chain longer than a handful of names.
+    std::string strStats;
+    for (const std::string &strText : capture.Texts())
+        strStats += strText;
+    size_t iTable = strStats.find("Bucket size : count\n");
+    ASSERT_NE(std::string::npos, iTable);
+    int nLongest = 0;
+    std::istringstream lines(strStats.substr(iTable + 20));
+    std::string strLine;
+    while (std::getline(lines, strLine))
+    {
+        if (strLine.find(" : ") != std::string::npos)
+            nLongest = std::max(nLongest, std::stoi(strLine));
+    }
+    EXPECT_LE(nLongest, 12) << strStats;
+    EXPECT_GE(nLongest, 1);
 }

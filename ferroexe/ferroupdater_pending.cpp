@@ -276,52 +276,72 @@ bool CFerroUpdater::BInstallUpdateFromDirectory(const char *pchSourceDir)
 
     CUtlString strInstallPackages;
     strInstallPackages.Format("%s/%s", m_strInstallDir.Get(), "package");
-    // Every archive is checked before anything is copied.
-    std::vector<InstallFileData_t> vecArchives((size_t)vecPaths.Count());
-    int iPath = 0;
+    // An archive of the source, read whole and checked against the manifest; the bytes that
+    // were checked are the ones written. One archive is in memory at a time.
+    std::vector<uint64> vecSizes;
     for (KeyValues *pPackage = pManifest->GetFirstTrueSubKey(); pPackage;
-         pPackage = pPackage->GetNextTrueSubKey(), ++iPath)
+         pPackage = pPackage->GetNextTrueSubKey())
+        vecSizes.push_back(ManifestPackageSize(pPackage));
+    auto fnReadChecked = [&](int iPath, InstallFileData_t *pArchive)
     {
-        uint64 cubExpected = ManifestPackageSize(pPackage);
-        const char *pchPath = vecPaths[iPath].Get();
-        const char *pchFileName = Q_UnqualifiedFileName(pchPath);
-        CUtlString strInInstall;
-        strInInstall.Format("%s/%s", strInstallPackages.Get(), pchFileName);
-        if (!m_pFileOps->BFileExists(pchPath))
-        {
-            // Already in the install directory: the installation checks its digest.
-            if (BHasFileOfSize(*m_pFileOps, strInInstall.Get(), cubExpected))
-                continue;
-            Log("Package file %s missing or incorrect size, not installing update\n", pchFileName);
-            return false;
-        }
-        InstallFileData_t &archive = vecArchives[(size_t)iPath];
-        if (!m_pFileOps->BReadWholeFile(pchPath, &archive) || archive.m_cubData != cubExpected)
+        const char *pchFileName = Q_UnqualifiedFileName(vecPaths[iPath].Get());
+        if (!m_pFileOps->BReadWholeFile(vecPaths[iPath].Get(), pArchive) ||
+            pArchive->m_cubData != vecSizes[(size_t)iPath])
         {
             Log("Package file %s missing or incorrect size, not installing update\n", pchFileName);
             return false;
         }
-        if (archive.m_cubData != (uint32)archive.m_cubData ||
-            !BCheckPackageSHA1(pchFileName, archive.m_pubData.get(), (uint32)archive.m_cubData))
+        if (pArchive->m_cubData != (uint32)pArchive->m_cubData ||
+            !BCheckPackageSHA1(pchFileName, pArchive->m_pubData.get(), (uint32)pArchive->m_cubData))
         {
             Log("Package file %s does not match its digest, not installing update\n", pchFileName);
             return false;
         }
+        return true;
+    };
+
+    // Every archive is checked before anything is copied.
+    for (int iPath = 0; iPath < vecPaths.Count(); ++iPath)
+    {
+        const char *pchPath = vecPaths[iPath].Get();
+        CUtlString strInInstall;
+        strInInstall.Format("%s/%s", strInstallPackages.Get(), Q_UnqualifiedFileName(pchPath));
+        InstallFileData_t archive;
+        if (m_pFileOps->BFileExists(pchPath)
+                ? !fnReadChecked(iPath, &archive)
+                : !BHasFileOfSize(*m_pFileOps, strInInstall.Get(), vecSizes[(size_t)iPath]))
+        {
+            if (!m_pFileOps->BFileExists(pchPath))
+                Log("Package file %s missing or incorrect size, not installing update\n",
+                    Q_UnqualifiedFileName(pchPath));
+            return false;
+        }
+        // Already in the install directory only: the installation checks its digest.
     }
 
     bool bResult = m_pFileOps->BCreateDirectoryHierarchy(strInstallPackages.Get());
     bResult = SetOwnershipToAppOwner(strInstallPackages.Get()) && bResult;
-    for (int i = 0; i < vecPaths.Count(); ++i)
+    CUtlVector<CUtlString> vecWritten;
+    for (int iPath = 0; iPath < vecPaths.Count(); ++iPath)
     {
-        const InstallFileData_t &archive = vecArchives[(size_t)i];
-        if (!archive.m_pubData)
+        const char *pchPath = vecPaths[iPath].Get();
+        if (!m_pFileOps->BFileExists(pchPath))
             continue;
-        const char *pchPath = vecPaths[i].Get();
         CUtlString strTarget;
         strTarget.Format("%s/%s", strInstallPackages.Get(), Q_UnqualifiedFileName(pchPath));
+        InstallFileData_t archive;
+        if (!fnReadChecked(iPath, &archive))
+        {
+            // Changed since it was checked: what this import wrote goes again.
+            for (const CUtlString &strWritten : vecWritten)
+                BDeleteFileWithRetry(*m_pFileOps, strWritten.Get());
+            return false;
+        }
         Log("copying %s -> %s\n", pchPath, strTarget.Get());
-        bool bCopied = BWriteWholeFile(*m_pFileOps, strTarget.Get(), archive.m_pubData.get(),
-                                       (size_t)archive.m_cubData, false);
+        bool bCopied =
+            BWriteWholeFile(*m_pFileOps, strTarget.Get(), archive.m_pubData.get(), archive.m_cubData, false);
+        if (bCopied)
+            vecWritten.AddToTail(strTarget);
         bResult = bCopied && SetOwnershipToAppOwner(strTarget.Get()) && bResult;
     }
     // The manifest last: an import cut short leaves no pending manifest whose archives are

@@ -26,13 +26,19 @@ inline std::string SourceFile(const char *pchRelative)
     return std::string(pchRoot ? pchRoot : ".") + "/" + pchRelative;
 }
 
-// From the committed file rather than the build's key: a build may set its own key.
-inline std::string DevPublicKeyHex()
+// A hex key file of tests/keys/, without the line end.
+inline std::string KeyFileHex(const char *pchName)
 {
-    std::string strKey = ReadTextFile(SourceFile("tests/keys/dev_manifest_public.hex"));
+    std::string strKey = ReadTextFile(SourceFile((std::string("tests/keys/") + pchName).c_str()));
     while (!strKey.empty() && isspace((unsigned char)strKey.back()))
         strKey.pop_back();
     return strKey;
+}
+
+// From the committed file rather than the build's key: a build may set its own key.
+inline std::string DevPublicKeyHex()
+{
+    return KeyFileHex("dev_manifest_public.hex");
 }
 
 inline std::vector<uint8> SignWithDevKey(const uint8 *pubMessage, size_t cubMessage)
@@ -54,10 +60,7 @@ inline std::vector<uint8> SignWithDevKey(const uint8 *pubMessage, size_t cubMess
 
 inline std::string DevEd25519PublicKeyHex()
 {
-    std::string strKey = ReadTextFile(SourceFile("tests/keys/dev_manifest_ed25519_public.hex"));
-    while (!strKey.empty() && isspace((unsigned char)strKey.back()))
-        strKey.pop_back();
-    return strKey;
+    return KeyFileHex("dev_manifest_ed25519_public.hex");
 }
 
 inline std::vector<uint8> SignWithDevEd25519Key(const uint8 *pubMessage, size_t cubMessage)

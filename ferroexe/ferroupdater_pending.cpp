@@ -306,17 +306,18 @@ bool CFerroUpdater::BInstallUpdateFromDirectory(const char *pchSourceDir)
         const char *pchPath = vecPaths[iPath].Get();
         CUtlString strInInstall;
         strInInstall.Format("%s/%s", strInstallPackages.Get(), Q_UnqualifiedFileName(pchPath));
-        InstallFileData_t archive;
-        if (m_pFileOps->BFileExists(pchPath)
-                ? !fnReadChecked(iPath, &archive)
-                : !BHasFileOfSize(*m_pFileOps, strInInstall.Get(), vecSizes[(size_t)iPath]))
+        if (!m_pFileOps->BFileExists(pchPath))
         {
-            if (!m_pFileOps->BFileExists(pchPath))
-                Log("Package file %s missing or incorrect size, not installing update\n",
-                    Q_UnqualifiedFileName(pchPath));
+            // Already in the install directory only: the installation checks its digest.
+            if (BHasFileOfSize(*m_pFileOps, strInInstall.Get(), vecSizes[(size_t)iPath]))
+                continue;
+            Log("Package file %s missing or incorrect size, not installing update\n",
+                Q_UnqualifiedFileName(pchPath));
             return false;
         }
-        // Already in the install directory only: the installation checks its digest.
+        InstallFileData_t archive;
+        if (!fnReadChecked(iPath, &archive))
+            return false;
     }
 
     bool bResult = m_pFileOps->BCreateDirectoryHierarchy(strInstallPackages.Get());

@@ -135,7 +135,8 @@ TEST(KeyValuesSystem, ConcurrentInsertionsAgreeOnEverySymbol)
 {
     CKeyValuesSystem system;
     const int cThreads = 4;
-    const int cNames = 3000;
+    // Enough names that the table grows twice while the threads look names up in it.
+    const int cNames = 20000;
     std::vector<std::vector<HKeySymbol>> vecResults(cThreads, std::vector<HKeySymbol>(cNames));
     std::vector<std::thread> vecThreads;
     for (int t = 0; t < cThreads; ++t)

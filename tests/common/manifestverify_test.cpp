@@ -165,6 +165,9 @@ TEST_F(ManifestVerifyTest, OnlyTheShapeTheUpdaterReadsPasses)
          "package 'core' holds a block 'deeper'"},
         {Manifest(Package("core", strFile, "7") + Package("CORE", "CORE.zip." + strDigest, "7")), "' twice"},
         {Manifest("", "\t\"version\" \"3\"\n"), "the manifest names 'version' twice"},
+        // A signature block inside the manifest key is a package without file or size.
+        {Manifest("\t\"kvsignatures\" { \"manifest\" \"00\" }\n"),
+         "package 'kvsignatures' has 0 \"file\" and 0 \"size\" values"},
     };
     for (const Case_t &c : rgCases)
     {

@@ -44,6 +44,13 @@ void CConsoleUpdateUI::ShowFatalError(const char *pchText)
     PrintLine("[%3d%%] !!! Fatal Error: %s\n", "[----] !!! Fatal Error: %s\n", pchText);
 }
 
+void CConsoleUpdateUI::ShowFatalErrorWithCause(const char *pchCause, const char *pchText)
+{
+    if (pchCause && *pchCause)
+        PrintLine("[%3d%%] !!! %s\n", "[----] !!! %s\n", pchCause);
+    ShowFatalError(pchText);
+}
+
 int CConsoleUpdateUI::AskYesNo(const char *pchQuestion, FnAskYesNoAnswer pfnAnswer, void *pvContext)
 {
     fprintf(m_pOut, "%s [y/N]\n", pchQuestion ? pchQuestion : "");

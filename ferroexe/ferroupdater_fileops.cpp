@@ -4,6 +4,7 @@
 
 #include "foundation/platform/fileaccess.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <new>
 
@@ -169,6 +170,11 @@ bool BWriteWholeFile(IInstallFileOps &ops, const char *pchPath, const void *pubD
     bool bOk = pWriter->BWrite(pubData, cubData);
     bOk = pWriter->BClose() && bOk;
     if (!bOk)
+    {
+        // Callers tell the player why from errno (a full disk): the write's, not the delete's.
+        int nErrno = errno;
         BDeleteFileWithRetry(ops, pchPath);
+        errno = nErrno;
+    }
     return bOk;
 }

@@ -48,13 +48,16 @@ int CFerroUpdater::RunUpdate()
     m_bCheckingForUpdates = true;
     SetProgress(0);
 
-    // 3. A failed start-up check is no reason not to start what is installed.
+    // 3. A failed start-up check is no reason not to start what is installed, but the
+    // player sees why there was no update.
     if (m_bUpdateOnLaunch && !m_bOffline)
     {
         Log("Checking for update on startup");
-        BCheckForUpdate(false);
+        if (!BCheckForUpdate(false) && !BStopRequested())
+            ShowStepFailure();
     }
-    if (m_bShutdownRequested)
+    // Cancel or shutdown: nothing more is installed, and no outcome is reported.
+    if (BStopRequested())
         return 0;
 
     // 4. An update downloaded earlier (by this check or a background one).
@@ -79,8 +82,9 @@ int CFerroUpdater::RunUpdate()
             m_bUpdateFinished = m_bInhibitChecksum;
             return BackgroundUpdateLoop();
         }
-        if (m_bShutdownRequested)
+        if (BStopRequested())
             return 0;
+        ShowStepFailure();
     }
 
     // 5.
@@ -109,13 +113,13 @@ int CFerroUpdater::RunUpdate()
     UpdateStatusLocalized("#FerroBootstrapper_UpdateDownload", "Downloading Update...");
     if (!BCheckForUpdate(true))
     {
-        if (m_bShutdownRequested)
+        if (BStopRequested())
             return 0;
-        SetUpdateError(LocalizeUpdaterText("#FerroBootstrapper_NoNetwork",
-                                           "Ferro needs to be online to update.  Please confirm your network "
-                                           "connection and try again.")
-                           .Get(),
-                       true);
+        // The text says what to do in general; the cause shown before it says what went wrong.
+        SetFatalErrorWithCause(LocalizeUpdaterText("#FerroBootstrapper_NoNetwork",
+                                                   "Ferro needs to be online to update.  Please confirm your "
+                                                   "network connection and try again.")
+                                   .Get());
         return -1;
     }
 
@@ -128,6 +132,9 @@ int CFerroUpdater::RunUpdate()
     }
     else
     {
+        if (BStopRequested())
+            return 0;
+        ShowStepFailure();
         m_bUpdateFinished = true;
     }
     return BackgroundUpdateLoop();

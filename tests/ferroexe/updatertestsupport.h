@@ -28,15 +28,20 @@ public:
     bool BShowWindow() override { return true; }
     void DestroyWindow() override {}
     void Shutdown() override {}
-    void SetStatusText(const char *) override {}
+    void SetStatusText(const char *pchText) override { m_vecStatusTexts.push_back(pchText ? pchText : ""); }
     void SetProgress(int) override {}
     bool BUserCancelled() override { return false; }
     void ShowFatalError(const char *pchText) override { m_vecFatalErrors.push_back(pchText ? pchText : ""); }
     int AskYesNo(const char *, FnAskYesNoAnswer, void *) override { return 1; }
     bool BRunFrame(const uint64 *) override { return true; }
     bool BReadyToLaunchClient() override { return true; }
+    void ShowFatalErrorWithCause(const char *pchCause, const char *pchText) override
+    {
+        m_vecFatalErrors.push_back(std::string(pchCause ? pchCause : "") + " | " + (pchText ? pchText : ""));
+    }
 
     std::vector<std::string> m_vecFatalErrors;
+    std::vector<std::string> m_vecStatusTexts;
 };
 
 class UpdaterTest : public ::testing::Test

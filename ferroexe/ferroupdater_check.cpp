@@ -182,7 +182,7 @@ bool CFerroUpdater::BSaveDownloadedPackage(const char *pchPackageDir, const char
     if (!m_pFileOps->BRenameReplace(strPartial.Get(), strTarget.Get()))
     {
         // The caller names the cause from errno: the rename's, not the clean-up's.
-        int nErrno = PLAT_GetLastErrno();
+        int nErrno = errno;
         BDeleteFileWithRetry(*m_pFileOps, strPartial.Get());
         errno = nErrno;
         return false;
@@ -243,8 +243,7 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest)
     // 4. The package directory.
     if (!m_pFileOps->BIsDirectory(strPackageDir.Get()) && !m_pFileOps->BCreateDirectory(strPackageDir.Get()))
     {
-        // The platform layer's own record: the C library's errno is not set on Windows.
-        int nErrno = PLAT_GetLastErrno();
+        int nErrno = errno;
         char rgchFallback[1024];
         Q_snprintf(rgchFallback, sizeof(rgchFallback), "Couldn't create cache directory %s, got error %d",
                    strPackageDir.Get(), nErrno);

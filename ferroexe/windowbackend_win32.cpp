@@ -21,6 +21,8 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
@@ -75,6 +77,8 @@ public:
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+    // A control asks for its colours when it paints: the trace notes what it paints.
+    void TracePaint(HWND hControl);
     // The main window while it exists (other threads read it), else null.
     HWND LiveWindow() const { return m_hWnd.load(); }
     bool BOnWindowThread() const { return GetCurrentThreadId() == m_dwWindowThread; }
@@ -105,6 +109,9 @@ private:
     int m_nLineHeight = 0;
     int m_cStatusLines = 1;
     bool m_bStopping = false;
+    // FERRO_TEST_WINDOW_TRACE: each painting of the heading, the status and Cancel, with its
+    // time and text (tests read back what was drawn).
+    FILE *m_pTrace = nullptr;
 
     std::mutex m_Mutex;
     WantedState_t m_Wanted;      // under m_Mutex
@@ -215,6 +222,10 @@ bool CWin32WindowBackend::BCreateWindow(const WindowTexts_t &texts, IWindowBacke
         FitWindowText(texts.m_pwchHeading ? texts.m_pwchHeading : u"",
                       [&](const std::u16string &str) { return BTextFits(str, layout.heading.nWidth, 1); });
     SetWindowTextW(m_hHeading, AsWide(strHeading.c_str()));
+
+    const char *pchTrace = getenv("FERRO_TEST_WINDOW_TRACE");
+    if (pchTrace && *pchTrace && !m_pTrace)
+        m_pTrace = fopen(pchTrace, "a");
 
     SetTimer(hWnd, k_idWakeTimer, k_msWakeTimer, nullptr);
     {
@@ -366,11 +377,37 @@ void CWin32WindowBackend::CentreAndShowNow(int nShowCommand)
     UpdateWindow(hWnd);
 }
 
+void CWin32WindowBackend::TracePaint(HWND hControl)
+{
+    const char *pchControl = hControl == m_hStatus    ? "status"
+                             : hControl == m_hHeading ? "heading"
+                             : hControl == m_hCancel  ? "cancel"
+                                                      : nullptr;
+    if (!m_pTrace || !pchControl)
+        return;
+    wchar_t rgwchText[1024];
+    int cch = GetWindowTextW(hControl, rgwchText, sizeof(rgwchText) / sizeof(rgwchText[0]));
+    for (int i = 0; i < cch; ++i)
+    {
+        if (rgwchText[i] == L'\r' || rgwchText[i] == L'\n')
+            rgwchText[i] = L' ';
+    }
+    char rgchText[4096];
+    int cub =
+        WideCharToMultiByte(CP_UTF8, 0, rgwchText, cch, rgchText, sizeof(rgchText) - 1, nullptr, nullptr);
+    rgchText[cub > 0 ? cub : 0] = 0;
+    fprintf(m_pTrace, "%llu %s %s\n", (unsigned long long)GetTickCount64() * 1000ull, pchControl, rgchText);
+    fflush(m_pTrace);
+}
+
 void CWin32WindowBackend::DestroyWindow()
 {
     HWND hWnd = m_hWnd.exchange(nullptr);
     if (hWnd)
         ::DestroyWindow(hWnd);
+    if (m_pTrace)
+        fclose(m_pTrace);
+    m_pTrace = nullptr;
     m_hHeading = m_hProgress = m_hCancel = m_hStatus = nullptr;
 }
 
@@ -499,7 +536,13 @@ LRESULT CALLBACK CWin32WindowBackend::WindowProc(HWND hWnd, UINT uMsg, WPARAM wP
         EndPaint(hWnd, &ps);
         return 0;
     }
+    case WM_CTLCOLORBTN:
+        if (pBackend)
+            pBackend->TracePaint((HWND)lParam);
+        return DefWindowProcW(hWnd, uMsg, wParam, lParam);
     case WM_CTLCOLORSTATIC:
+        if (pBackend)
+            pBackend->TracePaint((HWND)lParam);
         // The labels paint the window's colour behind their text themselves: nothing shows
         // through, and nothing behind them needs erasing first.
         SetBkMode((HDC)wParam, OPAQUE);

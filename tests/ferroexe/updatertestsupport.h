@@ -28,7 +28,7 @@ public:
     bool BShowWindow() override { return true; }
     void DestroyWindow() override {}
     void Shutdown() override {}
-    void SetStatusText(const char *pchText) override { m_vecStatusTexts.push_back(pchText ? pchText : ""); }
+    void SetStatusText(const char *) override {}
     void SetProgress(int) override {}
     bool BUserCancelled() override { return false; }
     void ShowFatalError(const char *pchText) override { m_vecFatalErrors.push_back(pchText ? pchText : ""); }
@@ -41,7 +41,6 @@ public:
     }
 
     std::vector<std::string> m_vecFatalErrors;
-    std::vector<std::string> m_vecStatusTexts;
 };
 
 class UpdaterTest : public ::testing::Test

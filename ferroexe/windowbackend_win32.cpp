@@ -375,6 +375,16 @@ void CWin32WindowBackend::CentreAndShowNow(int nShowCommand)
     }
     ShowWindow(hWnd, nShowCommand);
     UpdateWindow(hWnd);
+    if (m_pTrace)
+    {
+        // Where the client area lies in the window, for a test that looks at the screen.
+        POINT ptClient = {0, 0};
+        ClientToScreen(hWnd, &ptClient);
+        GetWindowRect(hWnd, &rcWindow);
+        fprintf(m_pTrace, "%llu client %ld %ld\n", (unsigned long long)GetTickCount64() * 1000ull,
+                (long)(ptClient.x - rcWindow.left), (long)(ptClient.y - rcWindow.top));
+        fflush(m_pTrace);
+    }
 }
 
 void CWin32WindowBackend::TracePaint(HWND hControl)

@@ -71,16 +71,6 @@ def run_wine(args, timeout=120):
                           timeout=timeout, errors="replace")
 
 
-def client_origin(shot):
-    """Where the client area starts in a screenshot of the whole window (Wine draws the
-    frame and the caption itself): the first column of the client's background colour near
-    the bottom, then the first row of it in that column's margin."""
-    background = shot.pixel(shot.width // 2, shot.height - 5)
-    left = next((x for x in range(shot.width) if shot.pixel(x, shot.height - 5) == background), 0)
-    top = next((y for y in range(shot.height) if shot.pixel(left + 2, y) == background), 0)
-    return left, top
-
-
 def assert_window_size(test, shot, scale):
     """The whole window: 400 x 129 at 96 DPI (taller only for a second status line)."""
     test.assertEqual(int(400 * scale + 0.5), shot.width)
@@ -156,13 +146,18 @@ class WineWindowScreenshotTest(unittest.TestCase):
                       "/d", str(dpi), "/f"])
             self.addCleanup(run_wine, ["reg", "delete", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/f"])
         env = display.env(wine_env({"FERRO_TEST_WINDOW_TRACE": windows_path(self.trace_path)}))
-        process = subprocess.Popen(WINE + [os.path.join(self.install, LAUNCHER), EXIT_FERRO], cwd=self.install,
-                                   env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, errors="replace")
+        # Output to files: Wine's helper processes (the desktop of a new display) inherit the
+        # launcher's handles and would hold pipes open after the launcher ended.
+        self.out_path = os.path.join(self.root, "out.txt")
+        self.err_path = os.path.join(self.root, "err.txt")
+        with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
+            process = subprocess.Popen(WINE + [os.path.join(self.install, LAUNCHER), EXIT_FERRO],
+                                       cwd=self.install, env=env, stdout=out, stderr=err)
 
         def stop():
             if process.poll() is None:
                 process.kill()
-            process.communicate(timeout=30)
+            process.wait(timeout=30)
         self.addCleanup(stop)
         window = display.find_window("^Arvo Launcher$", timeout=120)
         self.assertIsNotNone(window, "the progress window did not appear")
@@ -173,8 +168,24 @@ class WineWindowScreenshotTest(unittest.TestCase):
         return process, window
 
     def finish(self, process, timeout=60):
-        out, err = process.communicate(timeout=timeout)
-        return process.returncode, out, err
+        process.wait(timeout=timeout)
+        return (process.returncode, read_file(self.out_path).decode("utf-8", "replace"),
+                read_file(self.err_path).decode("utf-8", "replace"))
+
+    def client_origin(self):
+        """Where the client area lies in the window (Wine draws the frame and the caption
+        itself), as the window wrote it to its trace when it was shown."""
+        for control, text in self.trace():
+            if control == "client":
+                x, y = text.split()
+                return int(x), int(y)
+        self.fail("the window did not say where its client area lies")
+
+    def click_close_box(self, display, window):
+        """The close box is the rightmost button of the caption that Wine draws."""
+        x, y, width, height = display.geometry(window)
+        left, top = self.client_origin()
+        display.xdotool("mousemove", "--window", window, width - left - 8, top // 2, "click", "1")
 
     def keep(self, shot, name):
         os.makedirs(SCREENSHOT_DIR, exist_ok=True)
@@ -204,7 +215,7 @@ class WineWindowScreenshotTest(unittest.TestCase):
             while self.downloading() and len(shots) < 12 and time.monotonic() < deadline:
                 shots.append(display.screenshot(window))
                 time.sleep(0.35)
-            origin = client_origin(shots[-1])
+            origin = self.client_origin()
             x, y, w, h = CANCEL
             clicked = time.monotonic()
             display.xdotool("mousemove", "--window", window, origin[0] + x + w // 2, origin[1] + y + h // 2,
@@ -238,7 +249,7 @@ class WineWindowScreenshotTest(unittest.TestCase):
             process, window = self.start(display)
             time.sleep(0.5)
             closed = time.monotonic()
-            display.xdotool("windowactivate", "--sync", window, "key", "--window", window, "alt+F4")
+            self.click_close_box(display, window)
             status, out, err = self.finish(process)
             ended = time.monotonic()
         self.assertEqual(exit_status(7), status, out + err)
@@ -252,17 +263,18 @@ class WineWindowScreenshotTest(unittest.TestCase):
             time.sleep(0.8)
             shot = display.screenshot(window)
             self.keep(shot, "win32_window_german_150.png")
-            display.xdotool("windowactivate", "--sync", window, "key", "--window", window, "alt+F4")
+            self.click_close_box(display, window)
             status, out, err = self.finish(process)
         self.assertEqual(exit_status(7), status, out + err)
         assert_window_size(self, shot, 1.5)
-        origin = client_origin(shot)
+        origin = self.client_origin()
         self.assertFalse(self.region(shot, origin, STATUS, 1.5).is_blank())
         self.assertFalse(self.region(shot, origin, HEADING, 1.5).is_blank())
         trace = self.trace()
         self.assertIn(("heading", "Arvo Launcher wird aktualisiert..."), trace)
         self.assertIn(("cancel", "Abbrechen"), trace)
-        progress = [text for control, text in trace if control == "status" and text.startswith("Update wird")]
+        progress = [text for control, text in trace
+                    if control == "status" and text.startswith("Update wird heruntergeladen (")]
         self.assertTrue(progress, trace[-5:])
         for text in progress:
             self.assertRegex(text, r"^Update wird heruntergeladen \(\d{1,3}(\.\d{3})* von \d{1,3}(\.\d{3})* KB\)\.\.\.$")

@@ -2,6 +2,7 @@
 
 #include "foundation/clock.h"
 #include "foundation/dbg.h"
+#include "foundation/platform/codepage.h"
 #include "foundation/platform/sockets_init.h"
 
 CConsoleUpdateUI *CConsoleUpdateUI::GetInstance()
@@ -17,6 +18,8 @@ bool CConsoleUpdateUI::BInit(int *, char ***)
     // as a failed connection.
     PLAT_StartSockets();
     m_CrashHandler.Register(false);
+    // Every text is UTF-8; a Windows console would show the German ones garbled.
+    PLAT_SetConsoleOutputUTF8();
     return true;
 }
 

@@ -242,8 +242,12 @@ public:
     // Renames each backup back over what replaced it; those that cannot be restored stay in
     // the list.
     void RollbackUpdatedFiles(CUtlVector<CUtlString> &vecBackups);
-    // Deletes the backups (directories as trees); true when all went.
+    // Deletes the backups (directories as trees); true when all went. The backup of the
+    // running launcher may stay (Windows keeps a running program): RemoveOldExecutable.
     bool BDeleteBackupFiles(CUtlVector<CUtlString> &vecBackups);
+    // Deletes "<launcher>.old" that an update left because the launcher was running then.
+    // Updater thread, at the start of a run; quiet (a log line) when it is still in use.
+    void RemoveOldExecutable();
     // Deletes the archives of the package folder that neither the manifest nor (on a beta)
     // the installed manifest without beta names. Always true.
     bool BCleanupPackageDir(KeyValues *pManifest, const char *pchPackageDir);

@@ -35,6 +35,7 @@ int CFerroUpdater::RunUpdate()
     // A thread woken after shutdown has nothing to do.
     if (m_bShutdownRequested)
         return 0;
+    RemoveOldExecutable();
 
     // 1.
     if (m_bInhibitAll)

@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from e2elib import BIN_DIR, InstallDir, NOT_ASCII_FATAL_LINE, exit_status
+from e2elib import BIN_DIR, ContentService, InstallDir, NOT_ASCII_FATAL_LINE, UpdaterInstall, exit_status
 from screenshot import VirtualDisplay, missing_tools
 
 NO_DISPLAY_MESSAGE = "No display for the progress window: showing progress on the console"
@@ -88,6 +88,34 @@ class WindowTest(unittest.TestCase):
         # The window UI was used, not the console.
         self.assertNotIn("Fatal Error", out)
         self.assertNotIn(NO_DISPLAY_MESSAGE, err)
+
+    @unittest.skipIf(MISSING, "not installed: %s (scripts/setup installs them)" % MISSING)
+    def test_a_display_that_goes_away_leaves_the_update_to_the_console(self):
+        service = ContentService(limit_rate="300k")
+        self.addCleanup(service.cleanup)
+        service.publish({"bin/big.dat": os.urandom(1500000)}, version=1)
+        service.start()
+        install = UpdaterInstall(service.host)
+        self.addCleanup(install.cleanup)
+        display = VirtualDisplay().__enter__()
+        self.addCleanup(display.__exit__, None, None, None)
+        process = subprocess.Popen(install.command(["ferro://ExitFerro"]), cwd=install.path,
+                                   env=display.env(install.env()), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   errors="replace")
+        try:
+            self.assertIsNotNone(display.find_window("^Arvo Launcher$", timeout=30))
+            time.sleep(1.0)
+            display.__exit__(None, None, None)
+            out, err = process.communicate(timeout=120)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.communicate()
+        # No crash, no hang: the update goes on, its lines on the console.
+        self.assertEqual(exit_status(7), process.returncode, out + err)
+        self.assertIn("showing progress on the console", err)
+        self.assertIn("Update complete, launching...", out)
+        self.assertEqual(["bin/big.dat,1500000"], install.installed_list())
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 
 #include "foundation/clock.h"
 #include "foundation/dbg.h"
+#include "foundation/platform/codepage.h"
 #include "foundation/platform/sockets_init.h"
 
 CConsoleUpdateUI *CConsoleUpdateUI::GetInstance()
@@ -17,6 +18,8 @@ bool CConsoleUpdateUI::BInit(int *, char ***)
     // as a failed connection.
     PLAT_StartSockets();
     m_CrashHandler.Register(false);
+    // Every text is UTF-8; a Windows console would show the German ones garbled.
+    PLAT_SetConsoleOutputUTF8();
     return true;
 }
 
@@ -42,6 +45,13 @@ void CConsoleUpdateUI::SetStatusText(const char *pchText)
 void CConsoleUpdateUI::ShowFatalError(const char *pchText)
 {
     PrintLine("[%3d%%] !!! Fatal Error: %s\n", "[----] !!! Fatal Error: %s\n", pchText);
+}
+
+void CConsoleUpdateUI::ShowFatalErrorWithCause(const char *pchCause, const char *pchText)
+{
+    if (pchCause && *pchCause)
+        PrintLine("[%3d%%] !!! %s\n", "[----] !!! %s\n", pchCause);
+    ShowFatalError(pchText);
 }
 
 int CConsoleUpdateUI::AskYesNo(const char *pchQuestion, FnAskYesNoAnswer pfnAnswer, void *pvContext)

@@ -32,6 +32,7 @@ public:
     int AskYesNo(const char *pchQuestion, FnAskYesNoAnswer pfnAnswer, void *pvContext) override;
     bool BRunFrame(const uint64 *pulTicksDeadline) override;
     bool BReadyToLaunchClient() override { return true; }
+    void ShowFatalErrorWithCause(const char *pchCause, const char *pchText) override;
 
 private:
     // The first format takes the percentage and the text, the second only the text.

@@ -98,6 +98,15 @@ CUtlString LocalizeUpdaterText(const char *pchToken, const char *pchFallback, Ke
 // "<dir>/<name>" with every slash turned into a backslash.
 CUtlString JoinPath(const char *pchDir, const char *pchName);
 
+// A whole number with its digits grouped by threes, with the separator of the user's
+// language ("#FerroBootstrapper_ThousandsSeparator", "," in English): 33,565 or 33.565.
+CUtlString FormatLocalizedNumber(int64 nValue);
+
+// Why writing pchPath (a file, or a folder being created) failed, in words a player can act
+// on: a full disk, no permission to write, a file where a folder belongs. Empty for an
+// error number that says none of these.
+CUtlString DescribeWriteFailure(const char *pchPath, int nErrno);
+
 // The least free space (bytes) an update check or an installation needs on the working
 // directory's volume; at or below it they fail.
 const uint64 k_cubMinFreeDiskSpace = 104857600;
@@ -191,6 +200,12 @@ public:
     void SetUpdateError(const char *pchText, bool bFatal);
     // A copy of the last error text. Any thread.
     CUtlString GetLastErrorText() const;
+    // Logs "Cause: <text>" and keeps the text as what made the current step fail, for the
+    // fatal error that may follow. Any thread.
+    void SetFailureCause(const char *pchText);
+    // What caused the fatal error (empty when nothing more is known than its text): shown
+    // before the fatal error's text. Any thread.
+    CUtlString GetFatalCause() const;
     // Whether the working directory's volume has more than k_cubMinFreeDiskSpace free; if
     // not, the localized "#FerroBootstrapper_InsufficientDiskSpace" becomes the last error.
     bool BHasFreeDiskSpaceForUpdate();
@@ -235,8 +250,12 @@ public:
     // Renames each backup back over what replaced it; those that cannot be restored stay in
     // the list.
     void RollbackUpdatedFiles(CUtlVector<CUtlString> &vecBackups);
-    // Deletes the backups (directories as trees); true when all went.
+    // Deletes the backups (directories as trees); true when all went. The backup of the
+    // running launcher may stay (Windows keeps a running program): RemoveOldExecutable.
     bool BDeleteBackupFiles(CUtlVector<CUtlString> &vecBackups);
+    // Deletes "<launcher>.old" that an update left because the launcher was running then.
+    // Updater thread, at the start of a run; quiet (a log line) when it is still in use.
+    void RemoveOldExecutable();
     // Deletes the archives of the package folder that neither the manifest nor (on a beta)
     // the installed manifest without beta names. Always true.
     bool BCleanupPackageDir(KeyValues *pManifest, const char *pchPackageDir);
@@ -286,9 +305,11 @@ public:
     CThreadEvent m_WakeEvent; // auto-reset, not signalled
     CUtlString m_strInstallDir;
     CUtlString m_strAlternateBaseDir;
-    CUtlString m_strPackageDir; // under m_Mutex
-    CUtlString m_strClientBeta; // under m_Mutex
-    CUtlString m_strLastError;  // under m_Mutex (use GetLastErrorText from other threads)
+    CUtlString m_strPackageDir;   // under m_Mutex
+    CUtlString m_strClientBeta;   // under m_Mutex
+    CUtlString m_strLastError;    // under m_Mutex (use GetLastErrorText from other threads)
+    CUtlString m_strFailureCause; // under m_Mutex: the cause of the current step's failure
+    CUtlString m_strFatalCause;   // under m_Mutex: the cause of the fatal error
     CBootstrapLogFile m_BootstrapLog;
     CUtlString m_strStatusText;
 
@@ -297,6 +318,11 @@ private:
     int RunUpdate();
     // The user's Cancel or a shutdown: a check in progress ends.
     bool BStopRequested();
+    // A start-up step failed without ending the start: the player sees why on the status
+    // line (the cause when one is known, else the step's error), as the log does.
+    void ShowStepFailure();
+    // The start-up update cannot go on: the fatal error, with what caused the step to fail.
+    void SetFatalErrorWithCause(const char *pchText);
     // BShowWindow once per run (when a UI is set).
     void ShowWindowOnce();
     // SetProgress of the UI, when one is set.
@@ -342,7 +368,8 @@ private:
     IInstallFileOps *m_pFileOps;
     // Set (and never reset) when shutdown is requested: a poll's pause ends at once.
     CThreadEvent m_ShutdownEvent{true};
-    mutable std::mutex m_Mutex;      // m_strClientBeta, m_strPackageDir, m_strLastError
+    // m_strClientBeta, m_strPackageDir, m_strLastError and the causes
+    mutable std::mutex m_Mutex;
     std::mutex m_PackageDirFixMutex; // one EnsurePackageDir at a time
 };
 

@@ -15,6 +15,7 @@
 #include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/clock.h"
 #include "foundation/keyvalues.h"
+#include "foundation/platform/file.h"
 #include "foundation/strtools.h"
 
 #include <cerrno>
@@ -179,7 +180,10 @@ bool CFerroUpdater::BSaveDownloadedPackage(const char *pchPackageDir, const char
         return false;
     if (!m_pFileOps->BRenameReplace(strPartial.Get(), strTarget.Get()))
     {
+        // The caller names the cause from errno: the rename's, not the clean-up's.
+        int nErrno = errno;
         BDeleteFileWithRetry(*m_pFileOps, strPartial.Get());
+        errno = nErrno;
         return false;
     }
     return true;
@@ -214,6 +218,10 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest)
     m_cubToDownload = 0;
     m_cubDownloadedComplete = 0;
     m_cubDownloadedInFlight = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_strFailureCause.Clear();
+    }
     KeyValues *pManifest = nullptr;
     CUtlVector<CUtlString> vecDownloads;
     std::vector<PendingDownload_t> vecPending;
@@ -244,6 +252,7 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest)
         CUtlString strText = LocalizeUpdaterText("#FerroBootstrapper_FailedMkdir", rgchFallback, pParams);
         pParams->DeleteThis();
         SetUpdateError(strText.Get(), false);
+        SetFailureCause(DescribeWriteFailure(strPackageDir.Get(), nErrno).Get());
         return fnEnd();
     }
 
@@ -251,6 +260,15 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest)
     UpdateStatusLocalized("#FerroBootstrapper_UpdateChecking", "Checking for available update...");
     int nHTTPStatus = 0;
     pManifest = DownloadManifest(location, &nHTTPStatus);
+    if (!pManifest && nHTTPStatus == k_EHTTPStatusCode200OK && !BStopRequested())
+    {
+        // An answer came, but not a manifest: saying "http error 200" would blame the network.
+        SetUpdateError(LocalizeUpdaterText("#FerroBootstrapper_ManifestUnreadable",
+                                           "The update manifest from the content service could not be read.")
+                           .Get(),
+                       false);
+        return fnEnd();
+    }
     if (!pManifest)
     {
         char rgchFallback[128];
@@ -372,9 +390,12 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest)
             }
             if (!BSaveDownloadedPackage(strPackageDir.Get(), pchFileName, bufBody))
             {
+                int nErrno = errno;
                 CUtlString strText;
                 strText.Format("Saving package (%s) failed.", strPackage.c_str());
                 SetUpdateError(strText.Get(), false);
+                SetFailureCause(
+                    DescribeWriteFailure(JoinPath(strPackageDir.Get(), pchFileName).Get(), nErrno).Get());
                 return fnEnd();
             }
             m_cubDownloadedComplete += (uint64)cubBody;
@@ -386,8 +407,8 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest)
 
         uint64 cubDone = m_cubDownloadedComplete + m_cubDownloadedInFlight;
         uint64 cubTotal = m_cubToDownload;
-        CUtlString strDone(Q_FormatNumber((int64)(cubDone / k_cubPerKB)));
-        CUtlString strTotal(Q_FormatNumber((int64)(cubTotal / k_cubPerKB)));
+        CUtlString strDone = FormatLocalizedNumber((int64)(cubDone / k_cubPerKB));
+        CUtlString strTotal = FormatLocalizedNumber((int64)(cubTotal / k_cubPerKB));
         char rgchFallback[256];
         Q_snprintf(rgchFallback, sizeof(rgchFallback), "Downloading update (%s of %s KB)...", strDone.Get(),
                    strTotal.Get());

@@ -2,8 +2,10 @@
 // on the interface.
 #include "ferroexe/ferroupdater_fileops.h"
 
+#include "foundation/platform/file.h"
 #include "foundation/platform/fileaccess.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <new>
 
@@ -40,6 +42,15 @@ private:
 
 class CPlatformInstallFileOps : public IInstallFileOps
 {
+    // The platform layer keeps a failure's reason for itself (on Windows the C library's
+    // errno is not set): hand it on in errno.
+    static bool BWithErrno(bool bSucceeded)
+    {
+        if (!bSucceeded)
+            errno = PLAT_GetLastErrno();
+        return bSucceeded;
+    }
+
 public:
     bool BFileExists(const char *pchPath) override { return PLAT_FileExists(pchPath); }
     bool BIsDirectory(const char *pchPath) override { return PLAT_IsDirectory(pchPath); }
@@ -50,17 +61,17 @@ public:
     {
         return PLAT_GetFreeDiskSpace(pchPath, pcubFree);
     }
-    bool BCreateDirectory(const char *pchPath) override { return PLAT_CreateDirectory(pchPath); }
+    bool BCreateDirectory(const char *pchPath) override { return BWithErrno(PLAT_CreateDirectory(pchPath)); }
     bool BCreateDirectoryHierarchy(const char *pchPath) override
     {
-        return PLAT_CreateDirectoryHierarchy(pchPath);
+        return BWithErrno(PLAT_CreateDirectoryHierarchy(pchPath));
     }
-    bool BRemoveDirectory(const char *pchPath) override { return PLAT_RemoveDirectory(pchPath); }
+    bool BRemoveDirectory(const char *pchPath) override { return BWithErrno(PLAT_RemoveDirectory(pchPath)); }
     bool BRenameReplace(const char *pchFrom, const char *pchTo) override
     {
-        return PLAT_RenameReplace(pchFrom, pchTo);
+        return BWithErrno(PLAT_RenameReplace(pchFrom, pchTo));
     }
-    bool BDeleteFile(const char *pchPath) override { return PLAT_DeleteFile(pchPath); }
+    bool BDeleteFile(const char *pchPath) override { return BWithErrno(PLAT_DeleteFile(pchPath)); }
     bool BClearReadOnlyAndHidden(const char *pchPath) override
     {
         return PLAT_ClearReadOnlyAndHidden(pchPath);
@@ -169,6 +180,11 @@ bool BWriteWholeFile(IInstallFileOps &ops, const char *pchPath, const void *pubD
     bool bOk = pWriter->BWrite(pubData, cubData);
     bOk = pWriter->BClose() && bOk;
     if (!bOk)
+    {
+        // Callers tell the player why from errno (a full disk): the write's, not the delete's.
+        int nErrno = errno;
         BDeleteFileWithRetry(ops, pchPath);
+        errno = nErrno;
+    }
     return bOk;
 }

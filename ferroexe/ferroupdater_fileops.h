@@ -54,7 +54,8 @@ public:
     // Bytes available to the user on the volume of the path; false when unknown.
     virtual bool BGetFreeDiskSpace(const char *pchPath, uint64 *pcubFree) = 0;
 
-    // Operations that can fail.
+    // Operations that can fail. A failure leaves its reason in errno (ENOSPC, EACCES, ...),
+    // on every platform.
     // One level; an existing directory counts as success.
     virtual bool BCreateDirectory(const char *pchPath) = 0;
     // With all missing parents.

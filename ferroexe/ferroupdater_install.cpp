@@ -11,6 +11,7 @@
 
 #include "common/sha1.h"
 #include "ferroexe/ferroupdater_fileops.h"
+#include "ferroexe/installpaths.h"
 #include "foundation/keyvalues.h"
 #include "foundation/strtools.h"
 
@@ -27,6 +28,9 @@ const char k_szLauncherFileName[] = "ferro.exe";
 const char k_szCleanupFailToken[] = "#FerroBootstrapper_UpdateCleanupFail";
 const char k_szBackupsStayText[] =
     "Failed to clear up temporary update files used for rollback, continuing anyway";
+// Tries, and the pause between them, to remove the launcher replaced by the last update.
+const int k_cOldExecutableDeleteTries = 20;
+const uint32 k_msOldExecutableDeletePause = 100;
 const char k_szArchivesStayText[] = "Failed to delete unreferenced zip files, continuing anyway";
 const char k_szTempFolderStaysText[] = "Failed to remove temporary unzip folder, continuing anyway";
 
@@ -79,7 +83,45 @@ CUtlString PackageText(const char *pchToken, const char *pchFallbackFormat, cons
     pParams->DeleteThis();
     return strText;
 }
+
+// "<running launcher>.old": where the commit moves the launcher that an update replaces.
+CUtlString RunningExecutableBackup()
+{
+    CUtlString strBackup;
+    strBackup.Format("%s%s", CInstallPaths::ExePath(), k_szBackupSuffix);
+    return strBackup;
+}
+
+bool BIsRunningExecutableBackup(const char *pchBackup)
+{
+    CUtlString strOwn = RunningExecutableBackup();
+    return Q_stricmp(Q_UnqualifiedFileName(pchBackup), Q_UnqualifiedFileName(strOwn.Get())) == 0 &&
+           !strchr(pchBackup + (strncmp(pchBackup, "./", 2) == 0 ? 2 : 0), '/') &&
+           !strchr(pchBackup + (strncmp(pchBackup, "./", 2) == 0 ? 2 : 0), '\\');
+}
 } // namespace
+
+void CFerroUpdater::RemoveOldExecutable()
+{
+    CUtlString strBackup = RunningExecutableBackup();
+    if (!m_pFileOps->BFileExists(strBackup.Get()))
+        return;
+    // The launcher that replaced it may have started this one a moment before it ended:
+    // give it a little time to go.
+    for (int i = 0; i < k_cOldExecutableDeleteTries; ++i)
+    {
+        if (BDeleteFileWithRetry(*m_pFileOps, strBackup.Get()))
+        {
+            Log("Removed the launcher replaced by the last update (%s)", strBackup.Get());
+            return;
+        }
+        m_ShutdownEvent.Wait(k_msOldExecutableDeletePause);
+        if (m_bShutdownRequested)
+            return;
+    }
+    Log("The launcher replaced by the last update (%s) is still in use; the next start removes it",
+        strBackup.Get());
+}
 
 bool CFerroUpdater::BApplyUpdate()
 {
@@ -295,6 +337,13 @@ bool CFerroUpdater::BDeleteBackupFiles(CUtlVector<CUtlString> &vecBackups)
     bool bAll = true;
     for (const CUtlString &strBackup : vecBackups)
     {
+        // The launcher that is running was moved aside, and Windows does not delete a
+        // running program: the next start removes it (RemoveOldExecutable).
+        if (BIsRunningExecutableBackup(strBackup.Get()) && !m_pFileOps->BDeleteFile(strBackup.Get()))
+        {
+            Log("The replaced launcher %s goes at the next start", strBackup.Get());
+            continue;
+        }
         bool bDeleted = m_pFileOps->BIsDirectory(strBackup.Get())
                             ? BDeleteDirectoryTree(*m_pFileOps, strBackup.Get())
                             : BDeleteFileWithRetry(*m_pFileOps, strBackup.Get());

@@ -7,6 +7,9 @@
 #include "foundation/keyvalues.h"
 #include "foundation/strtools.h"
 
+#include <cerrno>
+#include <string>
+
 namespace
 {
 // The disk space message names the limit in megabytes.
@@ -55,6 +58,92 @@ CUtlString CFerroUpdater::GetLastErrorText() const
 {
     std::lock_guard<std::mutex> lock(m_Mutex);
     return m_strLastError;
+}
+
+void CFerroUpdater::SetFailureCause(const char *pchText)
+{
+    if (!pchText || !*pchText)
+        return;
+    Log("Cause: %s", pchText);
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_strFailureCause = pchText;
+}
+
+CUtlString CFerroUpdater::GetFatalCause() const
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_strFatalCause;
+}
+
+void CFerroUpdater::ShowStepFailure()
+{
+    CUtlString strShown;
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        strShown = m_strFailureCause.IsEmpty() ? m_strLastError : m_strFailureCause;
+    }
+    if (!strShown.IsEmpty())
+        UpdateStatusText(strShown.Get());
+}
+
+void CFerroUpdater::SetFatalErrorWithCause(const char *pchText)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_strFatalCause = m_strFailureCause.IsEmpty() ? m_strLastError : m_strFailureCause;
+    }
+    SetUpdateError(pchText, true);
+}
+
+CUtlString FormatLocalizedNumber(int64 nValue)
+{
+    CUtlString strSeparator = LocalizeUpdaterText("#FerroBootstrapper_ThousandsSeparator", ",");
+    std::string strGrouped = Q_FormatNumber(nValue);
+    std::string strOut;
+    for (char ch : strGrouped)
+    {
+        if (ch == ',')
+            strOut += strSeparator.Get();
+        else
+            strOut += ch;
+    }
+    return CUtlString(strOut.c_str());
+}
+
+CUtlString DescribeWriteFailure(const char *pchPath, int nErrno)
+{
+    const char *pchToken = nullptr;
+    const char *pchFallback = nullptr;
+    switch (nErrno)
+    {
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+        pchToken = "#FerroBootstrapper_CauseDiskFull";
+        pchFallback = "The disk is full: %s could not be written.";
+        break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        pchToken = "#FerroBootstrapper_CauseNotWritable";
+        pchFallback = "Ferro is not allowed to write to %s.";
+        break;
+    case EEXIST:
+    case ENOTDIR:
+        pchToken = "#FerroBootstrapper_CauseNotAFolder";
+        pchFallback = "%s is a file, where Ferro needs a folder.";
+        break;
+    default:
+        return CUtlString();
+    }
+    char rgchFallback[1024];
+    Q_snprintf(rgchFallback, sizeof(rgchFallback), pchFallback, pchPath);
+    KeyValues *pParams = new KeyValues("params");
+    pParams->SetString("path", pchPath);
+    CUtlString strText = LocalizeUpdaterText(pchToken, rgchFallback, pParams);
+    pParams->DeleteThis();
+    return strText;
 }
 
 bool CFerroUpdater::BHasFreeDiskSpaceForUpdate()

@@ -35,6 +35,7 @@ int CFerroUpdater::RunUpdate()
     // A thread woken after shutdown has nothing to do.
     if (m_bShutdownRequested)
         return 0;
+    RemoveOldExecutable();
 
     // 1.
     if (m_bInhibitAll)
@@ -48,13 +49,16 @@ int CFerroUpdater::RunUpdate()
     m_bCheckingForUpdates = true;
     SetProgress(0);
 
-    // 3. A failed start-up check is no reason not to start what is installed.
+    // 3. A failed start-up check is no reason not to start what is installed, but the
+    // player sees why there was no update.
     if (m_bUpdateOnLaunch && !m_bOffline)
     {
         Log("Checking for update on startup");
-        BCheckForUpdate(false);
+        if (!BCheckForUpdate(false) && !BStopRequested())
+            ShowStepFailure();
     }
-    if (m_bShutdownRequested)
+    // Cancel or shutdown: nothing more is installed, and no outcome is reported.
+    if (BStopRequested())
         return 0;
 
     // A pending manifest that does not verify is deleted, never installed; the update it
@@ -89,8 +93,9 @@ int CFerroUpdater::RunUpdate()
             m_bUpdateFinished = m_bInhibitChecksum;
             return BackgroundUpdateLoop();
         }
-        if (m_bShutdownRequested)
+        if (BStopRequested())
             return 0;
+        ShowStepFailure();
     }
 
     // 5.
@@ -119,13 +124,13 @@ int CFerroUpdater::RunUpdate()
     UpdateStatusLocalized("#FerroBootstrapper_UpdateDownload", "Downloading Update...");
     if (!BCheckForUpdate(true))
     {
-        if (m_bShutdownRequested)
+        if (BStopRequested())
             return 0;
-        SetUpdateError(LocalizeUpdaterText("#FerroBootstrapper_NoNetwork",
-                                           "Ferro needs to be online to update.  Please confirm your network "
-                                           "connection and try again.")
-                           .Get(),
-                       true);
+        // The text says what to do in general; the cause shown before it says what went wrong.
+        SetFatalErrorWithCause(LocalizeUpdaterText("#FerroBootstrapper_NoNetwork",
+                                                   "Ferro needs to be online to update.  Please confirm your "
+                                                   "network connection and try again.")
+                                   .Get());
         return -1;
     }
 
@@ -138,6 +143,9 @@ int CFerroUpdater::RunUpdate()
     }
     else
     {
+        if (BStopRequested())
+            return 0;
+        ShowStepFailure();
         m_bUpdateFinished = true;
     }
     return BackgroundUpdateLoop();

@@ -360,13 +360,16 @@ int BootstrapperMain(int argc, char **argv)
     // 22.
     if (pUpdater->BIsUpdatePending() && !bElevated)
         pUpdater->EnsurePackageDir();
+    // A player who cancelled is not shown an error that the cancel itself may have caused.
+    const bool bCancelled = pUI->BUserCancelled();
     CUtlString strLastError = pUpdater->GetLastErrorText();
-    if (pUpdater->m_bFatalError && !strLastError.IsEmpty())
-        pUI->ShowFatalError(strLastError.Get());
+    if (pUpdater->m_bFatalError && !strLastError.IsEmpty() && !bCancelled)
+        pUI->ShowFatalErrorWithCause(pUpdater->GetFatalCause().Get(), strLastError.Get());
 
-    // 23.
-    bool bRestart = pUpdater->m_bRestartRequired;
-    const bool bLaunch = !bRestart && pUpdater->m_bUpdateFinished;
+    // 23. After Cancel nothing is launched or restarted, whatever the updater finished
+    // meanwhile.
+    bool bRestart = pUpdater->m_bRestartRequired && !bCancelled;
+    const bool bLaunch = !bRestart && !bCancelled && pUpdater->m_bUpdateFinished;
     const bool bOffline = pUpdater->m_bOffline;
     if (BPresent(g_OptionExitFerro))
     {

@@ -37,6 +37,10 @@ public:
     // null: a short default wait. Always true.
     virtual bool BRunFrame(const uint64 *pulTicksDeadline) = 0;
     virtual bool BReadyToLaunchClient() = 0;
+    // A fatal error with what caused it (may be empty or null): the console prints the
+    // cause on a line of its own before the fatal error's line, the window shows both in
+    // one box, the cause first.
+    virtual void ShowFatalErrorWithCause(const char *pchCause, const char *pchText) = 0;
 
 protected:
     // The instances live until the process ends; nobody deletes through this interface.

@@ -1,5 +1,6 @@
 #include "ferroexe/win32updateui.h"
 
+#include "ferroexe/consoleupdateui.h"
 #include "ferroexe/localizedtext.h"
 #include "foundation/clock.h"
 #include "foundation/commandline.h"
@@ -7,26 +8,12 @@
 #include "foundation/platform/sockets_init.h"
 #include "foundation/strtools.h"
 
-#include <cstring>
-#include <mutex>
+#include <string>
 
 static CCommandLineOption g_OptionFullMemoryDump("-full_memory_dump", "");
 
 namespace
 {
-const wchar16 k_pwchFatalErrorTitle[] = u"Arvo Launcher - Fatal Error";
-const wchar16 k_pwchWarningTitle[] = u"Arvo Launcher - Warning";
-
-// The status line last set. One window per process, so one line; the updater thread sets
-// it, and the main thread may too.
-std::mutex g_StatusLineMutex;
-wchar16 g_rgwchStatusLine[k_cchStatusLineMax + 1];
-
-bool BIsHighSurrogate(wchar16 wch)
-{
-    return wch >= 0xD800 && wch <= 0xDBFF;
-}
-
 // A UTF-8 text as the window shows it: UTF-16 in a buffer of k_cubWindowTextBuffer bytes,
 // cut there, invalid sequences shown as "?".
 class CWindowText
@@ -43,25 +30,6 @@ private:
 };
 } // namespace
 
-void BuildStatusLine(const wchar16 *pwchText, wchar16 *pwchLine)
-{
-    const int cubLine = (k_cchStatusLineMax + 1) * (int)sizeof(wchar16);
-    if (Q_wcslen(pwchText) <= k_cchStatusLineMax)
-    {
-        Q_wcsncpy(pwchLine, pwchText, cubLine);
-        return;
-    }
-    // Half a surrogate pair before the dots would show as a box.
-    int cchKeep = k_cchStatusLineCut;
-    if (BIsHighSurrogate(pwchText[cchKeep - 1]))
-        --cchKeep;
-    memcpy(pwchLine, pwchText, (size_t)cchKeep * sizeof(wchar16));
-    pwchLine[cchKeep] = u'.';
-    pwchLine[cchKeep + 1] = u'.';
-    pwchLine[cchKeep + 2] = u'.';
-    pwchLine[cchKeep + 3] = 0;
-}
-
 CWin32UpdateUI *CWin32UpdateUI::GetInstance()
 {
     static CWin32UpdateUI *s_pInstance = new CWin32UpdateUI();
@@ -75,10 +43,17 @@ CWin32UpdateUI::CWin32UpdateUI() : CWin32UpdateUI(CreateWindowBackend())
 
 CWin32UpdateUI::CWin32UpdateUI(IWindowBackend *pBackend) : m_pBackend(pBackend)
 {
-    // The lookup's buffer is reused by the next lookup: keep copies.
+    // The lookup's buffer is reused by the next lookup: keep copies. All are looked up now,
+    // so that nothing is looked up while the window answers Cancel.
     m_strWindowTitle = LocalizeBootstrapperText("#FerroBootstrapper_WindowTitle", nullptr, "Arvo Launcher");
     m_strHeading =
         LocalizeBootstrapperText("#FerroBootstrapper_UpdatingFerro", nullptr, "Updating Arvo Launcher...");
+    m_strCancel = LocalizeBootstrapperText("#FerroBootstrapper_Cancel", nullptr, "Cancel");
+    m_strStopping = LocalizeBootstrapperText("#FerroBootstrapper_Cancelling", nullptr, "Cancelling...");
+    m_strFatalErrorTitle = LocalizeBootstrapperText("#FerroBootstrapper_FatalErrorTitle", nullptr,
+                                                    "Arvo Launcher - Fatal Error");
+    m_strWarningTitle =
+        LocalizeBootstrapperText("#FerroBootstrapper_WarningTitle", nullptr, "Arvo Launcher - Warning");
 }
 
 CWin32UpdateUI::~CWin32UpdateUI()
@@ -105,7 +80,8 @@ bool CWin32UpdateUI::BCreateWindow()
 {
     CWindowText title(m_strWindowTitle.Get());
     CWindowText heading(m_strHeading.Get());
-    bool bCreated = m_pBackend->BCreateWindow(title.Get(), heading.Get(), this);
+    CWindowText cancel(m_strCancel.Get());
+    bool bCreated = m_pBackend->BCreateWindow({title.Get(), heading.Get(), cancel.Get()}, this);
     // Even a failed creation may have left a window behind for DestroyWindow.
     m_bWindowCreated = true;
     return bCreated;
@@ -132,21 +108,39 @@ void CWin32UpdateUI::Shutdown()
     m_pBackend->Shutdown();
 }
 
+IUpdateStatusUI *CWin32UpdateUI::Fallback()
+{
+    if (!m_pBackend->BDisplayLost())
+        return nullptr;
+    if (!m_bFallbackAnnounced.exchange(true))
+        Msg("The display of the progress window went away: showing progress on the console\n");
+    return CConsoleUpdateUI::GetInstance();
+}
+
+void CWin32UpdateUI::OnCancelRequested()
+{
+    if (m_bCancelled.exchange(true))
+        return;
+    CWindowText stopping(m_strStopping.Get());
+    m_pBackend->ShowStopping(stopping.Get());
+}
+
 void CWin32UpdateUI::SetStatusText(const char *pchText)
 {
+    if (IUpdateStatusUI *pFallback = Fallback())
+        return pFallback->SetStatusText(pchText);
+    // Once Cancel was pressed the window says that the launcher stops; what the updater
+    // reports on its way out would only contradict that.
+    if (m_bCancelled)
+        return;
     CWindowText text(pchText);
-    wchar16 rgwchLine[k_cchStatusLineMax + 1];
-    {
-        std::lock_guard<std::mutex> lock(g_StatusLineMutex);
-        BuildStatusLine(text.Get(), g_rgwchStatusLine);
-        memcpy(rgwchLine, g_rgwchStatusLine, sizeof(rgwchLine));
-    }
-    // Outside the lock: on Windows this waits for the main thread to handle the message.
-    m_pBackend->SetStatusText(rgwchLine);
+    m_pBackend->SetStatusText(text.Get());
 }
 
 void CWin32UpdateUI::SetProgress(int nPercent)
 {
+    if (IUpdateStatusUI *pFallback = Fallback())
+        return pFallback->SetProgress(nPercent);
     // Unsigned, so that negative values count as "unknown" too.
     if ((uint32)nPercent <= 100u)
     {
@@ -164,14 +158,30 @@ void CWin32UpdateUI::SetProgress(int nPercent)
 
 void CWin32UpdateUI::ShowFatalError(const char *pchText)
 {
+    if (IUpdateStatusUI *pFallback = Fallback())
+        return pFallback->ShowFatalError(pchText);
+    CWindowText title(m_strFatalErrorTitle.Get());
     CWindowText text(pchText);
-    m_pBackend->ShowErrorBox(k_pwchFatalErrorTitle, text.Get());
+    m_pBackend->ShowErrorBox(title.Get(), text.Get());
+}
+
+void CWin32UpdateUI::ShowFatalErrorWithCause(const char *pchCause, const char *pchText)
+{
+    if (!pchCause || !*pchCause)
+        return ShowFatalError(pchText);
+    if (IUpdateStatusUI *pFallback = Fallback())
+        return pFallback->ShowFatalErrorWithCause(pchCause, pchText);
+    std::string strText = std::string(pchCause) + "\n\n" + (pchText ? pchText : "");
+    ShowFatalError(strText.c_str());
 }
 
 int CWin32UpdateUI::AskYesNo(const char *pchQuestion, FnAskYesNoAnswer pfnAnswer, void *pvContext)
 {
+    if (IUpdateStatusUI *pFallback = Fallback())
+        return pFallback->AskYesNo(pchQuestion, pfnAnswer, pvContext);
+    CWindowText title(m_strWarningTitle.Get());
     CWindowText question(pchQuestion);
-    int nAnswer = m_pBackend->BAskOKCancel(k_pwchWarningTitle, question.Get()) ? 0 : 1;
+    int nAnswer = m_pBackend->BAskOKCancel(title.Get(), question.Get()) ? 0 : 1;
     if (!pfnAnswer)
     {
         AssertMsg(pfnAnswer, "pfnAnswer");
@@ -186,6 +196,6 @@ bool CWin32UpdateUI::BRunFrame(const uint64 *)
     if (!m_bWindowCreated)
         Clock_Sleep(20);
     else
-        m_pBackend->RunOneMessage();
+        m_pBackend->RunMessages();
     return true;
 }

@@ -2,10 +2,12 @@
 // "-textclient". A small fixed-size window with a heading, a progress bar, a one-line
 // status text and a Cancel button, plus modal boxes for fatal errors and questions.
 //
-// This class holds what the window shows and decides how: the localized title and heading,
-// the status line cut to 50 characters, when the bar turns indeterminate, the message box
-// titles, the cancelled flag. The toolkit work is done by an IWindowBackend (Win32 on
-// Windows, GTK 3 on Linux).
+// This class holds what the window shows and decides how: the localized texts (title,
+// heading, Cancel, the message box titles), when the bar turns indeterminate, the cancelled
+// flag and what the window says once Cancel was pressed. The toolkit work, down to fitting
+// the texts into the window, is done by an IWindowBackend (Win32 on Windows, GTK 3 on
+// Linux). When the backend loses its display, what the window would show goes to the
+// console instead.
 //
 // Threads: created by the process entry on the main thread; the main flow calls from the
 // main thread, the updater calls the display operations (BShowWindow, SetStatusText,
@@ -21,10 +23,6 @@
 #include <atomic>
 #include <memory>
 
-// The status line shows at most this many UTF-16 units; a longer text shows its first
-// k_cchStatusLineCut units and "...".
-constexpr int k_cchStatusLineMax = 50;
-constexpr int k_cchStatusLineCut = 46;
 // Bytes of the UTF-16 buffer a text is converted into before it is shown.
 constexpr int k_cubWindowTextBuffer = 2048;
 
@@ -46,6 +44,10 @@ public:
 
     const char *GetWindowTitle() const { return m_strWindowTitle.Get(); }
     const char *GetHeading() const { return m_strHeading.Get(); }
+    const char *GetCancelText() const { return m_strCancel.Get(); }
+    const char *GetStoppingText() const { return m_strStopping.Get(); }
+    const char *GetFatalErrorTitle() const { return m_strFatalErrorTitle.Get(); }
+    const char *GetWarningTitle() const { return m_strWarningTitle.Get(); }
 
     // From the process entry, before the main flow starts.
     void SetShowCommand(int nShowCommand) { m_nShowCommand = nShowCommand; }
@@ -65,21 +67,30 @@ public:
     bool BUserCancelled() override { return m_bCancelled.load(); }
     void ShowFatalError(const char *pchText) override;
     int AskYesNo(const char *pchQuestion, FnAskYesNoAnswer pfnAnswer, void *pvContext) override;
-    // Handles at most one window message; the window's 20 ms timer bounds the wait. The
-    // deadline is not read.
+    // Waits for the next window message (the window's 20 ms timer bounds the wait) and
+    // handles it and those already waiting. The deadline is not read.
     bool BRunFrame(const uint64 *pulTicksDeadline) override;
     bool BReadyToLaunchClient() override { return true; }
+    void ShowFatalErrorWithCause(const char *pchCause, const char *pchText) override;
 
 private:
     // Cancel and the close box both mean "stop": the close box does not destroy the
-    // window, so the main loop keeps its timer and ends through BUserCancelled.
-    void OnCancelRequested() override { m_bCancelled = true; }
+    // window, so the main loop keeps its timer and ends through BUserCancelled. The window
+    // says at once that the launcher stops.
+    void OnCancelRequested() override;
+    // Where the window's texts go once its display is gone: the console, with one line that
+    // says why.
+    IUpdateStatusUI *Fallback();
 
     std::unique_ptr<IWindowBackend> m_pOwnedBackend;
     IWindowBackend *m_pBackend;
 
     CUtlString m_strWindowTitle;
     CUtlString m_strHeading;
+    CUtlString m_strCancel;
+    CUtlString m_strStopping;
+    CUtlString m_strFatalErrorTitle;
+    CUtlString m_strWarningTitle;
     // The entry's show command; "show normally" unless the entry says otherwise.
     int m_nShowCommand = 1;
     void *m_hInstance = nullptr;
@@ -90,9 +101,5 @@ private:
     std::atomic<bool> m_bWindowCreated{false};
     // Whether the bar is in marquee mode.
     std::atomic<bool> m_bIndeterminate{false};
+    std::atomic<bool> m_bFallbackAnnounced{false};
 };
-
-// Fills the status line from a UTF-16 text: the whole text when it has at most 50 units,
-// else its first 46 units (45 when the 46th would split a surrogate pair) and "...".
-// pwchLine has room for k_cchStatusLineMax + 1 units.
-void BuildStatusLine(const wchar16 *pwchText, wchar16 *pwchLine);

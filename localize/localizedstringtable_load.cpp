@@ -78,7 +78,9 @@ bool CLocalizedStringTable::AddFileByName(CFileSystem *pFileSystem, const char *
     CUtlBuffer buf;
     if (!pFileSystem->LoadFileIntoBuffer(pchFileName, buf, false, nullptr))
     {
-        Msg("ILocalize::AddFile() failed to load file \"%s\".\n", pchFileName);
+        // A developer's line: a fresh install has no language files until its first update,
+        // and the callers fall back to their English texts. Shown from level 3 on.
+        DMsg("localize", 3, "ILocalize::AddFile() failed to load file \"%s\".\n", pchFileName);
         return false;
     }
     const int cubData = buf.TellMaxPut();

@@ -9,3 +9,8 @@
 // empty text (when cubBuf > 0). Characters the code page lacks become its default
 // character ("?").
 int PLAT_UTF16ToANSI(const wchar16 *pwchText, char *pchBuf, int cubBuf);
+
+// The console this process writes to (if any) takes the UTF-8 it is given as UTF-8: on
+// Windows its output code page is set to UTF-8 (the console otherwise reads the bytes in
+// its OEM code page, "\xc3\xbc" as two characters); POSIX terminals need nothing.
+void PLAT_SetConsoleOutputUTF8();

@@ -234,8 +234,10 @@ class ContentService:
         service.stop(); service.cleanup()
     """
 
-    def __init__(self):
+    def __init__(self, limit_rate=None):
         self.root = tempfile.mkdtemp(prefix="ferro-content-")
+        # nginx's limit_rate (bytes per second and connection, "200k"), or none.
+        self.limit_rate = limit_rate
         self.content = os.path.join(self.root, "content")
         self.client_dir = os.path.join(self.content, "client")
         os.makedirs(self.client_dir)
@@ -322,9 +324,10 @@ class ContentService:
                 "  fastcgi_temp_path %s/fastcgi; uwsgi_temp_path %s/uwsgi; scgi_temp_path %s/scgi;\n"
                 "  default_type application/octet-stream;\n"
                 "  sendfile on; keepalive_timeout 65;\n"
-                "  server { listen 127.0.0.1:%d; root %s; location / { } }\n"
+                "  server { listen 127.0.0.1:%d; root %s; location / { %s} }\n"
                 "}\n") % (user, self.root, self.root, self.access_log, temp, temp, temp, temp, temp,
-                          self.port, self.content))
+                          self.port, self.content,
+                          "limit_rate %s; " % self.limit_rate if self.limit_rate else ""))
             self.process = subprocess.Popen(
                 ["nginx", "-p", self.root, "-e", os.path.join(self.root, "error.log"), "-c", conf],
                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)

@@ -27,10 +27,10 @@ class LocalizationTest(unittest.TestCase):
             f.write('"HKEY_CURRENT_USER" { "Software" { "Quill" { "Ferro" { "Language" "%s" } } } }\n'
                     % language)
 
-    def run_launcher(self, install, cwd=None):
+    def run_launcher(self, install, cwd=None, **env):
         # Decoded as UTF-8 whatever the locale of the test run.
         result = subprocess.run(install.command(["-textclient"]), cwd=cwd or install.path,
-                                env=install.env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                env=install.env(**env), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                 timeout=60, encoding="utf-8", errors="replace")
         self.assertEqual(exit_status(-2), result.returncode, result.stdout + result.stderr)
         return result
@@ -49,10 +49,13 @@ class LocalizationTest(unittest.TestCase):
         result = self.run_launcher(install, cwd=install.root)
         self.assertIn(GERMAN_NOT_ASCII_FATAL_LINE, result.stdout.splitlines(), result.stdout)
 
-        # A language without a file: English, and the missing file is named.
+        # A language without a file: English. The missing file is named at the diagnostic
+        # level of progress messages, not to a player.
         self.set_language(install, "french")
         result = self.run_launcher(install)
         self.assertIn(NOT_ASCII_FATAL_LINE, result.stdout.splitlines())
+        self.assertNotIn("ILocalize", result.stdout + result.stderr)
+        result = self.run_launcher(install, FERRO_SPEW_LEVEL="3")
         self.assertIn('ILocalize::AddFile() failed to load file "public\\ferrobootstrapper_french.txt".',
                       result.stderr)
 
@@ -75,6 +78,8 @@ class LocalizationTest(unittest.TestCase):
         shutil.rmtree(install.file("public"))
         result = self.run_launcher(install)
         self.assertIn(NOT_ASCII_FATAL_LINE, result.stdout.splitlines())
+        self.assertNotIn("ILocalize", result.stdout + result.stderr)
+        result = self.run_launcher(install, FERRO_SPEW_LEVEL="3")
         self.assertIn('ILocalize::AddFile() failed to load file "public\\ferrobootstrapper_english.txt".',
                       result.stderr)
 

@@ -11,6 +11,7 @@
 #include "ferroexe/ferroupdater_fileops.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <set>
 #include <string>
@@ -23,6 +24,8 @@ public:
     int m_nFailAtStep = 0;
     // Fails every operation for which it returns true (operation name, first path).
     std::function<bool(const std::string &strOp, const std::string &strPath)> m_fnFail;
+    // The reason a failed operation leaves in errno.
+    int m_nFailErrno = EIO;
     // The free space reported when set (and true), else the real one.
     bool m_bOverrideFreeSpace = false;
     uint64 m_cubFreeSpace = 0;
@@ -64,6 +67,8 @@ public:
             m_nFailedStep = m_cSteps;
             m_strFailedStep = strStep;
         }
+        if (bFail)
+            errno = m_nFailErrno;
         return bFail;
     }
 

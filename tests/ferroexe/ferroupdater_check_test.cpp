@@ -159,7 +159,7 @@ TEST_F(UpdateCheckTest, ManifestFailuresAreReportedWithTheirStatus)
     EXPECT_TRUE(BLogHas("Download failed: http error 404\n"));
     ShutDownUpdater();
 
-    // Not a manifest at all.
+    // Not a manifest at all: said as such, not as an HTTP error.
     SetFault(strManifestURL,
              [](const std::string &, std::string *pstrResponse)
              {
@@ -169,7 +169,8 @@ TEST_F(UpdateCheckTest, ManifestFailuresAreReportedWithTheirStatus)
     MakeNetworkUpdater();
     EXPECT_FALSE(BRunCheck(false));
     EXPECT_TRUE(BLogHas("Failed to load manifest\n"));
-    EXPECT_EQ("Download failed: http error 200", LastError());
+    EXPECT_EQ("The update manifest from the content service could not be read.", LastError());
+    EXPECT_TRUE(BLogHas("Error: The update manifest from the content service could not be read.\n"));
     ShutDownUpdater();
 
     // A signature that does not match (one digit changed), and a signed manifest whose

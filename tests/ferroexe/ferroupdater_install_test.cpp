@@ -115,6 +115,32 @@ TEST_F(InstallTest, TheLauncherStaysWhileItsChecksumIsInhibited)
     EXPECT_TRUE(updater.BVerifyInstalledFiles(true));
 }
 
+TEST_F(InstallTest, TheReplacedRunningLauncherGoesQuietlyAtTheNextStart)
+{
+    // The launcher of these tests is "<install>/arvolauncher". Windows keeps a running
+    // program: its backup cannot be deleted now, and that is no failure worth a warning.
+    PublishBuild(1, {{"root", {{"arvolauncher", "launcher one"}, {"readme.txt", "one"}}}});
+    ASSERT_TRUE(MakeInstallUpdater().BApplyUpdate());
+    PublishBuild(2, {{"root", {{"arvolauncher", "launcher two"}, {"readme.txt", "two"}}}});
+    CFaultyFileOps ops;
+    ops.m_fnFail = [](const std::string &strOp, const std::string &strPath)
+    { return strOp == "delete" && strPath == "./arvolauncher.old"; };
+    CFerroUpdater &updater = MakeInstallUpdater();
+    updater.SetFileOps(&ops);
+    ASSERT_TRUE(updater.BApplyUpdate());
+    EXPECT_EQ("launcher two", ReadTextFile(Install("arvolauncher")));
+    EXPECT_FALSE(BExists("readme.txt.old"));
+    EXPECT_TRUE(BExists("arvolauncher.old"));
+    EXPECT_FALSE(BLogHas("Failed to clear up temporary update files used for rollback, continuing anyway"));
+
+    // The next start removes it.
+    updater.SetFileOps(nullptr);
+    CFerroUpdater &next = MakeInstallUpdater();
+    next.RemoveOldExecutable();
+    EXPECT_FALSE(BExists("arvolauncher.old"));
+    next.RemoveOldExecutable();
+}
+
 TEST_F(InstallTest, AFailedCommitMovesTheReplacedFilesBack)
 {
     PublishBuild(1, {{"core", {{"a.dll", "a1"}, {"b.dll", "b1"}, {"c.dll", "c1"}}}});

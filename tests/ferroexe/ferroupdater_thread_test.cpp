@@ -287,3 +287,90 @@ TEST_F(UpdaterThreadTest, ShutdownDuringADownloadReturnsPromptlyAndStopsUsingThe
         std::filesystem::remove_all(Install("logs"));
     }
 }
+
+TEST_F(UpdaterThreadTest, AFailedFreshInstallNamesItsCauseBeforeTheFatalText)
+{
+    ServeBuild(1, BuildOne());
+    const std::string strNoNetwork =
+        "Ferro needs to be online to update.  Please confirm your network connection and try again.";
+    auto FailWith = [&](const std::function<void(CFaultyFileOps &)> &fnSetUp, const std::string &strCause)
+    {
+        CFaultyFileOps ops;
+        fnSetUp(ops);
+        MakeNetworkUpdater("", "arvolauncher");
+        m_pUpdater->SetFileOps(&ops);
+        StartAndWaitForOutcome();
+        EXPECT_TRUE(m_pUpdater->m_bFatalError);
+        EXPECT_EQ(strNoNetwork, LastError());
+        EXPECT_EQ(strCause, m_pUpdater->GetFatalCause().Get());
+        ShutDownUpdater();
+        m_pUpdater->SetFileOps(nullptr);
+        std::filesystem::remove_all(Install("package"));
+    };
+
+    // Too little free space, a full disk while saving, no permission, a file where the
+    // package folder belongs.
+    FailWith(
+        [](CFaultyFileOps &ops)
+        {
+            ops.m_bOverrideFreeSpace = true;
+            ops.m_cubFreeSpace = 50 * 1024 * 1024;
+        },
+        "Ferro needs at least 100MB of free disk space to update.");
+    std::string strPackageDir = m_pUpdater->GetPackageDir().Get();
+    FailWith(
+        [](CFaultyFileOps &ops)
+        {
+            ops.m_nFailErrno = ENOSPC;
+            ops.m_fnFail = [](const std::string &strOp, const std::string &strPath)
+            { return strOp == "write" && strPath.find("/bin.zip.") != std::string::npos; };
+        },
+        "The disk is full: " +
+            std::string(JoinPath(strPackageDir.c_str(), m_vecServedPackages[0].m_strFile.c_str()).Get()) +
+            " could not be written.");
+    FailWith(
+        [](CFaultyFileOps &ops)
+        {
+            ops.m_nFailErrno = EACCES;
+            ops.m_fnFail = [](const std::string &strOp, const std::string &) { return strOp == "mkdir"; };
+        },
+        "Ferro is not allowed to write to " + strPackageDir + ".");
+    WriteInstallFile("package", "not a folder");
+    FailWith([](CFaultyFileOps &) {}, strPackageDir + " is a file, where Ferro needs a folder.");
+    EXPECT_TRUE(BLogHas("Cause: " + strPackageDir + " is a file, where Ferro needs a folder."));
+    std::filesystem::remove(Install("package"));
+
+    // Without a known cause, the step's own error is the cause.
+    SetContent("/client/" + PackageBase(), "not a manifest {{{");
+    FailWith([](CFaultyFileOps &) {}, "The update manifest from the content service could not be read.");
+}
+
+TEST_F(UpdaterThreadTest, AFailedStartupCheckIsShownAndTheInstalledBuildStillStarts)
+{
+    WriteInstallFile(InstalledList(), "");
+    SetFault("/client/" + PackageBase(),
+             [](const std::string &, std::string *pstrResponse)
+             {
+                 *pstrResponse = HTTPResponse(503, {}, "");
+                 return true;
+             });
+    MakeNetworkUpdater();
+    StartAndWaitForOutcome();
+    EXPECT_TRUE(m_pUpdater->m_bUpdateFinished);
+    EXPECT_FALSE(m_pUpdater->m_bFatalError);
+    std::vector<std::string> vecStatus = m_UI.Status();
+    EXPECT_NE(vecStatus.end(),
+              std::find(vecStatus.begin(), vecStatus.end(), "Download failed: http error 503"));
+}
+
+TEST_F(UpdaterThreadTest, CancelEndsTheStartWithoutAnOutcomeOrAnError)
+{
+    ServeBuild(1, BuildOne());
+    m_UI.CancelOnStatus("Downloading update (");
+    MakeNetworkUpdater("", "arvolauncher");
+    ASSERT_TRUE(m_pUpdater->Start());
+    ASSERT_TRUE(PumpUntil([this] { return !m_pUpdater->IsAlive(); }, 30000));
+    EXPECT_FALSE(BDone());
+    EXPECT_TRUE(LastError().empty()) << LastError();
+    EXPECT_FALSE(BExists(InstalledManifest()));
+}

@@ -35,6 +35,10 @@ public:
     int AskYesNo(const char *, FnAskYesNoAnswer, void *) override { return 1; }
     bool BRunFrame(const uint64 *) override { return true; }
     bool BReadyToLaunchClient() override { return true; }
+    void ShowFatalErrorWithCause(const char *pchCause, const char *pchText) override
+    {
+        m_vecFatalErrors.push_back(std::string(pchCause ? pchCause : "") + " | " + (pchText ? pchText : ""));
+    }
 
     std::vector<std::string> m_vecFatalErrors;
 };

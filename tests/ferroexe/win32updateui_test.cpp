@@ -33,11 +33,11 @@ public:
         m_vecCalls.push_back("register");
         return m_bRegisterResult;
     }
-    bool BCreateWindow(const wchar16 *pwchTitle, const wchar16 *pwchHeading,
-                       IWindowBackendEvents *pEvents) override
+    bool BCreateWindow(const WindowTexts_t &texts, IWindowBackendEvents *pEvents) override
     {
-        m_strTitle = pwchTitle;
-        m_strHeading = pwchHeading;
+        m_strTitle = texts.m_pwchTitle;
+        m_strHeading = texts.m_pwchHeading;
+        m_strCancel = texts.m_pwchCancel;
         m_pEvents = pEvents;
         m_vecCalls.push_back("create");
         return true;
@@ -52,6 +52,11 @@ public:
     {
         m_strStatus = pwchStatus;
         m_vecCalls.push_back("status");
+    }
+    void ShowStopping(const wchar16 *pwchStatus) override
+    {
+        m_strStatus = pwchStatus;
+        m_vecCalls.push_back("stopping");
     }
     void SetMarqueeStyle(bool bMarquee) override
     {
@@ -75,7 +80,8 @@ public:
         m_vecCalls.push_back("question box");
         return m_bAnswerOK;
     }
-    void RunOneMessage() override { ++m_cMessages; }
+    void RunMessages() override { ++m_cMessages; }
+    bool BDisplayLost() override { return m_bDisplayLost; }
 
     std::vector<std::string> TakeCalls()
     {
@@ -87,9 +93,10 @@ public:
     bool m_bAvailable = true;
     bool m_bRegisterResult = true;
     bool m_bAnswerOK = false;
+    bool m_bDisplayLost = false;
     void *m_pvInstance = nullptr;
     IWindowBackendEvents *m_pEvents = nullptr;
-    std::u16string m_strTitle, m_strHeading, m_strStatus, m_strBoxTitle, m_strBoxText;
+    std::u16string m_strTitle, m_strHeading, m_strCancel, m_strStatus, m_strBoxTitle, m_strBoxText;
     std::vector<std::string> m_vecCalls;
     int m_cMessages = 0;
 };
@@ -125,38 +132,23 @@ std::u16string StatusShown(CWin32UpdateUI &ui, CRecordingBackend &backend, const
 }
 } // namespace
 
-TEST(Win32UpdateUI, StatusLineHoldsFiftyUnitsAndCutsLongerOnesToFortySixAndDots)
+TEST(Win32UpdateUI, TheWholeStatusTextGoesToTheWindowWhichFitsIt)
 {
     CRecordingBackend backend;
     CWin32UpdateUI ui(&backend);
 
-    // Exactly 50 characters: whole. 51: the first 46 and "...".
-    std::string str50(50, 'a');
-    EXPECT_EQ(std::u16string(50, u'a'), StatusShown(ui, backend, str50.c_str()));
-    std::string str51 = std::string(45, 'a') + "bcdefg";
-    EXPECT_EQ(std::u16string(45, u'a') + u"b...", StatusShown(ui, backend, str51.c_str()));
+    // No cut at a fixed length: the backend fits the text into its lines.
+    const char *pchGerman = "Update wird heruntergeladen (54.525 von 302.396 KB)...";
+    EXPECT_EQ(u"Update wird heruntergeladen (54.525 von 302.396 KB)...", StatusShown(ui, backend, pchGerman));
     EXPECT_EQ(u"", StatusShown(ui, backend, ""));
     EXPECT_EQ(u"", StatusShown(ui, backend, nullptr));
+    EXPECT_EQ(Repeat(u"\u20ac", 60), StatusShown(ui, backend, RepeatUTF8("\xe2\x82\xac", 60).c_str()));
 
-    // Characters are UTF-16 units, whatever their UTF-8 length: 50 two-byte and 50
-    // three-byte characters fit, 51 do not.
-    EXPECT_EQ(Repeat(u"\u00fc", 50), StatusShown(ui, backend, RepeatUTF8("\xc3\xbc", 50).c_str()));
-    EXPECT_EQ(Repeat(u"\u20ac", 50), StatusShown(ui, backend, RepeatUTF8("\xe2\x82\xac", 50).c_str()));
-    EXPECT_EQ(Repeat(u"\u20ac", 46) + u"...",
-              StatusShown(ui, backend, RepeatUTF8("\xe2\x82\xac", 51).c_str()));
-
-    // A four-byte character is two units: 25 of them fill the line, 26 are cut after 23.
-    const char *pchEmoji = "\xf0\x9f\x98\x80";
-    EXPECT_EQ(Repeat(u"\U0001F600", 25), StatusShown(ui, backend, RepeatUTF8(pchEmoji, 25).c_str()));
-    EXPECT_EQ(Repeat(u"\U0001F600", 23) + u"...", StatusShown(ui, backend, RepeatUTF8(pchEmoji, 26).c_str()));
-    // The 46th unit would be the first half of a pair: the cut keeps 45 units.
-    std::string strSplit = std::string(45, 'x') + RepeatUTF8(pchEmoji, 3);
-    EXPECT_EQ(std::u16string(45, u'x') + u"...", StatusShown(ui, backend, strSplit.c_str()));
-
-    // Invalid UTF-8 shows as "?"; a text beyond the 2048-byte buffer is still cut the same.
+    // Invalid UTF-8 shows as "?"; a text beyond the 2048-byte buffer keeps its first 1023
+    // units (the backend cuts the rest to what fits).
     EXPECT_EQ(u"ok?ok", StatusShown(ui, backend, "ok\xffok"));
-    std::string strHuge(5000, 'z');
-    EXPECT_EQ(std::u16string(46, u'z') + u"...", StatusShown(ui, backend, strHuge.c_str()));
+    std::string strHuge(10000, 'z');
+    EXPECT_EQ(std::u16string(1023, u'z'), StatusShown(ui, backend, strHuge.c_str()));
 }
 
 TEST(Win32UpdateUI, ProgressOutsideZeroToHundredTurnsTheBarIndeterminate)
@@ -189,24 +181,54 @@ TEST(Win32UpdateUI, ProgressOutsideZeroToHundredTurnsTheBarIndeterminate)
     EXPECT_EQ((std::vector<std::string>{"marquee off", "position 100"}), backend.TakeCalls());
 }
 
-TEST(Win32UpdateUI, CancelStaysSetAndEveryFrameHandlesOneMessage)
+TEST(Win32UpdateUI, CancelStaysSetAndTheWindowSaysAtOnceThatItStops)
 {
     CRecordingBackend backend;
     CWin32UpdateUI ui(&backend);
     EXPECT_TRUE(ui.BCreateWindow());
     ASSERT_NE(nullptr, backend.m_pEvents);
     EXPECT_FALSE(ui.BUserCancelled());
+    backend.TakeCalls();
 
-    // The backend reports Cancel and the close box the same way.
+    // The backend reports Cancel and the close box the same way; the window is told once.
     backend.m_pEvents->OnCancelRequested();
     EXPECT_TRUE(ui.BUserCancelled());
+    EXPECT_EQ(u"Cancelling...", backend.m_strStatus);
     for (int i = 0; i < 1000; ++i)
         EXPECT_TRUE(ui.BRunFrame(nullptr));
     EXPECT_EQ(1000, backend.m_cMessages);
     EXPECT_TRUE(ui.BUserCancelled());
     backend.m_pEvents->OnCancelRequested();
     EXPECT_TRUE(ui.BUserCancelled());
+
+    // What the updater reports on its way out does not replace it; the bar still moves.
+    ui.SetStatusText("Download Complete.");
+    ui.SetProgress(50);
+    EXPECT_EQ(u"Cancelling...", backend.m_strStatus);
+    EXPECT_EQ((std::vector<std::string>{"stopping", "position 50"}), backend.TakeCalls());
     EXPECT_TRUE(ui.BReadyToLaunchClient());
+}
+
+TEST(Win32UpdateUI, WithoutItsDisplayTheWindowsTextsGoToTheConsole)
+{
+    CRecordingBackend backend;
+    CWin32UpdateUI ui(&backend);
+    EXPECT_TRUE(ui.BCreateWindow());
+    backend.TakeCalls();
+    backend.m_bDisplayLost = true;
+
+    CSpewCapture capture;
+    testing::internal::CaptureStdout();
+    ui.SetProgress(42);
+    ui.SetStatusText("Downloading update (1,000 of 2,000 KB)...");
+    ui.ShowFatalError("Failed to verify manifest");
+    ui.SetProgress(-1);
+    std::string strOut = testing::internal::GetCapturedStdout();
+    EXPECT_EQ("[ 42%] Downloading update (1,000 of 2,000 KB)...\n"
+              "[ 42%] !!! Fatal Error: Failed to verify manifest\n",
+              strOut);
+    EXPECT_TRUE(capture.BContains("showing progress on the console"));
+    EXPECT_TRUE(backend.TakeCalls().empty());
 }
 
 TEST(Win32UpdateUI, WindowLifetimeAndTheBackendCalls)
@@ -243,6 +265,7 @@ TEST(Win32UpdateUI, WindowLifetimeAndTheBackendCalls)
     EXPECT_TRUE(ui.BCreateWindow());
     EXPECT_EQ(ui.GetWindowTitle(), Narrow(backend.m_strTitle));
     EXPECT_EQ(ui.GetHeading(), Narrow(backend.m_strHeading));
+    EXPECT_EQ(ui.GetCancelText(), Narrow(backend.m_strCancel));
 
     // Shown with the entry's show command ("show normally" unless it gave one).
     EXPECT_TRUE(ui.BShowWindow());

@@ -3,6 +3,7 @@
 // display; without one they are skipped (tests/e2e/test_window.py runs them under Xvfb).
 #include "ferroexe/win32updateui.h"
 
+#include "ferroexe/windowlayout.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -65,6 +66,18 @@ GtkWidget *ControlAt(GtkWindow *pWindow, int x, int y)
     }
     g_list_free(pChildren);
     return pFound;
+}
+
+// A label's text with its line breaks as spaces.
+std::string OneLine(const char *pchText)
+{
+    std::string str = pchText;
+    for (char &ch : str)
+    {
+        if (ch == '\n')
+            ch = ' ';
+    }
+    return str;
 }
 
 void ExpectSize(GtkWidget *pWidget, int nWidth, int nHeight)
@@ -136,6 +149,8 @@ protected:
     {
         SKIP_WITHOUT_DISPLAY();
         ASSERT_TRUE(m_UI.BCanShowWindow());
+        // 96 DPI unless a test asks for more (the layout follows the font resolution).
+        gdk_screen_set_resolution(gdk_screen_get_default(), 96.0);
         ASSERT_TRUE(m_UI.BInit(nullptr, nullptr));
         ASSERT_TRUE(m_UI.BCreateWindow());
         m_pWindow = FindToplevel(m_UI.GetWindowTitle());
@@ -178,7 +193,8 @@ TEST_F(GtkWindowTest, LayoutTextsAndUpdatesFromTheUpdaterThread)
     ExpectSize(pCancel, 75, 25);
     ExpectSize(pStatus, 270, 25);
     EXPECT_STREQ(m_UI.GetHeading(), gtk_label_get_text(GTK_LABEL(pHeading)));
-    EXPECT_STREQ("Cancel", gtk_button_get_label(GTK_BUTTON(pCancel)));
+    EXPECT_STREQ("Cancel", m_UI.GetCancelText());
+    EXPECT_STREQ(m_UI.GetCancelText(), gtk_button_get_label(GTK_BUTTON(pCancel)));
     EXPECT_STREQ("", gtk_label_get_text(GTK_LABEL(pStatus)));
 
     // The updater shows the window and reports from its own thread; none of it waits for
@@ -196,8 +212,24 @@ TEST_F(GtkWindowTest, LayoutTextsAndUpdatesFromTheUpdaterThread)
     ASSERT_TRUE(BRunFramesUntil(
         m_UI, [&]()
         { return gtk_widget_get_mapped(GTK_WIDGET(m_pWindow)) && *gtk_label_get_text(GTK_LABEL(pStatus)); }));
-    EXPECT_STREQ("Downloading update (1,234 of 56,789 KB) from t...", gtk_label_get_text(GTK_LABEL(pStatus)));
+    // Too long for one line: whole on two, the label and the window taller by the second.
+    EXPECT_EQ("Downloading update (1,234 of 56,789 KB) from the content server",
+              OneLine(gtk_label_get_text(GTK_LABEL(pStatus))));
+    EXPECT_NE(nullptr, strchr(gtk_label_get_text(GTK_LABEL(pStatus)), '\n'));
     EXPECT_DOUBLE_EQ(0.4, gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(pProgress)));
+    int nStatusWidth = 0, nStatusHeight = 0, nGrownWidth = 0, nGrownHeight = 0;
+    gtk_widget_get_size_request(pStatus, &nStatusWidth, &nStatusHeight);
+    gtk_widget_get_size_request(GTK_WIDGET(m_pWindow), &nGrownWidth, &nGrownHeight);
+    EXPECT_EQ(270, nStatusWidth);
+    EXPECT_GT(nStatusHeight, 25);
+    EXPECT_EQ(400, nGrownWidth);
+    EXPECT_EQ(129 + nStatusHeight - 25, nGrownHeight);
+    ExpectSize(pCancel, 75, 25);
+    m_UI.SetStatusText("Checking for an update");
+    ASSERT_TRUE(BRunFramesUntil(
+        m_UI, [&]() { return !strcmp("Checking for an update", gtk_label_get_text(GTK_LABEL(pStatus))); }));
+    ExpectSize(pStatus, 270, 25);
+    ExpectSize(GTK_WIDGET(m_pWindow), 400, 129);
 
     // Centred on its monitor, at the size of the layout.
     GdkDisplay *pDisplay = gdk_display_get_default();
@@ -207,8 +239,13 @@ TEST_F(GtkWindowTest, LayoutTextsAndUpdatesFromTheUpdaterThread)
     GdkRectangle rect;
     gdk_monitor_get_geometry(pMonitor, &rect);
     int x = -1, y = -1, nWidth = 0, nHeight = 0;
+    EXPECT_TRUE(BRunFramesUntil(m_UI,
+                                [&]()
+                                {
+                                    gtk_window_get_size(m_pWindow, &nWidth, &nHeight);
+                                    return nHeight == 129;
+                                }));
     gtk_window_get_position(m_pWindow, &x, &y);
-    gtk_window_get_size(m_pWindow, &nWidth, &nHeight);
     EXPECT_EQ(rect.x + (rect.width - 400) / 2, x);
     EXPECT_EQ(rect.y + (rect.height - 129) / 2, y);
     EXPECT_EQ(400, nWidth);
@@ -235,14 +272,21 @@ TEST_F(GtkWindowTest, CancelAndTheCloseBoxBothCancelAndTheWindowStays)
     ShowAndWaitUntilMapped();
     EXPECT_FALSE(m_UI.BUserCancelled());
 
-    // The close box: Cancel, and the window (with its timer) stays for the main loop.
+    // The close box: Cancel, and the window (with its timer) stays for the main loop. It
+    // says at once that it stops, Cancel greyed out, and keeps saying so.
     gtk_window_close(m_pWindow);
     ASSERT_TRUE(BRunFramesUntil(m_UI, [&]() { return m_UI.BUserCancelled(); }));
     EXPECT_EQ(m_pWindow, FindToplevel(m_UI.GetWindowTitle()));
     EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(m_pWindow)));
+    GtkWidget *pStatus = ControlAt(m_pWindow, 15, 64);
+    EXPECT_STREQ(m_UI.GetStoppingText(), gtk_label_get_text(GTK_LABEL(pStatus)));
+    EXPECT_FALSE(gtk_widget_get_sensitive(ControlAt(m_pWindow, 305, 64)));
+    std::thread updater([&]() { m_UI.SetStatusText("Download Complete."); });
+    updater.join();
     for (int i = 0; i < 20; ++i)
         m_UI.BRunFrame(nullptr);
     EXPECT_TRUE(m_UI.BUserCancelled());
+    EXPECT_STREQ(m_UI.GetStoppingText(), gtk_label_get_text(GTK_LABEL(pStatus)));
 
     // The button, in a second window: Cancel stays set over any number of frames.
     CWin32UpdateUI other;
@@ -353,4 +397,67 @@ TEST_F(GtkWindowTest, MessageBoxesOfTheUpdaterThreadWaitForTheAnswerOrTheWindows
     EXPECT_TRUE(capture.BContains("Arvo Launcher - Fatal Error: Too late\n"));
     EXPECT_TRUE(capture.BContains("Arvo Launcher - Warning: Still there?\n"));
     EXPECT_EQ(1, nAnswer);
+}
+
+TEST_F(GtkWindowTest, TextsFitAtEveryResolutionAndNumbersAreNeverCut)
+{
+    m_UI.DestroyWindow();
+    const char *const rgpchTexts[] = {
+        "Downloading update (177,546 of 302,396 KB)...",
+        "Update wird heruntergeladen (54.525 von 302.396 KB)...",
+        "Update wird heruntergeladen (1.154.525 von 12.302.396 KB)...",
+    };
+    for (double flResolution : {96.0, 144.0})
+    {
+        gdk_screen_set_resolution(gdk_screen_get_default(), flResolution);
+        CWin32UpdateUI ui;
+        ASSERT_TRUE(ui.BInit(nullptr, nullptr));
+        ASSERT_TRUE(ui.BCreateWindow());
+        GtkWindow *pWindow = FindToplevel(ui.GetWindowTitle());
+        ASSERT_NE(nullptr, pWindow);
+        const double flScale = flResolution / 96.0;
+        const WindowLayout_t layout = ComputeWindowLayout(flScale, 1, 0);
+        GtkWidget *pHeading = ControlAt(pWindow, layout.heading.x, layout.heading.y);
+        GtkWidget *pStatus = ControlAt(pWindow, layout.status.x, layout.status.y);
+        ASSERT_TRUE(pHeading && pStatus);
+        ExpectSize(pHeading, layout.heading.nWidth, layout.heading.nHeight);
+
+        auto Lines = [&](GtkWidget *pLabel, int nWidth)
+        {
+            PangoLayout *pLayout =
+                gtk_widget_create_pango_layout(pLabel, gtk_label_get_text(GTK_LABEL(pLabel)));
+            pango_layout_set_width(pLayout, nWidth * PANGO_SCALE);
+            pango_layout_set_wrap(pLayout, PANGO_WRAP_WORD_CHAR);
+            int cLines = pango_layout_get_line_count(pLayout);
+            g_object_unref(pLayout);
+            return cLines;
+        };
+        EXPECT_EQ(1, Lines(pHeading, layout.heading.nWidth)) << flResolution;
+        for (const char *pchText : rgpchTexts)
+        {
+            ui.SetStatusText(pchText);
+            EXPECT_EQ(pchText, OneLine(gtk_label_get_text(GTK_LABEL(pStatus)))) << flResolution;
+            EXPECT_LE(Lines(pStatus, layout.status.nWidth), 2) << pchText << " at " << flResolution;
+        }
+
+        // Too long even for two lines: cut after a whole word, never inside a number.
+        std::string strLong = "Update wird heruntergeladen (54.525 von 302.396 KB) " + std::string(40, 'x') +
+                              " 12.345.678 99.999.999.999 88.888.888.888 77.777.777.777";
+        ui.SetStatusText(strLong.c_str());
+        std::string strShown = OneLine(gtk_label_get_text(GTK_LABEL(pStatus)));
+        ASSERT_GT(strShown.size(), 3u);
+        EXPECT_EQ("...", strShown.substr(strShown.size() - 3));
+        EXPECT_EQ(0u, strLong.find(strShown.substr(0, strShown.size() - 3))) << strShown;
+        EXPECT_EQ(' ', strLong[strShown.size() - 3]) << strShown;
+        EXPECT_LE(Lines(pStatus, layout.status.nWidth), 2);
+
+        // Ten thousand characters, or invalid UTF-8: shown cut, nothing breaks.
+        ui.SetStatusText(std::string(10000, 'w').c_str());
+        EXPECT_LE(Lines(pStatus, layout.status.nWidth), 2);
+        ui.SetStatusText("ok\xff\xfe ok");
+        EXPECT_STREQ("ok?? ok", gtk_label_get_text(GTK_LABEL(pStatus)));
+        ui.DestroyWindow();
+        ui.Shutdown();
+    }
+    gdk_screen_set_resolution(gdk_screen_get_default(), 96.0);
 }

@@ -16,3 +16,8 @@ int PLAT_UTF16ToANSI(const wchar16 *pwchText, char *pchBuf, int cubBuf)
         return 0;
     return Q_UnicodeToUTF8(pwchText, pchBuf, cubBuf, k_EStringConvertReplace);
 }
+
+void PLAT_SetConsoleOutputUTF8()
+{
+    // Terminals take the bytes as they are.
+}

@@ -19,3 +19,10 @@ int PLAT_UTF16ToANSI(const wchar16 *pwchText, char *pchBuf, int cubBuf)
         pchBuf[0] = '\0';
     return cub > 0 ? cub : 0;
 }
+
+void PLAT_SetConsoleOutputUTF8()
+{
+    // Fails harmlessly without a console (the launcher is a GUI program).
+    if (GetConsoleWindow())
+        SetConsoleOutputCP(CP_UTF8);
+}

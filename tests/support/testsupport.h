@@ -3,9 +3,23 @@
 
 #include "foundation/dbg.h"
 
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+// The POSIX names for changing the environment, which the Windows C runtime lacks;
+// _putenv_s changes the process's environment block too, where the platform layer reads.
+inline int setenv(const char *pchName, const char *pchValue, int)
+{
+    return _putenv_s(pchName, pchValue);
+}
+inline int unsetenv(const char *pchName)
+{
+    return _putenv_s(pchName, "");
+}
+#endif
 
 // Collects every assertion and message while it exists (one at a time per process).
 // Texts are also still printed unless bQuiet.

@@ -123,3 +123,19 @@ std::string ReadTextFile(const std::string &strPath)
     ss << in.rdbuf();
     return ss.str();
 }
+
+std::string TextModeFile(const std::string &strText)
+{
+#ifdef _WIN32
+    std::string strOnDisk;
+    for (char ch : strText)
+    {
+        if (ch == '\n')
+            strOnDisk += '\r';
+        strOnDisk += ch;
+    }
+    return strOnDisk;
+#else
+    return strText;
+#endif
+}

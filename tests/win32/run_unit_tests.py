@@ -24,7 +24,7 @@ def test_lists(bin_dir):
     """(name, reason) of each test left out of the Windows build, and the tests that run in
     a process of their own."""
     left_out, own_process = [], []
-    with open(os.path.join(bin_dir, "posix-only-tests.txt"), encoding="utf-8") as f:
+    with open(os.path.join(bin_dir, "..", "testbin", "posix-only-tests.txt"), encoding="utf-8") as f:
         for line in f:
             name, _, reason = line.rstrip("\n").partition("\t")
             if name and reason == OWN_PROCESS:
@@ -83,7 +83,7 @@ def main():
     together = "-" + ":".join(single + own_process)
     total_passed = total_failed = total_skipped = 0
     for program in programs:
-        path = os.path.join(bin_dir, program + ".exe")
+        path = os.path.join(build_dir, "testbin", program + ".exe")
         if not os.path.exists(path):
             print("%s: not built" % program)
             total_failed += 1

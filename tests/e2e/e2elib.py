@@ -99,7 +99,13 @@ class InstallDir:
 
     @property
     def exe(self):
-        return os.path.join(self.path, LAUNCHER)
+        """The launcher's path as the launcher itself sees and reports it."""
+        return shown_path(os.path.join(self.path, LAUNCHER))
+
+    @property
+    def shown_path(self):
+        """The install directory as the launcher sees and reports it."""
+        return shown_path(self.path)
 
     def file(self, name):
         return os.path.join(self.path, name)
@@ -142,6 +148,22 @@ class InstallDir:
                     os.unlink(leftover)
                 except OSError:
                     pass
+
+
+def shown_path(path):
+    """A path as the launcher sees it: the same on Linux; under Wine on its drive Z:, which
+    is the root of the file system, with backslashes."""
+    return "Z:" + path.replace("/", "\\") if WINDOWS else path
+
+
+def set_user_language(registry_dir, language):
+    """The user's language in the registry (HKEY_CURRENT_USER)."""
+    if WINDOWS:
+        wine_reg("add", "HKCU\\Software\\Quill\\Ferro", "/v", "Language", "/t", "REG_SZ", "/d", language, "/f")
+        return
+    with open(os.path.join(registry_dir, "HKCU.txt"), "w", encoding="utf-8") as f:
+        f.write('"HKEY_CURRENT_USER" { "Software" { "Quill" { "Ferro" { "Language" "%s" } } } }\n'
+                % language)
 
 
 def wine_reg(*args):

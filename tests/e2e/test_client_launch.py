@@ -44,8 +44,8 @@ class ClientLaunchTest(unittest.TestCase):
         self.assertEqual(install.exe, report["exe path"])
         self.assertEqual("%s (%d)" % (install.exe, len(install.exe) + 1), report["exe path ansi"])
         for name in ("install dir", "base user dir", "base user content dir"):
-            self.assertEqual(install.path, report[name], name)
-            self.assertEqual("%s (%d)" % (install.path, len(install.path) + 1), report[name + " ansi"])
+            self.assertEqual(install.shown_path, report[name], name)
+            self.assertEqual("%s (%d)" % (install.shown_path, len(install.shown_path) + 1), report[name + " ansi"])
         self.assertEqual("4294967301", report["bootstrapper version"])
         self.assertEqual("1", report["universe"])
         self.assertEqual("0", report["checking for updates"])

@@ -190,6 +190,9 @@ void CWin32WindowBackend::SetStatusText(const wchar16 *pwchStatus)
     InvalidateRect(hWnd, nullptr, TRUE);
     SendMessageW(m_hStatus, WM_SETTEXT, 0, (LPARAM)AsWide(pwchStatus));
     SendMessageA(hWnd, WM_PAINT, 0, 0);
+    // That erase covers the labels too (the window does not clip its children), and
+    // nothing invalidated them: they draw their texts again on the fresh background.
+    RedrawWindow(hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 void CWin32WindowBackend::SetMarqueeStyle(bool bMarquee)

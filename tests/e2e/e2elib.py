@@ -347,7 +347,8 @@ class ContentService:
     def package_path(self, name, beta=""):
         return os.path.join(self.client_dir, self.packages(beta)[name][0])
 
-    def start(self):
+    def start(self, limit_rate=""):
+        """limit_rate: nginx's limit_rate for every response ("256k"), a slow service."""
         for _ in range(3):
             self.port = free_loopback_port()
             conf = os.path.join(self.root, "nginx.conf")
@@ -366,9 +367,9 @@ class ContentService:
                 "  fastcgi_temp_path %s/fastcgi; uwsgi_temp_path %s/uwsgi; scgi_temp_path %s/scgi;\n"
                 "  default_type application/octet-stream;\n"
                 "  sendfile on; keepalive_timeout 65;\n"
-                "  server { listen 127.0.0.1:%d; root %s; location / { } }\n"
+                "  server { listen 127.0.0.1:%d; root %s; location / { %s } }\n"
                 "}\n") % (user, self.root, self.root, self.access_log, temp, temp, temp, temp, temp,
-                          self.port, self.content))
+                          self.port, self.content, "limit_rate %s;" % limit_rate if limit_rate else ""))
             self.process = subprocess.Popen(
                 ["nginx", "-p", self.root, "-e", os.path.join(self.root, "error.log"), "-c", conf],
                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)

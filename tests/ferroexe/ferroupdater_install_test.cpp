@@ -37,8 +37,9 @@ TEST_F(InstallTest, ItemsAreInstalledUnderLowerCaseNamesAndRecorded)
     EXPECT_EQ(mapFiles, GameFiles());
     // The names on disk are the lower-case ones.
     EXPECT_TRUE(std::filesystem::is_regular_file(m_strInstall + "/bin/client.dll"));
-    EXPECT_EQ(TextModeFile("bin/client.dll,6\nreadme.txt,5\nbin/big.bin," + std::to_string(strBig.size()) + "\n"),
-              ReadTextFile(Install(InstalledList())));
+    EXPECT_EQ(
+        TextModeFile("bin/client.dll,6\nreadme.txt,5\nbin/big.bin," + std::to_string(strBig.size()) + "\n"),
+        ReadTextFile(Install(InstalledList())));
     EXPECT_TRUE(updater.BVerifyInstalledFiles(true));
 
     // Recorded and cleaned up: installed manifest, no pending manifest, no temporary folder.

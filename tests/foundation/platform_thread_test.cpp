@@ -197,7 +197,10 @@ public:
         m_Go.Wait();
         return m_nResult;
     }
-    void OnExit() override { m_nExits.fetch_add(1); }
+    void OnExit() override
+    {
+        m_nExits.fetch_add(1);
+    }
 
     CThreadEvent m_Go;
     std::atomic<int> m_nInits{0}, m_nRuns{0}, m_nExits{0};

@@ -76,7 +76,7 @@ def write_png(path, width, height, rows):
                 chunk(b"IDAT", zlib.compress(raw, 6)) + chunk(b"IEND", b""))
 
 
-def region(rows, box, dx, dy):
+def region(rows, box, dx=0, dy=0):
     x, y, w, h = box
     return [rows[j][i] for j in range(y + dy, y + dy + h) for i in range(x + dx, x + dx + w)
             if 0 <= j < len(rows) and 0 <= i < len(rows[0])]
@@ -115,31 +115,37 @@ def main():
         # The download is under way and has moved the bar.
         check(wait_for(lambda: "Downloading update (" in install.bootstrap_log() or launcher.poll() is not None,
                        timeout=60), "the download started (bootstrap log)")
+        # Each status change erases the window before the labels draw again, so a single
+        # picture may fall between the two: up to five pictures, half a second apart, and
+        # the first that shows both the bar's progress and the status text is kept.
         time.sleep(3)
-        width, height, rows = xwd_image(window, env)
+        background = None
+        for attempt in range(5):
+            width, height, rows = xwd_image(window, env)
+            # Without a window manager the X window of a Wine top-level window is its client
+            # area (the frame would be the manager's): client coordinates are the image's.
+            background = rows[-1][2]
+            bar = region(rows, PROGRESS_BAR, 0, 0)
+            colours = {}
+            for pixel in bar:
+                colours[pixel] = colours.get(pixel, 0) + 1
+            # A bar with some progress: a filled part in a colour of its own, beside the rest.
+            filled = [c for c, n in colours.items() if c != background and n > len(bar) // 50 and
+                      sum(c) < 3 * 200 and max(c) - min(c) > 30]
+            dark = sum(1 for p in region(rows, STATUS_LABEL, 0, 0) if sum(p) < 3 * 96)
+            if filled and dark > 40:
+                break
+            time.sleep(0.5)
         path = os.path.join(screenshot_dir, "window_downloading_%s.png" % e2elib.PLATFORM_TAG)
         write_png(path, width, height, rows)
-        print("screenshot: %s (%dx%d)" % (path, width, height))
-        # Without a window manager the X window of a Wine top-level window is its client
-        # area (the frame would be the manager's): client coordinates are the image's.
-        dx, dy = 0, 0
-        background = rows[-1][2]
-        bar = region(rows, PROGRESS_BAR, dx, dy)
-        colours = {}
-        for pixel in bar:
-            colours[pixel] = colours.get(pixel, 0) + 1
-        # A bar with some progress: a filled part in a colour of its own, beside the rest.
-        filled = [c for c, n in colours.items() if c != background and n > len(bar) // 50 and
-                  sum(c) < 3 * 200 and max(c) - min(c) > 30]
+        print("screenshot: %s (%dx%d, picture %d)" % (path, width, height, attempt + 1))
         check(filled, "the progress bar is drawn with a filled part (colours %s)" % sorted(
             colours, key=colours.get, reverse=True)[:4])
-        status = region(rows, STATUS_LABEL, dx, dy)
-        dark = sum(1 for p in status if sum(p) < 3 * 96)
         check(dark > 40, "the status text is drawn (%d dark pixels)" % dark)
 
         # Cancel, pressed as a player would.
         x, y, w, h = CANCEL_BUTTON
-        subprocess.run(["xdotool", "mousemove", "--window", window, str(x + dx + w // 2), str(y + dy + h // 2),
+        subprocess.run(["xdotool", "mousemove", "--window", window, str(x + w // 2), str(y + h // 2),
                         "click", "1"], env=env, timeout=30)
         try:
             launcher.wait(timeout=60)

@@ -83,6 +83,9 @@ class InstallDir:
 
     def read_hklm(self):
         if WINDOWS:
+            # Each query starts a Windows program: polled at most twice a second, so that the
+            # queries do not crowd out the programs under test.
+            time.sleep(0.5)
             return wine_reg("query", "HKLM\\Software\\Quill\\Ferro")
         try:
             with open(self.hklm, encoding="utf-8", errors="replace") as f:

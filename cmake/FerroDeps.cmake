@@ -4,15 +4,20 @@
 #   ferro::cryptopp Crypto++: manifest signatures and SHA-1
 # The native build takes Debian's development packages (scripts/setup installs them). The
 # Windows cross-build links static libraries: zlib from libz-mingw-w64-dev, Crypto++ and
-# minizip cross-built by scripts/win32-deps into FERRO_WIN32_DEPS_DIR.
+# minizip cross-built by scripts/windows-deps into FERRO_WINDOWS_DEPS_DIR (one folder per
+# target: i686 and x86_64 never share one).
 
 add_library(ferro::zlib INTERFACE IMPORTED GLOBAL)
 add_library(ferro::minizip INTERFACE IMPORTED GLOBAL)
 add_library(ferro::cryptopp INTERFACE IMPORTED GLOBAL)
 
 if(CMAKE_CROSSCOMPILING AND WIN32)
-    set(FERRO_WIN32_DEPS_DIR ${PROJECT_SOURCE_DIR}/build-win32/deps CACHE PATH
-        "Prefix of the cross-built Crypto++ and minizip (made by scripts/win32-deps)")
+    set(FERRO_WINDOWS_DEPS_DIR "" CACHE PATH
+        "Prefix of the cross-built Crypto++ and minizip of this target (scripts/windows-deps prints it)")
+    if(NOT FERRO_WINDOWS_DEPS_DIR)
+        message(FATAL_ERROR "Set FERRO_WINDOWS_DEPS_DIR to the folder that scripts/windows-deps "
+                            "${CMAKE_SYSTEM_PROCESSOR} prints (scripts/cross-build does)")
+    endif()
 
     # The static zlib, so the executable needs no zlib1.dll beside it.
     find_library(FERRO_MINGW_ZLIB_LIBRARY NAMES libz.a)
@@ -26,25 +31,25 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
 
     set(_ferro_deps_missing "")
     foreach(_file include/cryptopp/rsa.h lib/libcryptopp.a include/minizip/unzip.h lib/libminizip.a)
-        if(NOT EXISTS ${FERRO_WIN32_DEPS_DIR}/${_file})
+        if(NOT EXISTS ${FERRO_WINDOWS_DEPS_DIR}/${_file})
             list(APPEND _ferro_deps_missing ${_file})
         endif()
     endforeach()
     if(_ferro_deps_missing)
-        message(FATAL_ERROR "Cross-built libraries missing in ${FERRO_WIN32_DEPS_DIR} "
-                            "(${_ferro_deps_missing}): run scripts/win32-deps first")
+        message(FATAL_ERROR "Cross-built libraries missing in ${FERRO_WINDOWS_DEPS_DIR} "
+                            "(${_ferro_deps_missing}): run scripts/windows-deps ${CMAKE_SYSTEM_PROCESSOR} first")
     endif()
 
     # <cryptopp/...> as on Linux; minizip's headers both as <unzip.h> (its pkg-config
     # include directory) and as <minizip/unzip.h>.
     set_target_properties(ferro::cryptopp PROPERTIES
-        INTERFACE_INCLUDE_DIRECTORIES ${FERRO_WIN32_DEPS_DIR}/include
-        INTERFACE_LINK_LIBRARIES "${FERRO_WIN32_DEPS_DIR}/lib/libcryptopp.a;advapi32")
+        INTERFACE_INCLUDE_DIRECTORIES ${FERRO_WINDOWS_DEPS_DIR}/include
+        INTERFACE_LINK_LIBRARIES "${FERRO_WINDOWS_DEPS_DIR}/lib/libcryptopp.a;advapi32")
     set_target_properties(ferro::minizip PROPERTIES
-        INTERFACE_INCLUDE_DIRECTORIES "${FERRO_WIN32_DEPS_DIR}/include/minizip;${FERRO_WIN32_DEPS_DIR}/include"
+        INTERFACE_INCLUDE_DIRECTORIES "${FERRO_WINDOWS_DEPS_DIR}/include/minizip;${FERRO_WINDOWS_DEPS_DIR}/include"
         # zlib named again after minizip: a static link resolves left to right, and zlib may
         # already stand earlier on the line for another user.
-        INTERFACE_LINK_LIBRARIES "${FERRO_WIN32_DEPS_DIR}/lib/libminizip.a;${FERRO_MINGW_ZLIB_LIBRARY}")
+        INTERFACE_LINK_LIBRARIES "${FERRO_WINDOWS_DEPS_DIR}/lib/libminizip.a;${FERRO_MINGW_ZLIB_LIBRARY}")
 else()
     find_package(ZLIB REQUIRED)
     find_package(PkgConfig REQUIRED)

@@ -1,6 +1,8 @@
 // Process entry. Everything it calls lives in ferroexe_core.
 #include "ferroexe/main.h"
 #include "ferroexe/win32updateui.h"
+#include "foundation/platform/console.h"
+#include "foundation/strtools.h"
 
 #include <cstdlib>
 
@@ -11,6 +13,16 @@ struct HINSTANCE__;
 // The command line text is not used: the C runtime's argument vector is.
 extern "C" int __stdcall WinMain(HINSTANCE__ *hInstance, HINSTANCE__ *, char *, int nShowCmd)
 {
+    // A player who asks for the console from a terminal reads the lines there, although
+    // the program has no console of its own.
+    for (int i = 1; i < __argc; ++i)
+    {
+        if (!Q_stricmp(__argv[i], "-textclient"))
+        {
+            PLAT_AttachParentConsole();
+            break;
+        }
+    }
     CWin32UpdateUI *pWindowUI = CWin32UpdateUI::GetInstance();
     pWindowUI->SetShowCommand(nShowCmd);
     pWindowUI->SetInstanceHandle(hInstance);

@@ -25,7 +25,13 @@ typedef char16_t wchar16; // one UTF-16 unit, on every platform
 
 #define INFINITE_WAIT 0xFFFFFFFFu
 
-#if defined(_WIN32)
+// The platform tag names the build in manifest and package names: a 32-bit and a 64-bit
+// Windows installation never take each other's files.
+#if defined(_WIN64)
+#define FERRO_PLATFORM_TAG "win64"
+#define FERRO_DLL_EXT ".dll"
+#define FERRO_EXPORT extern "C" __declspec(dllexport)
+#elif defined(_WIN32)
 #define FERRO_PLATFORM_TAG "win32"
 #define FERRO_DLL_EXT ".dll"
 #define FERRO_EXPORT extern "C" __declspec(dllexport)

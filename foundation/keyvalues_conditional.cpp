@@ -13,11 +13,15 @@ const int k_cchMaxOperand = 126;
 // Parentheses and "!" nest at most this deep, so that a hostile token cannot exhaust the stack.
 const int k_nMaxExpressionDepth = 64;
 
-// The build decides the platform names: the platform tag is fixed when compiling.
+// The build decides the platform names: both Windows builds, 32- and 64-bit, are "WIN32"
+// (as the Windows headers say of either) and neither is "WIN64".
 bool BWindowsBuild()
 {
-    static const bool s_bWindows = strcmp(FERRO_PLATFORM_TAG, "win32") == 0;
-    return s_bWindows;
+#ifdef _WIN32
+    return true;
+#else
+    return false;
+#endif
 }
 
 bool BEvaluateName(const char *pchName)

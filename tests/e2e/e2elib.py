@@ -10,12 +10,22 @@ import tempfile
 import time
 import uuid
 
-BIN_DIR = os.environ.get("FERRO_BIN_DIR") or os.path.join(
-    os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "bin")
-LAUNCHER = "arvolauncher"
-CLIENT_LIBRARY = "ferro.so"
-WINDOW_UI_LIBRARY = "ferroui.so"
-CONSOLE_UI_LIBRARY = "ferroconsole.so"
+# The Windows build under Wine when scripts/wine-run chose one (FERRO_WINE, FERRO_WIN_BIN_DIR,
+# FERRO_PLATFORM_TAG and WINEPREFIX come from it); the Linux build otherwise.
+WINE = os.environ.get("FERRO_WINE", "")
+WINDOWS = bool(WINE and os.environ.get("FERRO_WIN_BIN_DIR"))
+if WINDOWS:
+    BIN_DIR = os.environ["FERRO_WIN_BIN_DIR"]
+    LAUNCHER = "arvolauncher.exe"
+    SUFFIX = ".dll"
+else:
+    BIN_DIR = os.environ.get("FERRO_BIN_DIR") or os.path.join(
+        os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "bin")
+    LAUNCHER = "arvolauncher"
+    SUFFIX = ".so"
+CLIENT_LIBRARY = "ferro" + SUFFIX
+WINDOW_UI_LIBRARY = "ferroui" + SUFFIX
+CONSOLE_UI_LIBRARY = "ferroconsole" + SUFFIX
 SAMPLE_LIBRARIES = (CLIENT_LIBRARY, WINDOW_UI_LIBRARY, CONSOLE_UI_LIBRARY)
 HANDOFF_EVENT = "Global.Quill_FerroIPC_Class"
 
@@ -48,8 +58,7 @@ class InstallDir:
             # An empty installed file list: the installation verifies as intact, so a run
             # that is not about updating starts the client without asking any service.
             os.makedirs(os.path.join(self.path, "package"))
-            open(os.path.join(self.path, "package", "arvo_launcher_%s.installed" % (
-                "win32" if os.name == "nt" else "linux")), "w").close()
+            open(os.path.join(self.path, "package", "arvo_launcher_%s.installed" % PLATFORM_TAG), "w").close()
         shutil.copy2(os.path.join(BIN_DIR, LAUNCHER), self.path)
         for name in libraries:
             shutil.copy2(os.path.join(BIN_DIR, name), self.path)
@@ -61,6 +70,11 @@ class InstallDir:
             os.makedirs(self.registry)
             self.namespace = "ferro-e2e-" + uuid.uuid4().hex[:12]
         self.owns_namespace = share_with is None
+        if WINDOWS and self.owns_namespace:
+            # The registry of the Wine prefix is the one registry of every run: each test
+            # starts without the launcher's values.
+            for hive in ("HKCU", "HKLM"):
+                wine_reg("delete", hive + "\\Software\\Quill", "/f")
 
     @property
     def hklm(self):
@@ -68,6 +82,11 @@ class InstallDir:
         return os.path.join(self.registry, "HKLM.txt")
 
     def read_hklm(self):
+        if WINDOWS:
+            # Each query starts a Windows program: polled at most twice a second, so that the
+            # queries do not crowd out the programs under test.
+            time.sleep(0.5)
+            return wine_reg("query", "HKLM\\Software\\Quill\\Ferro")
         try:
             with open(self.hklm, encoding="utf-8", errors="replace") as f:
                 return f.read()
@@ -83,7 +102,13 @@ class InstallDir:
 
     @property
     def exe(self):
-        return os.path.join(self.path, LAUNCHER)
+        """The launcher's path as the launcher itself sees and reports it."""
+        return shown_path(os.path.join(self.path, LAUNCHER))
+
+    @property
+    def shown_path(self):
+        """The install directory as the launcher sees and reports it."""
+        return shown_path(self.path)
 
     def file(self, name):
         return os.path.join(self.path, name)
@@ -103,7 +128,7 @@ class InstallDir:
         return env
 
     def command(self, args, relative=False):
-        return [("./" + LAUNCHER) if relative else self.exe] + list(args)
+        return ([WINE] if WINDOWS else []) + [("./" + LAUNCHER) if relative else self.exe] + list(args)
 
     def run(self, args, timeout=60, relative=False, **extra_env):
         """Runs the launcher to its end (and the end of anything it started that keeps its
@@ -126,6 +151,29 @@ class InstallDir:
                     os.unlink(leftover)
                 except OSError:
                     pass
+
+
+def shown_path(path):
+    """A path as the launcher sees it: the same on Linux; under Wine on its drive Z:, which
+    is the root of the file system, with backslashes."""
+    return "Z:" + path.replace("/", "\\") if WINDOWS else path
+
+
+def set_user_language(registry_dir, language):
+    """The user's language in the registry (HKEY_CURRENT_USER)."""
+    if WINDOWS:
+        wine_reg("add", "HKCU\\Software\\Quill\\Ferro", "/v", "Language", "/t", "REG_SZ", "/d", language, "/f")
+        return
+    with open(os.path.join(registry_dir, "HKCU.txt"), "w", encoding="utf-8") as f:
+        f.write('"HKEY_CURRENT_USER" { "Software" { "Quill" { "Ferro" { "Language" "%s" } } } }\n'
+                % language)
+
+
+def wine_reg(*args):
+    """Runs Wine's reg.exe in the prefix of the run; returns its output."""
+    result = subprocess.run([WINE, "reg"] + list(args), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            timeout=120, errors="replace")
+    return result.stdout
 
 
 def wait_for(predicate, timeout=30.0, step=0.02):
@@ -169,7 +217,10 @@ SOURCE_DIR = os.environ.get("FERRO_SOURCE_DIR") or os.path.join(
 PUBLISH = os.path.join(BIN_DIR, "ferro-publish")
 DEV_PRIVATE_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "dev_manifest_private.der")
 DEV_ED25519_PRIVATE_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "dev_manifest_ed25519_private.der")
-PLATFORM_TAG = "win32" if os.name == "nt" else "linux"
+# The Windows builds are published with the Linux build's ferro-publish and their own tag.
+PLATFORM_TAG = os.environ.get("FERRO_PLATFORM_TAG", "linux") if WINDOWS else "linux"
+if WINDOWS:
+    PUBLISH = os.environ.get("FERRO_PUBLISH") or os.path.join(SOURCE_DIR, "build", "bin", "ferro-publish")
 PUBLIC_DIR = os.path.join(SOURCE_DIR, "public")
 
 
@@ -265,7 +316,7 @@ class ContentService:
 
     def publish_directory(self, staging, version, beta="", ed25519=False):
         args = [PUBLISH, "build", "--key", DEV_PRIVATE_KEY, "--version", str(version),
-                "--input", staging, "--output", self.content]
+                "--input", staging, "--output", self.content, "--platform", PLATFORM_TAG]
         if beta:
             args += ["--beta", beta]
         if ed25519:
@@ -305,7 +356,11 @@ class ContentService:
     def package_path(self, name, beta=""):
         return os.path.join(self.client_dir, self.packages(beta)[name][0])
 
-    def start(self):
+    def start(self, limit_rate=""):
+        """limit_rate: nginx's limit_rate for every response ("256k"), a slow service; it
+        replaces the one given to the constructor."""
+        if limit_rate:
+            self.limit_rate = limit_rate
         for _ in range(3):
             self.port = free_loopback_port()
             conf = os.path.join(self.root, "nginx.conf")

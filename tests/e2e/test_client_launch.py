@@ -5,7 +5,7 @@ restart when the client returns 7."""
 import os
 import unittest
 
-from e2elib import (CLIENT_LIBRARY, CONSOLE_UI_LIBRARY, SAMPLE_LIBRARIES, WINDOW_UI_LIBRARY, InstallDir,
+from e2elib import (CLIENT_LIBRARY, CONSOLE_UI_LIBRARY, PLATFORM_TAG, SAMPLE_LIBRARIES, WINDOW_UI_LIBRARY, InstallDir,
                     client_report, client_runs, exit_status, wait_for)
 
 
@@ -18,7 +18,7 @@ class ClientLaunchTest(unittest.TestCase):
     def test_client_reports_the_exports_and_its_exit_code_and_the_marker_lives_while_it_runs(self):
         install = self.make_install()
         # The installed manifest's version is the bootstrapper version (64 bits wide).
-        with open(install.file("package/arvo_launcher_linux.manifest"), "w") as f:
+        with open(install.file("package/arvo_launcher_%s.manifest" % PLATFORM_TAG), "w") as f:
             f.write('"manifest"\n{\n\t"version"\t"4294967301"\n}\n')
         proc = install.start(["-textclient", "a b", "-beta", "s3cret", "-client-exit", "5",
                               "-client-wait-handoff", "60"])
@@ -44,8 +44,8 @@ class ClientLaunchTest(unittest.TestCase):
         self.assertEqual(install.exe, report["exe path"])
         self.assertEqual("%s (%d)" % (install.exe, len(install.exe) + 1), report["exe path ansi"])
         for name in ("install dir", "base user dir", "base user content dir"):
-            self.assertEqual(install.path, report[name], name)
-            self.assertEqual("%s (%d)" % (install.path, len(install.path) + 1), report[name + " ansi"])
+            self.assertEqual(install.shown_path, report[name], name)
+            self.assertEqual("%s (%d)" % (install.shown_path, len(install.shown_path) + 1), report[name + " ansi"])
         self.assertEqual("4294967301", report["bootstrapper version"])
         self.assertEqual("1", report["universe"])
         self.assertEqual("0", report["checking for updates"])

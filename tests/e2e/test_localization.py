@@ -6,7 +6,7 @@ import shutil
 import subprocess
 import unittest
 
-from e2elib import BIN_DIR, InstallDir, NOT_ASCII_FATAL_LINE, exit_status
+from e2elib import BIN_DIR, InstallDir, NOT_ASCII_FATAL_LINE, exit_status, set_user_language
 
 GERMAN_NOT_ASCII_FATAL_LINE = (
     "[  0%] !!! Fatal Error: Ferro kann nicht aus einem Ordner gestartet werden, dessen Pfad "
@@ -23,9 +23,7 @@ class LocalizationTest(unittest.TestCase):
         return install
 
     def set_language(self, install, language):
-        with open(os.path.join(install.registry, "HKCU.txt"), "w", encoding="utf-8") as f:
-            f.write('"HKEY_CURRENT_USER" { "Software" { "Quill" { "Ferro" { "Language" "%s" } } } }\n'
-                    % language)
+        set_user_language(install.registry, language)
 
     def run_launcher(self, install, cwd=None, **env):
         # Decoded as UTF-8 whatever the locale of the test run.

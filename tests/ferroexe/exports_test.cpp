@@ -70,8 +70,15 @@ TEST(Exports, CodePageFormGoesThroughAtMost260UTF16Units)
         strDir += "\xc3\xbc";
     std::string strFits = strDir + "/" + std::string(259 - 1 - 250 - 1, 'a');
     ASSERT_TRUE(CInstallPaths::BSetFromExePath(strFits.c_str()));
+#ifdef _WIN32
+    // The code page form is the system's (one byte per "ü" in the Western ones).
+    int cubWritten = GetFerroExePath(rgchBig, sizeof(rgchBig));
+    EXPECT_EQ((int)strlen(rgchBig) + 1, cubWritten);
+    EXPECT_LT(250, cubWritten);
+#else
     EXPECT_EQ((int)strFits.size() + 1, GetFerroExePath(rgchBig, sizeof(rgchBig)));
     EXPECT_EQ(strFits, rgchBig);
+#endif
     ASSERT_TRUE(CInstallPaths::BSetFromExePath((strFits + "a").c_str()));
     EXPECT_EQ(0, GetFerroExePath(rgchBig, sizeof(rgchBig)));
     EXPECT_STREQ("", rgchBig);

@@ -3,8 +3,10 @@
 #include "foundation/platform/registry.h"
 #include "foundation/uniformrandom.h"
 
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <cstring>
 
@@ -457,6 +459,8 @@ TEST_F(UpdaterTest, DirectoryCheckFailureTexts)
     Check(strFile, "Ferro Fatal Error: Expected:\n " + strFile + "\nto be a directory.");
     Check(strFile + "/sub", "Ferro Fatal Error: Could not create directory:\n" + strFile + "/sub.");
 
+#ifndef _WIN32
+    // POSIX only: a dangling symbolic link, and the descriptor limit of setrlimit.
     // The first entry cannot be found under another spelling: a dangling link is found by
     // name but does not exist.
     std::string strLinkDir = m_Dir.File("links");
@@ -490,6 +494,7 @@ TEST_F(UpdaterTest, DirectoryCheckFailureTexts)
     EXPECT_FALSE(bUsable);
     EXPECT_EQ(std::vector<std::string>{"Ferro Fatal Error: Failed to access directory:\n" + strEmpty + "."},
               ui.m_vecFatalErrors);
+#endif
 
     // The user directories: the first failure stops the check.
     ui.m_vecFatalErrors.clear();

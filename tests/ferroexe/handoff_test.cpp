@@ -78,6 +78,8 @@ TEST(HandOff, ValueFirstSignalLastAndNothingWithoutAClient)
     EXPECT_TRUE(PLAT_WaitNamedEvent(hEvent, 0));
     EXPECT_EQ("\"/opt/My Arvo/arvolauncher\" -x ", ReadCommandLineValue());
 
+#ifndef _WIN32
+    // The POSIX stand-in for the registry, written by hand: a hive without the key, a damaged one.
     // The event without the key: handed off all the same (exit 0), but nothing is written
     // and the client is not woken.
     ASSERT_TRUE(
@@ -90,6 +92,7 @@ TEST(HandOff, ValueFirstSignalLastAndNothingWithoutAClient)
     ASSERT_TRUE(WriteTextFile(dir.File("registry/HKLM.txt"), "\"HKEY_LOCAL_MACHINE\" { \"Soft\x01{{ \"\n"));
     EXPECT_TRUE(BHandOffToRunningInstance(2, rgpchTwo));
     EXPECT_FALSE(PLAT_WaitNamedEvent(hEvent, 0));
+#endif
 
     PLAT_CloseNamedEvent(hEvent);
     EXPECT_FALSE(BHandOffToRunningInstance(1, rgpchArgv)) << "the client has gone";

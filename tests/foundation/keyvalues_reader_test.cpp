@@ -13,7 +13,11 @@
 
 namespace
 {
-const bool k_bWindowsBuild = strcmp(FERRO_PLATFORM_TAG, "win32") == 0;
+#ifdef _WIN32
+const bool k_bWindowsBuild = true;
+#else
+const bool k_bWindowsBuild = false;
+#endif
 
 std::string Report(const std::string &strMessage, int nOffset, const std::string &strPath,
                    const char *pchResource = "test.txt")

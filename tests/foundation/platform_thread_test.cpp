@@ -188,13 +188,19 @@ public:
         m_nRuns.fetch_add(1);
         m_bRunSawItself = BIsCurrentThread() && GetThreadId() == PLAT_GetCurrentThreadId();
         m_bSelfJoinRefused = !Join(0);
+#ifndef _WIN32
+        // Windows keeps the name as the thread's description, which only debuggers show.
         char rgchName[32] = "";
         pthread_getname_np(pthread_self(), rgchName, sizeof(rgchName));
         m_strSeenName = rgchName;
+#endif
         m_Go.Wait();
         return m_nResult;
     }
-    void OnExit() override { m_nExits.fetch_add(1); }
+    void OnExit() override
+    {
+        m_nExits.fetch_add(1);
+    }
 
     CThreadEvent m_Go;
     std::atomic<int> m_nInits{0}, m_nRuns{0}, m_nExits{0};
@@ -227,7 +233,9 @@ TEST(PlatformThread, CThreadRunsAgainAfterItsRunEnded)
     EXPECT_EQ(42u, thread.GetExitCode());
     EXPECT_TRUE(thread.m_bRunSawItself);
     EXPECT_TRUE(thread.m_bSelfJoinRefused);
+#ifndef _WIN32
     EXPECT_EQ("CHTTPClientThre", thread.m_strSeenName) << "cut to the 15 characters Linux keeps";
+#endif
     EXPECT_EQ(1, thread.m_nExits.load());
 
     // Again on the same object.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace
@@ -81,11 +82,18 @@ void CSpewCapture::Clear()
 
 CTempDir::CTempDir()
 {
-    std::string strTemplate = (std::filesystem::temp_directory_path() / "ferrotest-XXXXXX").string();
-    std::vector<char> buf(strTemplate.begin(), strTemplate.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()))
-        m_strPath = buf.data();
+    // A name nobody holds yet, made here (mkdtemp is POSIX only); bounded tries.
+    std::random_device random;
+    std::error_code ec;
+    std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    for (int nTry = 0; nTry < 100 && m_strPath.empty(); ++nTry)
+    {
+        char rgchName[32];
+        snprintf(rgchName, sizeof(rgchName), "ferrotest-%08x", (unsigned)random());
+        std::filesystem::path path = base / rgchName;
+        if (std::filesystem::create_directory(path, ec))
+            m_strPath = path.generic_string();
+    }
 }
 
 CTempDir::~CTempDir()
@@ -114,4 +122,20 @@ std::string ReadTextFile(const std::string &strPath)
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+std::string TextModeFile(const std::string &strText)
+{
+#ifdef _WIN32
+    std::string strOnDisk;
+    for (char ch : strText)
+    {
+        if (ch == '\n')
+            strOnDisk += '\r';
+        strOnDisk += ch;
+    }
+    return strOnDisk;
+#else
+    return strText;
+#endif
 }

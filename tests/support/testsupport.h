@@ -3,9 +3,19 @@
 
 #include "foundation/dbg.h"
 
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+// The POSIX names for changing the environment, which the Windows C runtime lacks
+// (windowstestsupport.cpp). The registry there is the system's, in the Wine prefix of the
+// run: pointing FERRO_REGISTRY_DIR somewhere, as tests do for a registry of their own,
+// empties the launcher's keys instead, so each test starts from none.
+int setenv(const char *pchName, const char *pchValue, int nOverwrite);
+int unsetenv(const char *pchName);
+#endif
 
 // Collects every assertion and message while it exists (one at a time per process).
 // Texts are also still printed unless bQuiet.
@@ -43,6 +53,9 @@ public:
 private:
     std::string m_strPath;
 };
+
+// A text as a file written in text mode holds it: "\r\n" line ends on Windows.
+std::string TextModeFile(const std::string &strText);
 
 // Whole-file helpers.
 bool WriteTextFile(const std::string &strPath, const std::string &strContent);

@@ -22,7 +22,7 @@ import tempfile
 import time
 import unittest
 
-from e2elib import BIN_DIR, ContentService, exit_status, read_file, tree_files, write_file
+from e2elib import DEV_PRIVATE_KEY, PUBLISH, ContentService, exit_status, read_file, tree_files, write_file
 from screenshot import VirtualDisplay, missing_tools
 
 WINE = shlex.split(os.environ.get("FERRO_WINE", ""))
@@ -36,11 +36,7 @@ SKIP_REASON = ("the Wine runner sets FERRO_WINE, WINEPREFIX, FERRO_WIN_BIN_DIR a
 EXIT_FERRO = "ferro://ExitFerro"
 LAUNCHER = "arvolauncher.exe"
 LIBRARIES = ("ferro.dll", "ferroui.dll", "ferroconsole.dll")
-PUBLISH = os.path.join(BIN_DIR, "ferro-publish")
-SOURCE_DIR = os.environ.get("FERRO_SOURCE_DIR") or os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                                                 "..", "..")
-DEV_PRIVATE_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "dev_manifest_private.der")
-SCREENSHOT_DIR = os.path.join(BIN_DIR, "..", "screenshots")
+SCREENSHOT_DIR = os.path.join(WIN_BIN_DIR, "..", "screenshots")
 # One incompressible package at 200 KB/s a connection: a few seconds of download.
 PACKAGE_BYTES = 1500000
 RATE = "200k"

@@ -212,7 +212,7 @@ bool CWin32WindowBackend::BCreateWindow(const WindowTexts_t &texts, IWindowBacke
     // One line, cut by FitWindowText when a translation is too long for it.
     m_hHeading = CreateChild(L"STATIC", L"", SS_LEFTNOWORDWRAP | SS_NOPREFIX);
     m_hCancel = CreateChild(L"BUTTON", AsWide(texts.m_pwchCancel), BS_PUSHBUTTON);
-    m_hProgress = CreateChild(PROGRESS_CLASSW, L"", 0);
+    m_hProgress = CreateChild(L"msctls_progress32", L"", 0);
     SendMessageW(m_hProgress, PBM_SETRANGE32, 0, 100);
     // Wraps at word boundaries into its lines.
     m_hStatus = CreateChild(L"STATIC", L"", SS_LEFT | SS_NOPREFIX);

@@ -116,6 +116,11 @@ public:
             return nullptr;
         return std::unique_ptr<IInstallFileWriter>(new CPlatformFileWriter(pFile));
     }
+
+    EPlatFileLock TryLockFile(CPlatFileLock *pLock, const char *pchPath) override
+    {
+        return pLock->TryLock(pchPath);
+    }
 };
 } // namespace
 

@@ -13,6 +13,7 @@
 
 #include "foundation/basetypes.h"
 #include "foundation/platform/file.h"
+#include "foundation/platform/filelock.h"
 
 #include <memory>
 #include <string>
@@ -81,6 +82,8 @@ public:
     // Creates or truncates the file: text mode ("w+", line ends translated on Windows) or
     // binary. Null when it cannot be opened.
     virtual std::unique_ptr<IInstallFileWriter> OpenForWrite(const char *pchPath, bool bText) = 0;
+    // pLock->TryLock (tests play file systems without locks).
+    virtual EPlatFileLock TryLockFile(CPlatFileLock *pLock, const char *pchPath) = 0;
 };
 
 // The platform's implementation (one per process).

@@ -22,6 +22,7 @@ const char *const k_rgpchTokens[] = {
     "FerroBootstrapper_FailedManifestLoad",   "FerroBootstrapper_FailedPackageRead",
     "FerroBootstrapper_CorruptPackageFile",   "FerroBootstrapper_FailedPackageUnzip",
     "FerroBootstrapper_OfflineAndNeedUpdate", "FerroBootstrapper_NoNetwork",
+    "FerroBootstrapper_WaitingForLauncher",   "FerroBootstrapper_LauncherBusy",
 };
 
 std::string PublicDir()

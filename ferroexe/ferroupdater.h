@@ -145,7 +145,7 @@ struct CommitRecord_t
     // Keys (InstalledFileKey) of the files the installed list names: a directory that stands
     // where one of them belongs has replaced our file and is moved aside like a file. Any
     // other directory in the way of a file is not ours and stops the commit.
-    std::unordered_set<std::string> m_setListedFiles;
+    const std::unordered_set<std::string> *m_pListedFiles = nullptr;
 };
 
 class CFerroUpdater : public CThread
@@ -451,7 +451,7 @@ private:
                                  ExtractedFiles_t *pExtracted);
     // Commits the temporary folder: on success deletes the backups (this commit's and those
     // an earlier one left), on failure rolls back. The temporary folder is cleared after.
-    bool BCommitTemporaryFolder(const std::vector<InstalledFile_t> &vecListed);
+    bool BCommitTemporaryFolder(const std::unordered_set<std::string> &setListedFiles);
     // The journal's path, its entries (none when there is no journal; false when it is there
     // but cannot be read), and writing it anew (deleted when empty; replaced in one rename,
     // so a kill never leaves half of it).
@@ -468,8 +468,10 @@ private:
     // "package\\tmp", and clearing it (a failure is logged).
     std::string TempFolder() const;
     void ClearTemporaryFolder();
-    // The keys of the files the installed list of the current beta names (size >= 0).
-    std::unordered_set<std::string> ListedFileKeys(const std::vector<InstalledFile_t> &vecListed) const;
+    // The keys (InstalledFileKey) of the files (not directories) a list names; with
+    // pvecPaths, every path of it is appended there as well.
+    std::unordered_set<std::string> ReadListedFileKeys(const char *pchListPath,
+                                                       CUtlVector<CUtlString> *pvecPaths = nullptr);
     // Whether a path of the install directory reaches through a link (a directory part
     // that is a symbolic link or a junction): deletes never follow one.
     bool BPathCrossesLink(const char *pchPath);

@@ -196,7 +196,5 @@ void CFerroUpdater::RemoveLeftoversOfInterruptedWork()
         return;
     char rgchList[MAX_PATH_BYTES];
     BuildInstalledFilePath(rgchList, sizeof(rgchList), ".installed");
-    std::vector<InstalledFile_t> vecListed;
-    ReadInstalledFileEntries(rgchList, &vecListed);
-    BWriteBackupJournal(DeleteJournalBackups(vecJournal, ListedFileKeys(vecListed)));
+    BWriteBackupJournal(DeleteJournalBackups(vecJournal, ReadListedFileKeys(rgchList)));
 }

@@ -95,11 +95,9 @@ bool CFerroUpdater::BApplyUpdate()
 
     char rgchInstalledList[MAX_PATH_BYTES];
     BuildInstalledFilePath(rgchInstalledList, sizeof(rgchInstalledList), ".installed");
-    std::vector<InstalledFile_t> vecListed;
-    ReadInstalledFileEntries(rgchInstalledList, &vecListed);
     CUtlVector<CUtlString> vecOldFiles;
-    for (const InstalledFile_t &entry : vecListed)
-        vecOldFiles.AddToTail(CUtlString(entry.m_strPath));
+    const std::unordered_set<std::string> setListedFiles =
+        ReadListedFileKeys(rgchInstalledList, &vecOldFiles);
 
     char rgchPendingManifest[MAX_PATH_BYTES];
     BuildPackageBasePath(rgchPendingManifest, sizeof(rgchPendingManifest), k_szPackageFolder, true);
@@ -136,7 +134,7 @@ bool CFerroUpdater::BApplyUpdate()
     if (eUnpack != k_EUnpackDone)
         return false;
 
-    if (!BCommitTemporaryFolder(vecListed))
+    if (!BCommitTemporaryFolder(setListedFiles))
         return false;
 
     if (!BCleanupPackageDir(pManifest, k_szPackageFolder))
@@ -233,11 +231,11 @@ CFerroUpdater::EUnpackResult CFerroUpdater::UnpackPackages(const CUtlVector<CUtl
     return k_EUnpackDone;
 }
 
-bool CFerroUpdater::BCommitTemporaryFolder(const std::vector<InstalledFile_t> &vecListed)
+bool CFerroUpdater::BCommitTemporaryFolder(const std::unordered_set<std::string> &setListedFiles)
 {
     const std::string strTempDir = TempFolder();
     CommitRecord_t record;
-    record.m_setListedFiles = ListedFileKeys(vecListed);
+    record.m_pListedFiles = &setListedFiles;
     std::vector<std::string> vecJournal;
     bool bCommitted = BJournalPlannedBackups(strTempDir.c_str(), &vecJournal) &&
                       BCommitUpdatedFiles(strTempDir.c_str(), ".", record);
@@ -245,7 +243,7 @@ bool CFerroUpdater::BCommitTemporaryFolder(const std::vector<InstalledFile_t> &v
     {
         bool bAllDeleted = BDeleteBackupFiles(record);
         // Backups of an earlier commit that was cut short go with this one's.
-        std::vector<std::string> vecStay = DeleteJournalBackups(vecJournal, record.m_setListedFiles);
+        std::vector<std::string> vecStay = DeleteJournalBackups(vecJournal, setListedFiles);
         if (!bAllDeleted || !vecStay.empty())
             UpdateStatusLocalized(k_szCleanupFailToken, k_szBackupsStayText);
         BWriteBackupJournal(vecStay);
@@ -345,8 +343,9 @@ bool CFerroUpdater::BCommitUpdatedFiles(const char *pchSourceRoot, const char *p
             std::string strBackup = strTarget + k_szBackupSuffix;
             // A directory where the build has a file is not ours to move aside either, unless
             // it stands where the installed list has our file.
-            bool bMovable = !m_pFileOps->BIsDirectory(strTarget.c_str()) ||
-                            record.m_setListedFiles.count(InstalledFileKey(strTarget));
+            bool bMovable =
+                !m_pFileOps->BIsDirectory(strTarget.c_str()) ||
+                (record.m_pListedFiles && record.m_pListedFiles->count(InstalledFileKey(strTarget)));
             if (!bMovable || !m_pFileOps->BRenameReplace(strTarget.c_str(), strBackup.c_str()))
             {
                 Log("BCommitUpdatedFiles: failed to rename %s -> %s\n", strTarget.c_str(), strBackup.c_str());
@@ -493,6 +492,7 @@ bool CFerroUpdater::BCleanupPackageDir(KeyValues *pManifest, const char *pchPack
 
 void CFerroUpdater::DeleteObsoleteFiles(const CUtlVector<CUtlString> &vecOldFiles)
 {
+    CDirectoryPresence directories(*m_pFileOps);
     for (const CUtlString &strOld : vecOldFiles)
     {
         // The list is a file on disk like any other: it must not steer a delete elsewhere,
@@ -502,6 +502,9 @@ void CFerroUpdater::DeleteObsoleteFiles(const CUtlVector<CUtlString> &vecOldFile
             Log("Not deleting %s: it is outside the install directory\n", strOld.Get());
             continue;
         }
+        // What is not there needs nothing (and a long list costs a listing per directory).
+        if (!directories.BMayExist(strOld.StdString()))
+            continue;
         if (BPathCrossesLink(strOld.Get()))
         {
             Log("Not deleting %s: its directory is a link\n", strOld.Get());
@@ -534,14 +537,22 @@ bool CFerroUpdater::BPathCrossesLink(const char *pchPath)
     return false;
 }
 
-std::unordered_set<std::string>
-CFerroUpdater::ListedFileKeys(const std::vector<InstalledFile_t> &vecListed) const
+std::unordered_set<std::string> CFerroUpdater::ReadListedFileKeys(const char *pchListPath,
+                                                                  CUtlVector<CUtlString> *pvecPaths)
 {
     std::unordered_set<std::string> setKeys;
-    for (const InstalledFile_t &entry : vecListed)
+    CInstalledFileListReader list(pchListPath);
+    InstalledFile_t file;
+    std::string strLine;
+    CInstalledFileListReader::ELine eLine;
+    while ((eLine = list.Next(&file, &strLine)) != CInstalledFileListReader::k_ELineEnd)
     {
-        if (!entry.BIsDirectoryItem())
-            setKeys.insert(InstalledFileKey(entry.m_strPath));
+        if (eLine != CInstalledFileListReader::k_ELineEntry)
+            continue;
+        if (pvecPaths)
+            pvecPaths->AddToTail(CUtlString(file.m_strPath));
+        if (!file.BIsDirectoryItem())
+            setKeys.insert(InstalledFileKey(file.m_strPath));
     }
     return setKeys;
 }

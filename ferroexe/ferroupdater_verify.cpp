@@ -129,6 +129,7 @@ bool CFerroUpdater::BVerifyInstalledContents(std::vector<InstalledFile_t> *pvecD
         }
     };
 
+    CDirectoryPresence directories(*m_pFileOps);
     CInstalledFileListReader list(rgchListPath);
     InstalledFile_t file;
     std::string strLine;
@@ -153,7 +154,8 @@ bool CFerroUpdater::BVerifyInstalledContents(std::vector<InstalledFile_t> *pvecD
         if (BIsExemptLauncher(pchPath))
             continue;
         ++cFiles;
-        const bool bIsDirectory = PLAT_IsDirectory(pchPath);
+        const bool bMayExist = directories.BMayExist(file.m_strPath);
+        const bool bIsDirectory = bMayExist && PLAT_IsDirectory(pchPath);
         if (file.BIsDirectoryItem())
         {
             if (!bIsDirectory &&
@@ -166,7 +168,7 @@ bool CFerroUpdater::BVerifyInstalledContents(std::vector<InstalledFile_t> *pvecD
             Damaged(file, "is a directory where the list has a file");
             continue;
         }
-        int64 llSize = PLAT_GetFileSize(pchPath);
+        int64 llSize = bMayExist ? PLAT_GetFileSize(pchPath) : -1;
         if (llSize < 0)
         {
             Damaged(file, "is missing");
@@ -298,7 +300,7 @@ bool CFerroUpdater::BRepairInstalledFiles(const std::vector<InstalledFile_t> &ve
     ExtractedFiles_t extracted;
     if (UnpackPackages(vecPaths, vecNames, vecOldFiles, vecNewFiles, &extracted) != k_EUnpackDone)
         return false;
-    if (!BCommitTemporaryFolder(vecListed))
+    if (!BCommitTemporaryFolder(ReadListedFileKeys(rgchInstalledList)))
         return false;
 
     // Every other line stays as it was.

@@ -186,8 +186,18 @@ TEST_F(InstallFaultTest, EveryStepOfAnInstallationMayFail)
         }
         else
         {
-            // Before the commit or rolled back: the old build byte for byte.
+            // Before the commit or rolled back: the old build byte for byte, and nothing
+            // unpacked left (unless the fault hit the clearing of the folder itself).
             ExpectTheOldBuild(updater);
+            const std::string &strFailed = m_FileOps.m_strFailedStep;
+            bool bClearingTemp =
+                strFailed.find("package/tmp") != std::string::npos &&
+                (strFailed.compare(0, 7, "delete ") == 0 || strFailed.compare(0, 6, "rmdir ") == 0 ||
+                 strFailed.compare(0, 5, "list ") == 0 || strFailed.compare(0, 17, "clear-attributes ") == 0);
+            if (!bClearingTemp)
+            {
+                EXPECT_FALSE(BExists("package/tmp"));
+            }
             bool bCommitStarted = false;
             for (int i = 0; i < nStep; ++i)
                 bCommitStarted =

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace
 {
@@ -37,9 +38,10 @@ std::string InstalledFileKey(const std::string &strPath)
 std::string FormatInstalledFileLine(const std::string &strPath, int64 llSize, const std::string &strSHA256,
                                     const std::string &strPackage)
 {
-    char rgchSize[32];
-    Q_snprintf(rgchSize, sizeof(rgchSize), "%lld", (long long)llSize);
-    return strPath + "," + rgchSize + "," + strSHA256 + "," + strPackage + "\n";
+    // The two fields every reader knows, then those that older readers ignore.
+    std::vector<char> vecLine(strPath.size() + 32);
+    Q_snprintf(vecLine.data(), (int)vecLine.size(), "%s,%lld", strPath.c_str(), (long long)llSize);
+    return std::string(vecLine.data()) + "," + strSHA256 + "," + strPackage + "\n";
 }
 
 CInstalledFileListReader::CInstalledFileListReader(const char *pchPath) : m_pFile(PLAT_fopen(pchPath, "r")) {}

@@ -1,13 +1,11 @@
 """The content check of an installation end to end: the start-up check compares sizes only,
 so a file changed without changing its size passes it; "-verify" (and a start after an
 unclean shutdown) reads every file against the SHA-256 of the installed list, names each
-damaged file in the log and installs again only the packages that hold them. Lists written
-by older launchers (path and size only) still verify and get their digests with the next
-update."""
+damaged file in the log and installs again only the packages that hold them."""
 import os
 import unittest
 
-from e2elib import ContentService, PLATFORM_TAG, UNCLEAN_SHUTDOWN_MESSAGE, UpdaterInstall, exit_status, write_file
+from e2elib import ContentService, UNCLEAN_SHUTDOWN_MESSAGE, UpdaterInstall, exit_status, write_file
 
 EXIT_FERRO = "ferro://ExitFerro"
 
@@ -104,32 +102,6 @@ class VerifyContentsTest(unittest.TestCase):
         self.assertIn("Repairing 1 files from the packages bin", log)
         # The archive is here already: nothing to download.
         self.assertEqual([], self.archives_fetched())
-        self.assertEqual(self.one, self.install.game_files())
-        self.assert_listed_with_digests()
-
-    def test_older_lists_still_verify_and_get_digests_with_the_next_update(self):
-        # The list as an older launcher wrote it: path and size only.
-        lines = self.install.installed_list()
-        list_path = self.install.package_file("arvo_launcher_%s.installed" % PLATFORM_TAG)
-        write_file(list_path, "".join(",".join(line.split(",")[:2]) + "\n" for line in lines))
-        self.assertEqual(7, self.run_launcher(EXIT_FERRO))
-        self.assertIn("Verifying installation...", self.output)
-        self.assertNotIn("Installing update...", self.output)
-        self.assertEqual([], self.archives_fetched())
-
-        # Their content cannot be vouched for: "-verify" installs the build again from the
-        # archives that are here.
-        self.assertEqual(7, self.run_launcher("-verify", EXIT_FERRO))
-        self.assertIn("has no content hash in the list", self.run_log())
-        self.assertEqual([], self.archives_fetched())
-        self.assertEqual(self.one, self.install.game_files())
-        self.assert_listed_with_digests()
-
-        # The same list again, and an update: it writes every line with its digest.
-        write_file(list_path, "".join(",".join(line.split(",")[:2]) + "\n" for line in lines))
-        self.one = build(2)
-        self.service.publish(self.one, version=2)
-        self.assertEqual(7, self.run_launcher("-download", EXIT_FERRO))
         self.assertEqual(self.one, self.install.game_files())
         self.assert_listed_with_digests()
 

@@ -1,7 +1,7 @@
 // The Windows build's check of its platform layer: files with both separators and other
 // letter cases, sharing, wildcards, error numbers, read-only files, threads and events,
-// the environment, process start, modules and exports, clocks, file locks. Run on Windows or under
-// Wine (scripts/wine-check); prints each failed check and "N passed, N failed".
+// the environment, process start, modules and exports, clocks, file locks. Run on Windows
+// or under Wine (scripts/wine-check); prints each failed check and "N passed, N failed".
 #include "foundation/basetypes.h"
 #include "foundation/platform/file.h"
 #include "foundation/platform/fileaccess.h"

@@ -101,6 +101,16 @@ FERRO_EXPORT bool StartCheckingForUpdates()
     return true;
 }
 
+FERRO_EXPORT bool VerifyInstallation()
+{
+    CFerroUpdater *pUpdater = GetFerroUpdater();
+    if (!pUpdater || pUpdater->m_bInhibitAll)
+        return false;
+    pUpdater->RequestContentVerification();
+    pUpdater->WakeUp();
+    return true;
+}
+
 FERRO_EXPORT bool IsCheckingForUpdates()
 {
     CFerroUpdater *pUpdater = GetFerroUpdater();

@@ -35,6 +35,12 @@ FERRO_EXPORT int32 GetEUniverse();
 // Wakes the updater for a check at once and starts its thread when it has ended (unless
 // updates are inhibited and the launcher is offline). False only without an updater.
 FERRO_EXPORT bool StartCheckingForUpdates();
+// Asks the updater to read every installed file, compare it with the SHA-256 the installed
+// file list recorded, and install again (from the packages that hold them) those that
+// differ, on its thread as a check runs; IsCheckingForUpdates is true meanwhile, and the
+// bootstrap log names each damaged file. What cannot be repaired while the client runs is
+// installed by the next start. False without an updater or while updates are inhibited.
+FERRO_EXPORT bool VerifyInstallation();
 FERRO_EXPORT bool IsCheckingForUpdates();
 // False while updates are inhibited; else whether an update is pending, to be downloaded
 // or being downloaded.

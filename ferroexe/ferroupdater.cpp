@@ -12,8 +12,8 @@ CFerroUpdater::CFerroUpdater()
       m_eUniverse(k_EUniversePublic), m_bOffline(false), m_bUpdateFinished(false), m_bRestartRequired(false),
       m_bFatalError(false), m_bShutdownRequested(false), m_bUpdateOnLaunch(true), m_bInhibitChecksum(false),
       m_bInhibitAll(false), m_bCheckingForUpdates(false), m_cubToDownload(0), m_cubDownloadedComplete(0),
-      m_cubDownloadedInFlight(0), m_bDownloadingPackages(false), m_BootstrapLog("bootstrap_log"),
-      m_pFileOps(&PlatformInstallFileOps())
+      m_cubDownloadedInFlight(0), m_bDownloadingPackages(false), m_bVerifyContentsRequested(false),
+      m_BootstrapLog("bootstrap_log"), m_pFileOps(&PlatformInstallFileOps())
 {
     ReadConfigFile();
     m_BootstrapLog.BOpen(CInstallPaths::InstallDir());

@@ -10,8 +10,11 @@
 // ferroupdater_pending.cpp (package paths, what is missing, the pending update, the import
 // from another directory), ferroupdater_install.cpp (installation, commit, rollback,
 // cleanup), ferroupdater_unzip.cpp (unpacking an archive), ferroupdater_fileops.h (the file
-// operations of the installation), ferroupdater_check.cpp (the update check and the
-// downloads), ferroupdater_thread.cpp (the thread body, the background loop, shutdown).
+// operations of the installation), ferroupdater_backups.cpp (the journal of a commit's
+// backups, leftovers of interrupted work), ferroupdater_verify.cpp (the content check and
+// the repair), ferroupdater_lock.cpp (one updater per installation),
+// ferroupdater_check.cpp (the update check and the downloads), ferroupdater_thread.cpp (the
+// thread body, the background loop, shutdown).
 //
 // Threads. The main thread constructs the updater, initialises it, starts its thread and
 // reads the outcome flags between passes of its loop; the updater thread runs Run; the
@@ -23,8 +26,10 @@
 #pragma once
 
 #include "ferroexe/bootstraplog.h"
+#include "ferroexe/installedfilelist.h"
 #include "ferroexe/updatestatusui.h"
 #include "foundation/basetypes.h"
+#include "foundation/platform/filelock.h"
 #include "foundation/thread.h"
 #include "foundation/threadtools.h"
 #include "foundation/utlstring.h"
@@ -33,6 +38,9 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 class CHTTPClient;
 class CUtlBuffer;
@@ -106,10 +114,47 @@ CUtlString FormatLocalizedNumber(int64 nValue);
 // on: a full disk, no permission to write, a file where a folder belongs. Empty for an
 // error number that says none of these.
 CUtlString DescribeWriteFailure(const char *pchPath, int nErrno);
+// Whether a path read from a file (a list, a journal) stays inside the install directory:
+// relative, no drive or colon, no ".." component.
+bool BIsInsideInstallDir(const char *pchPath);
 
 // The least free space (bytes) an update check or an installation needs on the working
 // directory's volume; at or below it they fail.
 const uint64 k_cubMinFreeDiskSpace = 104857600;
+
+// What unpacking learnt of each file: the SHA-256 of its bytes as they were extracted and
+// the package that holds it, by InstalledFileKey.
+struct ExtractedFile_t
+{
+    std::string m_strSHA256;
+    std::string m_strPackage;
+};
+typedef std::unordered_map<std::string, ExtractedFile_t> ExtractedFiles_t;
+
+// What one commit did to the install directory, in order, so that a failure undoes exactly
+// that: the files it moved aside (and put its own in their place), the files it added where
+// there were none, the directories it created.
+struct CommitStep_t
+{
+    enum EKind
+    {
+        k_EBackup,
+        k_EAddedFile,
+        k_ECreatedDirectory,
+    };
+    EKind m_eKind;
+    std::string m_strTarget;
+    std::string m_strBackup; // k_EBackup: where the replaced file or directory went
+};
+
+struct CommitRecord_t
+{
+    std::vector<CommitStep_t> m_vecSteps;
+    // Keys (InstalledFileKey) of the files the installed list names: a directory that stands
+    // where one of them belongs has replaced our file and is moved aside like a file. Any
+    // other directory in the way of a file is not ours and stops the commit.
+    const std::unordered_set<std::string> *m_pListedFiles = nullptr;
+};
 
 class CFerroUpdater : public CThread
 {
@@ -188,6 +233,43 @@ public:
     bool BVerifyInstalledFiles(bool bFailIfMissing);
     // Appends the path of every line of the list that holds a comma; returns how many.
     int ReadInstalledFileList(const char *pchPath, CUtlVector<CUtlString> &vecFiles);
+    // The same with every field of those lines.
+    int ReadInstalledFileEntries(const char *pchPath, std::vector<InstalledFile_t> *pvecEntries);
+    // The launcher's own executable while its checksum is inhibited: left out of the
+    // verification and the commit.
+    bool BIsExemptLauncher(const char *pchPath) const;
+
+    // ---- content verification and repair (ferroupdater_verify.cpp) ----
+    // Re-hashes every file of the installed file list and compares size and SHA-256,
+    // showing progress; logs each file that fails and why (missing, size, content, a
+    // directory, no hash listed) and appends it to *pvecDamaged (a missing list or a
+    // malformed line appends an entry with an empty path: the whole list is in doubt).
+    // True when everything matches; false also when stopped (*pbStopped set).
+    bool BVerifyInstalledContents(std::vector<InstalledFile_t> *pvecDamaged, bool *pbStopped);
+    // Installs again the packages of the installed manifest that hold the damaged files,
+    // downloading those archives (and only those) that are not here; everything else
+    // stays as it is. False, with nothing changed, when the packages cannot be told (an
+    // older list, a list in doubt) or their archives cannot be had: the caller reinstalls
+    // the build.
+    bool BRepairInstalledFiles(const std::vector<InstalledFile_t> &vecDamaged);
+    // The next start-up (or the background loop, when the thread runs already) verifies
+    // contents instead of sizes and repairs what differs. Any thread.
+    void RequestContentVerification();
+
+    // ---- one updater per installation (ferroupdater_lock.cpp) ----
+    // Takes the installation's lock ("package/arvo_launcher.lock" of the install directory).
+    // While another launcher holds it, waits (showing "Waiting for another launcher to
+    // finish..." when bShowWaiting) up to k_msInstallLockWait on the installed clock. True
+    // when this updater may write: the lock is held, or locks cannot be had here at all (a
+    // log line says so). False after the wait, on Cancel and on shutdown.
+    bool BLockInstallation(bool bShowWaiting);
+    void UnlockInstallation();
+    bool BHoldsInstallLock() const { return m_InstallLock.BIsLocked(); }
+
+    // ---- leftovers (ferroupdater_backups.cpp) ----
+    // What interrupted work left: the temporary folder, and the backups of a commit that
+    // did not finish or could not be deleted (named by the journal). Under the lock.
+    void RemoveLeftoversOfInterruptedWork();
 
     // ---- status and errors (ferroupdater_status.cpp) ----
     // Logs the text when it differs from the last one, remembers it and shows it (when a UI
@@ -239,20 +321,23 @@ public:
     // Unpacks an archive held in memory into the temporary folder: every item name (lower
     // case) is appended to vecNewFiles once and taken out of vecOldFiles. Refuses an archive
     // with an item that would land outside the folder or in the launcher's own folders
-    // ("package", "logs"), before writing anything.
+    // ("package", "logs"), before writing anything. With pExtracted, each item's SHA-256
+    // (of the bytes as they are written) and the package name are recorded there.
     bool BUnzipPackage(const void *pubData, size_t cubData, const char *pchTempDir,
-                       CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles);
+                       CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles,
+                       const char *pchPackageName = nullptr, ExtractedFiles_t *pExtracted = nullptr);
     // Moves everything under pchSourceRoot/pchRelativeDir to pchRelativeDir (relative to the
-    // working directory), renaming each replaced file to "<name>.old" first; the backups are
-    // appended to vecBackups.
-    bool BCommitUpdatedFiles(const char *pchSourceRoot, const char *pchRelativeDir,
-                             CUtlVector<CUtlString> &vecBackups);
-    // Renames each backup back over what replaced it; those that cannot be restored stay in
-    // the list.
-    void RollbackUpdatedFiles(CUtlVector<CUtlString> &vecBackups);
-    // Deletes the backups (directories as trees); true when all went. The backup of the
-    // running launcher may stay (Windows keeps a running program): RemoveOldExecutable.
-    bool BDeleteBackupFiles(CUtlVector<CUtlString> &vecBackups);
+    // working directory), renaming each replaced file to "<name>.old" first; every step is
+    // recorded in order.
+    bool BCommitUpdatedFiles(const char *pchSourceRoot, const char *pchRelativeDir, CommitRecord_t &record);
+    // Undoes the commit's steps in reverse order: the files it added are deleted, each
+    // backup is renamed back over what replaced it, the directories it created are removed.
+    // Steps that cannot be undone stay in the record (and their backups in the journal).
+    void RollbackUpdatedFiles(CommitRecord_t &record);
+    // Deletes the backups (directories as trees); true when all went. Those that stay are
+    // left in the record. The backup of the running launcher may stay (Windows keeps a
+    // running program): RemoveOldExecutable.
+    bool BDeleteBackupFiles(CommitRecord_t &record);
     // Deletes "<launcher>.old" that an update left because the launcher was running then.
     // Updater thread, at the start of a run; quiet (a log line) when it is still in use.
     void RemoveOldExecutable();
@@ -270,7 +355,9 @@ public:
     // missing; when all are present (and something was downloaded, or bSaveManifest) the
     // manifest becomes the pending manifest. False on any failure, on Cancel and on
     // shutdown. Updater thread.
-    bool BCheckForUpdate(bool bSaveManifest);
+    // With pOnlyPackages, only those packages' archives are looked at and fetched, and the
+    // manifest does not become pending (a repair of the installed build).
+    bool BCheckForUpdate(bool bSaveManifest, const std::unordered_set<std::string> *pOnlyPackages = nullptr);
     // The manifest of the location's universe and the current beta (caller deletes), or
     // null; *pnHTTPStatus is the response's status (0 without a response).
     KeyValues *DownloadManifest(const DownloadLocation_t &location, int *pnHTTPStatus);
@@ -281,6 +368,10 @@ public:
 
     // Real milliseconds RequestShutdown waits for the thread.
     static const uint32 k_msShutdownJoinTimeout = 5000;
+    // How long a launcher waits for another one that updates the same installation (on the
+    // installed clock), and how often it looks.
+    static const uint32 k_msInstallLockWait = 10 * 60 * 1000;
+    static const uint32 k_msInstallLockPoll = 100;
 
     // ---- fields, in this order ----
     IUpdateStatusUI *m_pUpdateStatusUI;
@@ -302,6 +393,8 @@ public:
     std::atomic<uint64> m_cubDownloadedInFlight;
     // Package requests of a check are in flight (the main loop keeps its UI slot short then).
     std::atomic<bool> m_bDownloadingPackages;
+    // A content verification is asked for (RequestContentVerification).
+    std::atomic<bool> m_bVerifyContentsRequested;
     CThreadEvent m_WakeEvent; // auto-reset, not signalled
     CUtlString m_strInstallDir;
     CUtlString m_strAlternateBaseDir;
@@ -316,6 +409,11 @@ public:
 private:
     // Run's work; Run clears m_bCheckingForUpdates when it returns.
     int RunUpdate();
+    // Releases the installation's lock and runs the background loop.
+    int EnterBackgroundLoop();
+    // A content verification asked for while the client runs: repairs what the packages
+    // can, else makes the build a pending update for the next start.
+    void BackgroundVerifyAndRepair();
     // The user's Cancel or a shutdown: a check in progress ends.
     bool BStopRequested();
     // A start-up step failed without ending the start: the player sees why on the status
@@ -345,7 +443,8 @@ private:
     int GetPackagePathsIn(KeyValues *pManifest, const char *pchPackageDir, CUtlVector<CUtlString> &vecPaths);
     int BuildDownloadListIn(const DownloadLocation_t &location, KeyValues *pManifest,
                             const char *pchPackageDir, CUtlVector<CUtlString> &vecDownloads,
-                            uint64 *pcubTotal);
+                            uint64 *pcubTotal,
+                            const std::unordered_set<std::string> *pOnlyPackages = nullptr);
     // Reads and loads a manifest file; null (nothing logged but the loader's line) when it
     // is missing, empty or does not load.
     KeyValues *LoadManifestFile(const char *pchPath);
@@ -354,18 +453,65 @@ private:
     // that was read and refused (empty, cut, unsigned, altered) from one that could not be
     // read at all.
     KeyValues *LoadVerifiedManifestFile(const char *pchPath, bool *pbRefused = nullptr);
+    // BInstallUpdateFromDirectory's work, under the installation's lock.
+    bool BImportUpdateFromDirectory(const char *pchSourceDir);
 
     // Gives a file or directory that an elevated import created the install directory's
     // owner; logs a failure.
     bool SetOwnershipToAppOwner(const char *pchPath);
     // After a successful commit: deletes what the old file list names that the new build
-    // no longer ships (never outside the install directory).
+    // no longer ships (never outside the install directory, never through a link).
     void DeleteObsoleteFiles(const CUtlVector<CUtlString> &vecOldFiles);
-    // Writes the installed file list (text, "%s,%lld" lines); false when it cannot be
-    // written whole, in which case it is not left behind.
-    bool BWriteInstalledFileList(const char *pchPath, const CUtlVector<CUtlString> &vecNewFiles);
+    // Writes the installed file list: the kept entries as they were, then a line per new
+    // file with its size in the install directory and what unpacking learnt of it. False
+    // when it cannot be written whole, in which case it is not left behind.
+    bool BWriteInstalledFileList(const char *pchPath, const std::vector<InstalledFile_t> &vecKept,
+                                 const CUtlVector<CUtlString> &vecNewFiles,
+                                 const ExtractedFiles_t &extracted);
+
+    enum EUnpackResult
+    {
+        k_EUnpackDone,
+        k_EUnpackCancelled, // the user stopped it: the archives stay
+        k_EUnpackRefused,   // an archive that cannot be read, checked or unpacked: deleted
+    };
+    // Clears the temporary folder and unpacks the archives into it, in order. Whatever way
+    // it fails, the temporary folder is cleared again at once.
+    EUnpackResult UnpackPackages(const CUtlVector<CUtlString> &vecPackagePaths,
+                                 const std::vector<std::string> &vecPackageNames,
+                                 CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles,
+                                 ExtractedFiles_t *pExtracted);
+    // Commits the temporary folder: on success deletes the backups (this commit's and those
+    // an earlier one left), on failure rolls back. The temporary folder is cleared after.
+    bool BCommitTemporaryFolder(const std::unordered_set<std::string> &setListedFiles);
+    // The journal's path, its entries (none when there is no journal; false when it is there
+    // but cannot be read), and writing it anew (deleted when empty; replaced in one rename,
+    // so a kill never leaves half of it).
+    CUtlString BackupJournalPath() const;
+    bool BReadBackupJournal(std::vector<std::string> *pvecBackups);
+    bool BWriteBackupJournal(const std::vector<std::string> &vecBackups);
+    // The backups the commit of the temporary folder will make, with those the journal
+    // names already, written to the journal before the first rename.
+    bool BJournalPlannedBackups(const char *pchSourceRoot, std::vector<std::string> *pvecJournal);
+    // Deletes the journal's backups that are still there and may go; returns those that
+    // stay.
+    std::vector<std::string> DeleteJournalBackups(const std::vector<std::string> &vecBackups,
+                                                  const std::unordered_set<std::string> &setListedFiles);
+    // "package\\tmp", and clearing it (a failure is logged).
+    std::string TempFolder() const;
+    void ClearTemporaryFolder();
+    // The keys (InstalledFileKey) of the files (not directories) a list names; with
+    // pvecPaths, every path of it is appended there as well.
+    std::unordered_set<std::string> ReadListedFileKeys(const char *pchListPath,
+                                                       CUtlVector<CUtlString> *pvecPaths = nullptr);
+    // Whether a path of the install directory reaches through a link (a directory part
+    // that is a symbolic link or a junction): deletes never follow one.
+    bool BPathCrossesLink(const char *pchPath);
 
     IInstallFileOps *m_pFileOps;
+    // One updater per installation (held by the updater thread, or the main thread during an
+    // import before that thread starts).
+    CPlatFileLock m_InstallLock;
     // Set (and never reset) when shutdown is requested: a poll's pause ends at once.
     CThreadEvent m_ShutdownEvent{true};
     // m_strClientBeta, m_strPackageDir, m_strLastError and the causes

@@ -200,7 +200,7 @@ bool CFerroUpdater::BGetUsableDownloadLocation(DownloadLocation_t *pLocation)
     return false;
 }
 
-bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest)
+bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest, const std::unordered_set<std::string> *pOnlyPackages)
 {
     // 1 to 3: what the check needs before it starts.
     if (!BHasFreeDiskSpaceForUpdate())
@@ -290,9 +290,10 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest)
         return fnEnd();
     }
 
-    // 8, 9. What is missing.
+    // 8, 9. What is missing (of the packages asked for, when a repair asks for some only).
     uint64 cubToDownload = 0;
-    BuildDownloadList(location, pManifest, vecDownloads, &cubToDownload);
+    BuildDownloadListIn(location, pManifest, strPackageDir.Get(), vecDownloads, &cubToDownload,
+                        pOnlyPackages);
     m_cubToDownload = cubToDownload;
     if (vecDownloads.Count() == 0 && !bSaveManifest)
     {
@@ -433,7 +434,13 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest)
         }
     }
 
-    // 12. Everything is here: the manifest becomes the pending update.
+    // 12. Everything is here: the manifest becomes the pending update. Some packages only
+    // are no update: they repair the installed build.
+    if (pOnlyPackages)
+    {
+        bResult = true;
+        return fnEnd();
+    }
     char rgchPending[MAX_PATH_BYTES];
     BuildPackageBasePath(rgchPending, sizeof(rgchPending), strPackageDir.Get(), true);
     if (!BSaveManifestFile(pManifest, rgchPending))

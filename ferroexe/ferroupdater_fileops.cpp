@@ -127,6 +127,11 @@ public:
             return nullptr;
         return std::unique_ptr<IInstallFileWriter>(new CPlatformFileWriter(pFile));
     }
+
+    EPlatFileLock TryLockFile(CPlatFileLock *pLock, const char *pchPath) override
+    {
+        return pLock->TryLock(pchPath);
+    }
 };
 } // namespace
 
@@ -187,4 +192,54 @@ bool BWriteWholeFile(IInstallFileOps &ops, const char *pchPath, const void *pubD
         errno = nErrno;
     }
     return bOk;
+}
+
+std::string CDirectoryPresence::Key(const std::string &strPath)
+{
+    std::string strKey = strPath;
+    for (char &ch : strKey)
+        ch = ch == '\\' ? '/' : (ch >= 'A' && ch <= 'Z' ? (char)(ch - 'A' + 'a') : ch);
+    return strKey;
+}
+
+bool CDirectoryPresence::BParentExists(const std::string &strPath)
+{
+    size_t iSeparator = strPath.find_last_of("/\\");
+    if (iSeparator == std::string::npos || iSeparator == 0)
+        return true;
+    std::string strDir = strPath.substr(0, iSeparator);
+    std::string strKey = Key(strDir);
+    auto it = m_mapDirectories.find(strKey);
+    if (it != m_mapDirectories.end())
+        return it->second;
+    // A missing parent makes the directory missing too, without looking.
+    bool bExists = BParentExists(strDir) && m_Ops.BIsDirectory(strDir.c_str());
+    m_mapDirectories[strKey] = bExists;
+    return bExists;
+}
+
+bool CDirectoryPresence::BMayExist(const std::string &strPath)
+{
+    if (!BParentExists(strPath))
+        return false;
+    size_t iSeparator = strPath.find_last_of("/\\");
+    std::string strDir = iSeparator == std::string::npos ? "."
+                         : iSeparator == 0               ? "/"
+                                                         : strPath.substr(0, iSeparator);
+    std::string strName = iSeparator == std::string::npos ? strPath : strPath.substr(iSeparator + 1);
+    if (strName.empty() || strName == "." || strName == "..")
+        return true;
+    std::string strKey = Key(strDir);
+    auto it = m_mapListings.find(strKey);
+    if (it == m_mapListings.end())
+    {
+        std::vector<PlatDirEntry_t> vecEntries;
+        std::unordered_set<std::string> setNames;
+        if (!m_Ops.BListDirectory(strDir.c_str(), "*", &vecEntries))
+            return true; // cannot tell
+        for (const PlatDirEntry_t &entry : vecEntries)
+            setNames.insert(Key(entry.m_strName));
+        it = m_mapListings.emplace(strKey, std::move(setNames)).first;
+    }
+    return it->second.count(Key(strName)) != 0;
 }

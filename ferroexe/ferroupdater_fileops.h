@@ -13,9 +13,12 @@
 
 #include "foundation/basetypes.h"
 #include "foundation/platform/file.h"
+#include "foundation/platform/filelock.h"
 
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // A file being written. Owned by whoever opened it; destroying it without BClose closes
@@ -82,6 +85,8 @@ public:
     // Creates or truncates the file: text mode ("w+", line ends translated on Windows) or
     // binary. Null when it cannot be opened.
     virtual std::unique_ptr<IInstallFileWriter> OpenForWrite(const char *pchPath, bool bText) = 0;
+    // pLock->TryLock (tests play file systems without locks).
+    virtual EPlatFileLock TryLockFile(CPlatFileLock *pLock, const char *pchPath) = 0;
 };
 
 // The platform's implementation (one per process).
@@ -101,3 +106,25 @@ bool BDeleteDirectoryTree(IInstallFileOps &ops, const char *pchPath);
 // deleted again, so a half-written file never stays under the name.
 bool BWriteWholeFile(IInstallFileOps &ops, const char *pchPath, const void *pubData, size_t cubData,
                      bool bText);
+
+// Remembers which directories exist, so that a long list of files under a missing one does
+// not look each of them up (on POSIX a name that is not there costs a scan of its
+// directory, for the letter case). For one pass over a list; the directories must not
+// change meanwhile.
+class CDirectoryPresence
+{
+public:
+    explicit CDirectoryPresence(IInstallFileOps &ops) : m_Ops(ops) {}
+    // False when the directory part of the path (either separator) is known not to be a
+    // directory; true for a path without one.
+    bool BParentExists(const std::string &strPath);
+    // False when the path is known not to exist: its directory is not there, or has no
+    // entry of its name (in any letter case; each directory is listed once).
+    bool BMayExist(const std::string &strPath);
+
+private:
+    static std::string Key(const std::string &strPath);
+    IInstallFileOps &m_Ops;
+    std::unordered_map<std::string, bool> m_mapDirectories;
+    std::unordered_map<std::string, std::unordered_set<std::string>> m_mapListings;
+};

@@ -3,14 +3,17 @@
 // then either drop the backups or move them back, clean up, and record the installed file
 // list and manifest.
 //
-// Only the commit changes the install directory, and only by renames: a failure before it
-// leaves the installation untouched, a failure inside it is rolled back, and the pending
-// manifest goes last, so an installation cut short after the commit is done again at the
-// next start.
+// Only the commit changes the install directory: a failure before it leaves the
+// installation untouched, a failure inside it is undone step by step (what it added goes,
+// what it replaced comes back), and the pending manifest goes last, so an installation cut
+// short after the commit is done again at the next start. The backups a commit will make are
+// written to a journal before the first rename, so that backups of a commit that was cut
+// short are removed by a later run.
 #include "ferroexe/ferroupdater.h"
 
 #include "common/sha1.h"
 #include "ferroexe/ferroupdater_fileops.h"
+#include "ferroexe/installedfilelist.h"
 #include "ferroexe/installpaths.h"
 #include "foundation/keyvalues.h"
 #include "foundation/strtools.h"
@@ -44,8 +47,8 @@ std::string BackslashPath(std::string str)
     return str;
 }
 
-// A path of the old file list that stays inside the install directory: relative, no
-// drive or colon, no ".." component.
+} // namespace
+
 bool BIsInsideInstallDir(const char *pchPath)
 {
     if (!*pchPath || Q_IsPathSeparator(pchPath[0]) || strchr(pchPath, ':'))
@@ -60,6 +63,8 @@ bool BIsInsideInstallDir(const char *pchPath)
     return true;
 }
 
+namespace
+{
 // The installed manifest (".manifest") or file list (".installed") of the build without
 // beta, whatever beta is selected.
 CUtlString NonBetaInstalledFilePath(const CFerroUpdater &updater, const char *pchSuffix)
@@ -133,7 +138,8 @@ bool CFerroUpdater::BApplyUpdate()
     char rgchInstalledList[MAX_PATH_BYTES];
     BuildInstalledFilePath(rgchInstalledList, sizeof(rgchInstalledList), ".installed");
     CUtlVector<CUtlString> vecOldFiles;
-    ReadInstalledFileList(rgchInstalledList, vecOldFiles);
+    const std::unordered_set<std::string> setListedFiles =
+        ReadListedFileKeys(rgchInstalledList, &vecOldFiles);
 
     char rgchPendingManifest[MAX_PATH_BYTES];
     BuildPackageBasePath(rgchPendingManifest, sizeof(rgchPendingManifest), k_szPackageFolder, true);
@@ -153,80 +159,35 @@ bool CFerroUpdater::BApplyUpdate()
     }
     CKeyValuesAutoDelete manifestDelete(pManifest);
 
-    char rgchTempDir[MAX_PATH_BYTES];
-    Q_snprintf(rgchTempDir, sizeof(rgchTempDir), "%s/tmp", k_szPackageFolder);
-    const std::string strTempDir = BackslashPath(rgchTempDir);
-    // What an earlier, failed installation left unpacked is not part of this build: the
-    // commit moves everything in the folder.
-    if (!BDeleteDirectoryTree(*m_pFileOps, strTempDir.c_str()))
-    {
-        CUtlString strText;
-        strText.Format("Failed to remove stale temporary unzip folder (%s)", strTempDir.c_str());
-        SetUpdateError(strText.Get(), false);
-        return false;
-    }
-
     CUtlVector<CUtlString> vecPackagePaths;
     GetPackagePaths(pManifest, vecPackagePaths);
+    std::vector<std::string> vecPackageNames;
+    for (KeyValues *pPackage = pManifest->GetFirstTrueSubKey(); pPackage;
+         pPackage = pPackage->GetNextTrueSubKey())
+        vecPackageNames.push_back(pPackage->GetName());
     CUtlVector<CUtlString> vecNewFiles;
-    for (const CUtlString &strPath : vecPackagePaths)
+    ExtractedFiles_t extracted;
+    EUnpackResult eUnpack =
+        UnpackPackages(vecPackagePaths, vecPackageNames, vecOldFiles, vecNewFiles, &extracted);
+    if (eUnpack == k_EUnpackRefused)
     {
-        CUtlString strFailure;
-        {
-            // One archive in memory at a time: freed before the next is read.
-            InstallFileData_t archive;
-            // The digest check takes 32-bit lengths: a larger archive cannot be checked.
-            if (!m_pFileOps->BReadWholeFile(strPath.Get(), &archive) ||
-                archive.m_cubData != (uint32)archive.m_cubData)
-            {
-                strFailure = PackageText("#FerroBootstrapper_FailedPackageRead",
-                                         "Failed to read package (%s)", strPath.Get());
-            }
-            else if (!BCheckPackageSHA1(strPath.Get(), archive.m_pubData.get(), (uint32)archive.m_cubData))
-            {
-                strFailure = PackageText("#FerroBootstrapper_CorruptPackageFile", "Corrupt package file (%s)",
-                                         strPath.Get());
-            }
-            else if (!BUnzipPackage(archive.m_pubData.get(), archive.m_cubData, strTempDir.c_str(),
-                                    vecOldFiles, vecNewFiles))
-            {
-                // The user stopped the unpacking of a good archive: keep it for next time.
-                if (m_pUpdateStatusUI && m_pUpdateStatusUI->BUserCancelled())
-                    return false;
-                strFailure = PackageText("#FerroBootstrapper_FailedPackageUnzip",
-                                         "Failed to unzip package (%s)", strPath.Get());
-            }
-        }
-        if (!strFailure.IsEmpty())
-        {
-            // The next check downloads it again.
-            SetUpdateError(strFailure.Get(), false);
-            BDeleteFileWithRetry(*m_pFileOps, strPath.Get());
-            return false;
-        }
-    }
-
-    CUtlVector<CUtlString> vecBackups;
-    if (BCommitUpdatedFiles(strTempDir.c_str(), ".", vecBackups))
-    {
-        if (!BDeleteBackupFiles(vecBackups))
-            UpdateStatusLocalized(k_szCleanupFailToken, k_szBackupsStayText);
-    }
-    else
-    {
-        UpdateStatusLocalized("#FerroBootstrapper_UpdateApplyFail", "Failed to apply update, reverting...");
-        RollbackUpdatedFiles(vecBackups);
+        // The update cannot be installed as it is: the next check fetches the manifest and
+        // the refused archive again.
+        BDeleteFileWithRetry(*m_pFileOps, rgchPendingManifest);
         return false;
     }
+    if (eUnpack != k_EUnpackDone)
+        return false;
+
+    if (!BCommitTemporaryFolder(setListedFiles))
+        return false;
 
     if (!BCleanupPackageDir(pManifest, k_szPackageFolder))
         UpdateStatusLocalized(k_szCleanupFailToken, k_szArchivesStayText);
-    if (!BDeleteDirectoryTree(*m_pFileOps, strTempDir.c_str()))
-        UpdateStatusLocalized(k_szCleanupFailToken, k_szTempFolderStaysText);
     DeleteObsoleteFiles(vecOldFiles);
 
     BDeleteFileWithRetry(*m_pFileOps, rgchInstalledList);
-    if (!BWriteInstalledFileList(rgchInstalledList, vecNewFiles))
+    if (!BWriteInstalledFileList(rgchInstalledList, {}, vecNewFiles, extracted))
     {
         // The pending manifest stays: the next start finds the list missing and the update
         // still pending, and installs it again.
@@ -251,8 +212,126 @@ bool CFerroUpdater::BApplyUpdate()
     return true;
 }
 
+CFerroUpdater::EUnpackResult CFerroUpdater::UnpackPackages(const CUtlVector<CUtlString> &vecPackagePaths,
+                                                           const std::vector<std::string> &vecPackageNames,
+                                                           CUtlVector<CUtlString> &vecOldFiles,
+                                                           CUtlVector<CUtlString> &vecNewFiles,
+                                                           ExtractedFiles_t *pExtracted)
+{
+    const std::string strTempDir = TempFolder();
+    // What an earlier, failed installation left unpacked is not part of this build: the
+    // commit moves everything in the folder.
+    if (!BDeleteDirectoryTree(*m_pFileOps, strTempDir.c_str()))
+    {
+        CUtlString strText;
+        strText.Format("Failed to remove stale temporary unzip folder (%s)", strTempDir.c_str());
+        SetUpdateError(strText.Get(), false);
+        return k_EUnpackRefused;
+    }
+
+    for (int iPackage = 0; iPackage < vecPackagePaths.Count(); ++iPackage)
+    {
+        const CUtlString &strPath = vecPackagePaths[iPackage];
+        const char *pchName =
+            (size_t)iPackage < vecPackageNames.size() ? vecPackageNames[(size_t)iPackage].c_str() : "";
+        CUtlString strFailure;
+        {
+            // One archive in memory at a time: freed before the next is read.
+            InstallFileData_t archive;
+            // The digest check takes 32-bit lengths: a larger archive cannot be checked.
+            if (!m_pFileOps->BReadWholeFile(strPath.Get(), &archive) ||
+                archive.m_cubData != (uint32)archive.m_cubData)
+            {
+                strFailure = PackageText("#FerroBootstrapper_FailedPackageRead",
+                                         "Failed to read package (%s)", strPath.Get());
+            }
+            else if (!BCheckPackageSHA1(strPath.Get(), archive.m_pubData.get(), (uint32)archive.m_cubData))
+            {
+                strFailure = PackageText("#FerroBootstrapper_CorruptPackageFile", "Corrupt package file (%s)",
+                                         strPath.Get());
+            }
+            else if (!BUnzipPackage(archive.m_pubData.get(), archive.m_cubData, strTempDir.c_str(),
+                                    vecOldFiles, vecNewFiles, pchName, pExtracted))
+            {
+                // The user stopped the unpacking of a good archive: keep it for next time.
+                if (m_pUpdateStatusUI && m_pUpdateStatusUI->BUserCancelled())
+                {
+                    ClearTemporaryFolder();
+                    return k_EUnpackCancelled;
+                }
+                strFailure = PackageText("#FerroBootstrapper_FailedPackageUnzip",
+                                         "Failed to unzip package (%s)", strPath.Get());
+            }
+        }
+        if (!strFailure.IsEmpty())
+        {
+            // The next check downloads it again. What was unpacked (up to a full disk, for an
+            // archive that inflates beyond any size) goes at once.
+            SetUpdateError(strFailure.Get(), false);
+            BDeleteFileWithRetry(*m_pFileOps, strPath.Get());
+            ClearTemporaryFolder();
+            return k_EUnpackRefused;
+        }
+    }
+    return k_EUnpackDone;
+}
+
+bool CFerroUpdater::BCommitTemporaryFolder(const std::unordered_set<std::string> &setListedFiles)
+{
+    const std::string strTempDir = TempFolder();
+    CommitRecord_t record;
+    record.m_pListedFiles = &setListedFiles;
+    std::vector<std::string> vecJournal;
+    bool bCommitted = BJournalPlannedBackups(strTempDir.c_str(), &vecJournal) &&
+                      BCommitUpdatedFiles(strTempDir.c_str(), ".", record);
+    if (bCommitted)
+    {
+        bool bAllDeleted = BDeleteBackupFiles(record);
+        // Backups of an earlier commit that was cut short go with this one's.
+        std::vector<std::string> vecStay = DeleteJournalBackups(vecJournal, setListedFiles);
+        if (!bAllDeleted || !vecStay.empty())
+            UpdateStatusLocalized(k_szCleanupFailToken, k_szBackupsStayText);
+        BWriteBackupJournal(vecStay);
+    }
+    else
+    {
+        UpdateStatusLocalized("#FerroBootstrapper_UpdateApplyFail", "Failed to apply update, reverting...");
+        RollbackUpdatedFiles(record);
+        // Backups that could not be put back stay named in the journal (with those it named
+        // before); the next installation completes the build and removes them.
+        if (record.m_vecSteps.empty())
+        {
+            // Nothing left to undo: the journal holds no more than before this commit.
+            std::vector<std::string> vecBefore;
+            for (const std::string &strBackup : vecJournal)
+            {
+                if (m_pFileOps->BFileExists(strBackup.c_str()))
+                    vecBefore.push_back(strBackup);
+            }
+            BWriteBackupJournal(vecBefore);
+        }
+    }
+    if (!BDeleteDirectoryTree(*m_pFileOps, strTempDir.c_str()))
+        UpdateStatusLocalized(k_szCleanupFailToken, k_szTempFolderStaysText);
+    return bCommitted;
+}
+
+std::string CFerroUpdater::TempFolder() const
+{
+    char rgchTempDir[MAX_PATH_BYTES];
+    Q_snprintf(rgchTempDir, sizeof(rgchTempDir), "%s/tmp", k_szPackageFolder);
+    return BackslashPath(rgchTempDir);
+}
+
+void CFerroUpdater::ClearTemporaryFolder()
+{
+    std::string strTempDir = TempFolder();
+    if (!BDeleteDirectoryTree(*m_pFileOps, strTempDir.c_str()))
+        Log("Failed to remove temporary unzip folder %s\n", strTempDir.c_str());
+}
+
 bool CFerroUpdater::BCommitUpdatedFiles(const char *pchSourceRoot, const char *pchRelativeDir,
-                                        CUtlVector<CUtlString> &vecBackups)
+                                        CommitRecord_t &record)
 {
     std::string strListDir = std::string(pchSourceRoot) + "/" + pchRelativeDir;
     std::vector<PlatDirEntry_t> vecEntries;
@@ -277,15 +356,24 @@ bool CFerroUpdater::BCommitUpdatedFiles(const char *pchSourceRoot, const char *p
 
         if (entry.m_bIsDirectory)
         {
-            // A file where the build has a directory is not ours to remove.
+            // A file where the build has a directory is not ours to remove. The directory's
+            // parent exists (the walk goes down from the top), so it is created alone.
             bool bExists = m_pFileOps->BFileExists(strTarget.c_str());
-            if ((bExists && !m_pFileOps->BIsDirectory(strTarget.c_str())) ||
-                (!bExists && !m_pFileOps->BCreateDirectoryHierarchy(strTarget.c_str())))
+            if (bExists && !m_pFileOps->BIsDirectory(strTarget.c_str()))
             {
                 Log("BCommitUpdatedFiles: failed to create directory %s\n", strTarget.c_str());
                 return false;
             }
-            if (!BCommitUpdatedFiles(pchSourceRoot, strTarget.c_str(), vecBackups))
+            if (!bExists)
+            {
+                if (!m_pFileOps->BCreateDirectory(strTarget.c_str()))
+                {
+                    Log("BCommitUpdatedFiles: failed to create directory %s\n", strTarget.c_str());
+                    return false;
+                }
+                record.m_vecSteps.push_back({CommitStep_t::k_ECreatedDirectory, strTarget, std::string()});
+            }
+            if (!BCommitUpdatedFiles(pchSourceRoot, strTarget.c_str(), record))
             {
                 Log("BCommitUpdatedFiles: failed to update date %s\n", strTarget.c_str());
                 return false;
@@ -293,20 +381,27 @@ bool CFerroUpdater::BCommitUpdatedFiles(const char *pchSourceRoot, const char *p
             continue;
         }
 
-        const char *pchName = strTarget.compare(0, 2, "./") == 0 ? strTarget.c_str() + 2 : strTarget.c_str();
-        if (m_bInhibitChecksum && strcmp(pchName, k_szLauncherFileName) == 0)
+        if (BIsExemptLauncher(strTarget.c_str()))
             continue;
-        if (m_pFileOps->BFileExists(strTarget.c_str()))
+        if (m_pFileOps->BFileExists(strTarget.c_str()) || m_pFileOps->BIsLink(strTarget.c_str()))
         {
             std::string strBackup = strTarget + k_szBackupSuffix;
-            // A directory where the build has a file is not ours to move aside either.
-            if (m_pFileOps->BIsDirectory(strTarget.c_str()) ||
-                !m_pFileOps->BRenameReplace(strTarget.c_str(), strBackup.c_str()))
+            // A directory where the build has a file is not ours to move aside either, unless
+            // it stands where the installed list has our file.
+            bool bMovable =
+                !m_pFileOps->BIsDirectory(strTarget.c_str()) ||
+                (record.m_pListedFiles && record.m_pListedFiles->count(InstalledFileKey(strTarget)));
+            if (!bMovable || !m_pFileOps->BRenameReplace(strTarget.c_str(), strBackup.c_str()))
             {
                 Log("BCommitUpdatedFiles: failed to rename %s -> %s\n", strTarget.c_str(), strBackup.c_str());
                 return false;
             }
-            vecBackups.AddToTail(CUtlString(strBackup));
+            record.m_vecSteps.push_back({CommitStep_t::k_EBackup, strTarget, strBackup});
+        }
+        else
+        {
+            // Recorded before the move: a move that fails half-way must be undone as well.
+            record.m_vecSteps.push_back({CommitStep_t::k_EAddedFile, strTarget, std::string()});
         }
         if (!m_pFileOps->BRenameReplace(strSource.c_str(), strTarget.c_str()))
         {
@@ -317,38 +412,85 @@ bool CFerroUpdater::BCommitUpdatedFiles(const char *pchSourceRoot, const char *p
     return true;
 }
 
-void CFerroUpdater::RollbackUpdatedFiles(CUtlVector<CUtlString> &vecBackups)
+namespace
 {
-    CUtlVector<CUtlString> vecNotRestored;
-    for (const CUtlString &strBackup : vecBackups)
+// One more try of a step of the rollback: a transient error (EIO, a virus scanner holding
+// the file for a moment) must not leave a mix behind.
+template <typename Fn>
+bool BTwice(Fn fn)
+{
+    return fn() || fn();
+}
+} // namespace
+
+void CFerroUpdater::RollbackUpdatedFiles(CommitRecord_t &record)
+{
+    std::vector<CommitStep_t> vecNotUndone;
+    for (auto it = record.m_vecSteps.rbegin(); it != record.m_vecSteps.rend(); ++it)
     {
-        std::string strRestored = strBackup.StdString();
-        strRestored.resize(strRestored.size() >= 4 ? strRestored.size() - 4 : 0);
-        if (m_pFileOps->BRenameReplace(strBackup.Get(), strRestored.c_str()))
-            continue;
-        Log("RollbackUpdatedFiles: failed to rename %s -> %s\n", strBackup.Get(), strRestored.c_str());
-        vecNotRestored.AddToTail(strBackup);
+        const CommitStep_t &step = *it;
+        const char *pchTarget = step.m_strTarget.c_str();
+        bool bUndone = true;
+        switch (step.m_eKind)
+        {
+        case CommitStep_t::k_EAddedFile:
+            bUndone = !m_pFileOps->BFileExists(pchTarget) ||
+                      BTwice([&] { return BDeleteFileWithRetry(*m_pFileOps, pchTarget); });
+            if (!bUndone)
+                Log("RollbackUpdatedFiles: failed to delete %s\n", pchTarget);
+            break;
+        case CommitStep_t::k_EBackup:
+        {
+            const char *pchBackup = step.m_strBackup.c_str();
+            // A directory that was moved aside cannot be renamed over the file that replaced
+            // it: that file goes first.
+            if (m_pFileOps->BIsDirectory(pchBackup) && m_pFileOps->BFileExists(pchTarget) &&
+                !m_pFileOps->BIsDirectory(pchTarget))
+                BTwice([&] { return BDeleteFileWithRetry(*m_pFileOps, pchTarget); });
+            bUndone = BTwice([&] { return m_pFileOps->BRenameReplace(pchBackup, pchTarget); });
+            if (!bUndone)
+                Log("RollbackUpdatedFiles: failed to rename %s -> %s\n", pchBackup, pchTarget);
+            break;
+        }
+        case CommitStep_t::k_ECreatedDirectory:
+            bUndone = !m_pFileOps->BFileExists(pchTarget) ||
+                      BTwice([&] { return m_pFileOps->BRemoveDirectory(pchTarget); });
+            if (!bUndone)
+                Log("RollbackUpdatedFiles: failed to remove directory %s\n", pchTarget);
+            break;
+        }
+        if (!bUndone)
+            vecNotUndone.insert(vecNotUndone.begin(), step);
     }
-    vecBackups.StdVector().swap(vecNotRestored.StdVector());
+    record.m_vecSteps.swap(vecNotUndone);
 }
 
-bool CFerroUpdater::BDeleteBackupFiles(CUtlVector<CUtlString> &vecBackups)
+bool CFerroUpdater::BDeleteBackupFiles(CommitRecord_t &record)
 {
     bool bAll = true;
-    for (const CUtlString &strBackup : vecBackups)
+    std::vector<CommitStep_t> vecStay;
+    for (const CommitStep_t &step : record.m_vecSteps)
     {
+        if (step.m_eKind != CommitStep_t::k_EBackup)
+            continue;
+        const char *pchBackup = step.m_strBackup.c_str();
         // The launcher that is running was moved aside, and Windows does not delete a
         // running program: the next start removes it (RemoveOldExecutable).
-        if (BIsRunningExecutableBackup(strBackup.Get()) && !m_pFileOps->BDeleteFile(strBackup.Get()))
+        if (BIsRunningExecutableBackup(pchBackup))
         {
-            Log("The replaced launcher %s goes at the next start", strBackup.Get());
+            if (!m_pFileOps->BDeleteFile(pchBackup))
+                Log("The replaced launcher %s goes at the next start", pchBackup);
             continue;
         }
-        bool bDeleted = m_pFileOps->BIsDirectory(strBackup.Get())
-                            ? BDeleteDirectoryTree(*m_pFileOps, strBackup.Get())
-                            : BDeleteFileWithRetry(*m_pFileOps, strBackup.Get());
+        // A directory goes as a tree, a link as the link.
+        bool bDeleted = m_pFileOps->BIsDirectory(pchBackup) || m_pFileOps->BIsLink(pchBackup)
+                            ? BDeleteDirectoryTree(*m_pFileOps, pchBackup)
+                            : BDeleteFileWithRetry(*m_pFileOps, pchBackup);
+        if (!bDeleted)
+            vecStay.push_back(step);
         bAll = bDeleted && bAll;
     }
+    record.m_vecSteps.swap(vecStay);
     return bAll;
 }
 
@@ -403,32 +545,99 @@ bool CFerroUpdater::BCleanupPackageDir(KeyValues *pManifest, const char *pchPack
 
 void CFerroUpdater::DeleteObsoleteFiles(const CUtlVector<CUtlString> &vecOldFiles)
 {
+    CDirectoryPresence directories(*m_pFileOps);
     for (const CUtlString &strOld : vecOldFiles)
     {
-        // The list is a file on disk like any other: it must not steer a delete elsewhere.
+        // The list is a file on disk like any other: it must not steer a delete elsewhere,
+        // neither by its path nor through a link that stands in the install directory.
         if (!BIsInsideInstallDir(strOld.Get()))
         {
             Log("Not deleting %s: it is outside the install directory\n", strOld.Get());
             continue;
         }
-        // Directories and files that are gone already need nothing.
-        if (!m_pFileOps->BFileExists(strOld.Get()) || m_pFileOps->BIsDirectory(strOld.Get()))
+        // What is not there needs nothing (and a long list costs a listing per directory).
+        if (!directories.BMayExist(strOld.StdString()))
             continue;
-        if (!BDeleteFileWithRetry(*m_pFileOps, strOld.Get()))
+        if (BPathCrossesLink(strOld.Get()))
+        {
+            Log("Not deleting %s: its directory is a link\n", strOld.Get());
+            continue;
+        }
+        // Directories and files that are gone already need nothing. A link is removed itself.
+        bool bLink = m_pFileOps->BIsLink(strOld.Get());
+        if (!bLink && (!m_pFileOps->BFileExists(strOld.Get()) || m_pFileOps->BIsDirectory(strOld.Get())))
+            continue;
+        bool bDeleted = BDeleteFileWithRetry(*m_pFileOps, strOld.Get()) ||
+                        (bLink && m_pFileOps->BRemoveDirectory(strOld.Get()));
+        if (!bDeleted)
             Log("Failed to delete %s, which the update no longer ships\n", strOld.Get());
     }
 }
 
-bool CFerroUpdater::BWriteInstalledFileList(const char *pchPath, const CUtlVector<CUtlString> &vecNewFiles)
+bool CFerroUpdater::BPathCrossesLink(const char *pchPath)
+{
+    std::string strPath = pchPath;
+    for (size_t i = 0; i < strPath.size(); ++i)
+    {
+        if (!Q_IsPathSeparator(strPath[i]) || i == 0)
+            continue;
+        std::string strPrefix = strPath.substr(0, i);
+        if (strPrefix == "." || strPrefix == "./" || strPrefix == ".\\")
+            continue;
+        if (m_pFileOps->BIsLink(strPrefix.c_str()))
+            return true;
+    }
+    return false;
+}
+
+std::unordered_set<std::string> CFerroUpdater::ReadListedFileKeys(const char *pchListPath,
+                                                                  CUtlVector<CUtlString> *pvecPaths)
+{
+    std::unordered_set<std::string> setKeys;
+    CInstalledFileListReader list(pchListPath);
+    InstalledFile_t file;
+    std::string strLine;
+    CInstalledFileListReader::ELine eLine;
+    while ((eLine = list.Next(&file, &strLine)) != CInstalledFileListReader::k_ELineEnd)
+    {
+        if (eLine != CInstalledFileListReader::k_ELineEntry)
+            continue;
+        if (pvecPaths)
+            pvecPaths->AddToTail(CUtlString(file.m_strPath));
+        if (!file.BIsDirectoryItem())
+            setKeys.insert(InstalledFileKey(file.m_strPath));
+    }
+    return setKeys;
+}
+
+bool CFerroUpdater::BWriteInstalledFileList(const char *pchPath, const std::vector<InstalledFile_t> &vecKept,
+                                            const CUtlVector<CUtlString> &vecNewFiles,
+                                            const ExtractedFiles_t &extracted)
 {
     std::string strList;
-    char rgchLine[MAX_PATH_BYTES + 32];
+    std::unordered_set<std::string> setNew;
+    for (const CUtlString &strFile : vecNewFiles)
+        setNew.insert(InstalledFileKey(strFile.Get()));
+    for (const InstalledFile_t &entry : vecKept)
+    {
+        // A file the new packages ship as well is listed once, as they installed it.
+        if (!setNew.count(InstalledFileKey(entry.m_strPath)))
+            strList += FormatInstalledFileLine(entry.m_strPath, entry.m_llSize, entry.m_strSHA256,
+                                               entry.m_strPackage);
+    }
     for (const CUtlString &strFile : vecNewFiles)
     {
-        Q_snprintf(rgchLine, sizeof(rgchLine), "%s,%lld", strFile.Get(),
-                   (long long)m_pFileOps->GetFileSize(strFile.Get()));
-        strList += rgchLine;
-        strList += "\n";
+        int64 llSize = m_pFileOps->GetFileSize(strFile.Get());
+        std::string strSHA256, strPackage;
+        auto it = extracted.find(InstalledFileKey(strFile.Get()));
+        if (it != extracted.end())
+        {
+            strPackage = it->second.m_strPackage;
+            // The launcher left in place is not the file that was unpacked.
+            if (llSize >= 0 && !BIsExemptLauncher(strFile.Get()))
+                strSHA256 = it->second.m_strSHA256;
+        }
+        strList += FormatInstalledFileLine(strFile.Get(), llSize, strSHA256, strPackage);
     }
     return BWriteWholeFile(*m_pFileOps, pchPath, strList.data(), strList.size(), true);
 }

@@ -7,6 +7,7 @@
 #include "ferroexe/bootstrapperversion.h"
 #include "ferroexe/crashhandler.h"
 #include "ferroexe/ferroupdater_fileops.h"
+#include "ferroexe/installedfilelist.h"
 #include "foundation/keyvalues.h"
 #include "foundation/platform/file.h"
 #include "foundation/strtools.h"
@@ -18,11 +19,15 @@
 
 namespace
 {
-// Lines of the installed file list are read in pieces of at most 259 characters (a path
-// of the Windows limit).
-const int k_cchInstalledListLine = MAX_PATH_BYTES - 1;
 // The launcher's own executable: exempt from verification while its checksum is inhibited.
 const char k_szLauncherFileName[] = "ferro.exe";
+
+std::string WithoutLineEnd(std::string str)
+{
+    while (!str.empty() && (str.back() == '\n' || str.back() == '\r'))
+        str.pop_back();
+    return str;
+}
 } // namespace
 
 KeyValues *CFerroUpdater::LoadManifestFromBuffer(const char *pchText)
@@ -95,70 +100,75 @@ bool CFerroUpdater::BVerifyInstalledFiles(bool bFailIfMissing)
 {
     char rgchListPath[MAX_PATH_BYTES];
     BuildInstalledFilePath(rgchListPath, sizeof(rgchListPath), ".installed");
-    FILE *pFile = PLAT_fopen(rgchListPath, "r");
-    if (!pFile)
+    CInstalledFileListReader list(rgchListPath);
+    if (!list.BIsOpen())
         return !bFailIfMissing;
 
-    bool bIntact = true;
-    char rgchLine[k_cchInstalledListLine + 1];
-    while (bIntact && fgets(rgchLine, sizeof(rgchLine), pFile))
+    InstalledFile_t file;
+    std::string strLine;
+    for (;;)
     {
-        char *pchComma = strchr(rgchLine, ',');
-        if (!pchComma)
+        CInstalledFileListReader::ELine eLine = list.Next(&file, &strLine);
+        if (eLine == CInstalledFileListReader::k_ELineEnd)
+            return true;
+        if (eLine == CInstalledFileListReader::k_ELineMalformed)
         {
-            Log("malformed manifest line: '%s'\n", rgchLine);
-            bIntact = false;
-            break;
+            Log("malformed manifest line: '%s'\n", strLine.c_str());
+            return false;
         }
-        *pchComma = '\0';
-        const char *pchPath = rgchLine;
-        char *pchSize = pchComma + 1;
-        // A third field (written by other tools) ends the size; its line end goes with it.
-        if (char *pchSecondComma = strchr(pchSize, ','))
+        const char *pchPath = file.m_strPath.c_str();
+        if (BIsExemptLauncher(pchPath))
+            continue;
+        bool bIsDirectory = PLAT_IsDirectory(pchPath);
+        if (bIsDirectory && file.BIsDirectoryItem())
+            continue;
+        if (bIsDirectory)
         {
-            *pchSecondComma = '\0';
-            char *pchThird = pchSecondComma + 1;
-            size_t cchThird = strlen(pchThird);
-            if (cchThird > 0)
-                pchThird[cchThird - 1] = '\0';
+            // Something put a directory where the build has a file: the file is gone.
+            Log("BVerifyInstalledFiles: %s should be a file of %s bytes, not a directory\n", pchPath,
+                WithoutLineEnd(file.m_strSizeField).c_str());
+            return false;
         }
-
-        const char *pchName = strncmp(pchPath, "./", 2) == 0 ? pchPath + 2 : pchPath;
-        if (m_bInhibitChecksum && strcmp(pchName, k_szLauncherFileName) == 0)
-            continue;
-        if (PLAT_IsDirectory(pchPath))
-            continue;
-
-        int64 llExpected = (int64)strtoll(pchSize, nullptr, 10);
-        size_t cchPath = strlen(pchPath);
-        bool bLineOk = !(llExpected == -1 && (cchPath == 0 || pchPath[cchPath - 1] != '\\'));
+        size_t cchPath = file.m_strPath.size();
+        bool bLineOk = !(file.m_llSize == -1 && (cchPath == 0 || pchPath[cchPath - 1] != '\\'));
         if (bLineOk)
-            bLineOk = PLAT_GetFileSize(pchPath) == llExpected;
+            bLineOk = PLAT_GetFileSize(pchPath) == file.m_llSize;
         if (!bLineOk)
         {
-            Log("BVerifyInstalledFiles: %s should be %s\n", pchPath, pchSize);
-            bIntact = false;
+            Log("BVerifyInstalledFiles: %s should be %s\n", pchPath, file.m_strSizeField.c_str());
+            return false;
         }
     }
-    fclose(pFile);
-    return bIntact;
+}
+
+bool CFerroUpdater::BIsExemptLauncher(const char *pchPath) const
+{
+    const char *pchName = strncmp(pchPath, "./", 2) == 0 ? pchPath + 2 : pchPath;
+    return m_bInhibitChecksum && strcmp(pchName, k_szLauncherFileName) == 0;
 }
 
 int CFerroUpdater::ReadInstalledFileList(const char *pchPath, CUtlVector<CUtlString> &vecFiles)
 {
-    FILE *pFile = PLAT_fopen(pchPath, "r");
-    if (!pFile)
-        return 0;
+    std::vector<InstalledFile_t> vecEntries;
+    ReadInstalledFileEntries(pchPath, &vecEntries);
+    for (const InstalledFile_t &entry : vecEntries)
+        vecFiles.AddToTail(CUtlString(entry.m_strPath));
+    return (int)vecEntries.size();
+}
+
+int CFerroUpdater::ReadInstalledFileEntries(const char *pchPath, std::vector<InstalledFile_t> *pvecEntries)
+{
+    CInstalledFileListReader list(pchPath);
     int cAdded = 0;
-    char rgchLine[k_cchInstalledListLine + 1];
-    while (fgets(rgchLine, sizeof(rgchLine), pFile))
+    InstalledFile_t file;
+    std::string strLine;
+    CInstalledFileListReader::ELine eLine;
+    while ((eLine = list.Next(&file, &strLine)) != CInstalledFileListReader::k_ELineEnd)
     {
-        if (const char *pchComma = strchr(rgchLine, ','))
-        {
-            vecFiles.AddToTail(CUtlString(rgchLine, (size_t)(pchComma - rgchLine)));
-            ++cAdded;
-        }
+        if (eLine != CInstalledFileListReader::k_ELineEntry)
+            continue;
+        pvecEntries->push_back(file);
+        ++cAdded;
     }
-    fclose(pFile);
     return cAdded;
 }

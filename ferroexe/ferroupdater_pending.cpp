@@ -84,7 +84,8 @@ int CFerroUpdater::BuildDownloadList(const DownloadLocation_t &location, KeyValu
 
 int CFerroUpdater::BuildDownloadListIn(const DownloadLocation_t &location, KeyValues *pManifest,
                                        const char *pchPackageDir, CUtlVector<CUtlString> &vecDownloads,
-                                       uint64 *pcubTotal)
+                                       uint64 *pcubTotal,
+                                       const std::unordered_set<std::string> *pOnlyPackages)
 {
     CUtlVector<CUtlString> vecPaths;
     GetPackagePathsIn(pManifest, pchPackageDir, vecPaths);
@@ -93,6 +94,8 @@ int CFerroUpdater::BuildDownloadListIn(const DownloadLocation_t &location, KeyVa
     for (KeyValues *pPackage = pManifest->GetFirstTrueSubKey(); pPackage;
          pPackage = pPackage->GetNextTrueSubKey(), ++iPath)
     {
+        if (pOnlyPackages && !pOnlyPackages->count(pPackage->GetName()))
+            continue;
         uint64 cubExpected = ManifestPackageSize(pPackage);
         const char *pchPath = vecPaths[iPath].Get();
         const char *pchFileName = Q_UnqualifiedFileName(pchPath);
@@ -232,6 +235,21 @@ bool CFerroUpdater::BInstallUpdateFromDirectory(const char *pchSourceDir)
 {
     if (!pchSourceDir)
         return false;
+    // The import writes the package folder: not while another launcher works on it.
+    const bool bHeldBefore = BHoldsInstallLock();
+    if (!BLockInstallation(false))
+    {
+        Log("not importing the update in %s: another launcher is updating this installation\n", pchSourceDir);
+        return false;
+    }
+    bool bResult = BImportUpdateFromDirectory(pchSourceDir);
+    if (!bHeldBefore)
+        UnlockInstallation();
+    return bResult;
+}
+
+bool CFerroUpdater::BImportUpdateFromDirectory(const char *pchSourceDir)
+{
     char rgchSourceManifest[MAX_PATH_BYTES];
     BuildPackageBasePath(rgchSourceManifest, sizeof(rgchSourceManifest), pchSourceDir, true);
     if (!m_pFileOps->BFileExists(rgchSourceManifest))

@@ -25,9 +25,18 @@ int CFerroUpdater::Run()
 {
     int nResult = RunUpdate();
     // Whichever way the thread ends (a fatal start-up, offline, shutdown), it no longer
-    // checks; the exports must not report a check that will never finish.
+    // checks; the exports must not report a check that will never finish. Nor does it keep
+    // another launcher waiting.
+    UnlockInstallation();
     m_bCheckingForUpdates = false;
     return nResult;
+}
+
+int CFerroUpdater::EnterBackgroundLoop()
+{
+    // The start-up phase has written what it had to: another launcher may go on.
+    UnlockInstallation();
+    return BackgroundUpdateLoop();
 }
 
 int CFerroUpdater::RunUpdate()
@@ -48,6 +57,21 @@ int CFerroUpdater::RunUpdate()
     // 2.
     m_bCheckingForUpdates = true;
     SetProgress(0);
+
+    // From before the installed state is read until the new one is written, this launcher
+    // is the only one that works on the installation.
+    if (!BLockInstallation(true))
+    {
+        if (BStopRequested())
+            return 0;
+        SetUpdateError(LocalizeUpdaterText("#FerroBootstrapper_LauncherBusy",
+                                           "Another launcher is still updating Ferro in this folder. Please "
+                                           "try again when it has finished.")
+                           .Get(),
+                       true);
+        return -1;
+    }
+    RemoveLeftoversOfInterruptedWork();
 
     // 3. A failed start-up check is no reason not to start what is installed, but the
     // player sees why there was no update.
@@ -80,7 +104,7 @@ int CFerroUpdater::RunUpdate()
             bool bVerified = BVerifyInstalledFiles(true);
             m_bUpdateFinished = bVerified;
             m_bFatalError = !bVerified;
-            return BackgroundUpdateLoop();
+            return EnterBackgroundLoop();
         }
         ShowWindowOnce();
         SetProgress(-1);
@@ -91,20 +115,34 @@ int CFerroUpdater::RunUpdate()
             // executable may have been replaced: the launcher must start again.
             m_bRestartRequired = !m_bInhibitChecksum;
             m_bUpdateFinished = m_bInhibitChecksum;
-            return BackgroundUpdateLoop();
+            return EnterBackgroundLoop();
         }
         if (BStopRequested())
             return 0;
         ShowStepFailure();
     }
 
-    // 5.
+    // 5. Sizes, or after an unclean shutdown (and when asked) contents; damaged files are
+    // installed again from the packages that hold them where that is possible.
     SetProgress(-1);
     UpdateStatusLocalized("#FerroBootstrapper_InstallVerify", "Verifying installation...");
-    if (BVerifyInstalledFiles(true))
+    if (m_bVerifyContentsRequested.exchange(false))
+    {
+        std::vector<InstalledFile_t> vecDamaged;
+        bool bStopped = false;
+        if (BVerifyInstalledContents(&vecDamaged, &bStopped) ||
+            (!bStopped && BRepairInstalledFiles(vecDamaged)))
+        {
+            m_bUpdateFinished = true;
+            return EnterBackgroundLoop();
+        }
+        if (bStopped || m_bShutdownRequested)
+            return 0;
+    }
+    else if (BVerifyInstalledFiles(true))
     {
         m_bUpdateFinished = true;
-        return BackgroundUpdateLoop();
+        return EnterBackgroundLoop();
     }
 
     // 6, 7. The installation is damaged or missing.
@@ -148,7 +186,7 @@ int CFerroUpdater::RunUpdate()
         ShowStepFailure();
         m_bUpdateFinished = true;
     }
-    return BackgroundUpdateLoop();
+    return EnterBackgroundLoop();
 }
 
 int CFerroUpdater::BackgroundUpdateLoop()
@@ -171,11 +209,42 @@ int CFerroUpdater::BackgroundUpdateLoop()
             return 0;
 
         m_bCheckingForUpdates = true;
-        Log("Background update loop checking for update. . .");
-        BCheckForUpdate(false);
+        // A check writes archives and the pending manifest: not while another launcher
+        // works on the installation. It comes again at the next interval.
+        if (!BLockInstallation(false))
+        {
+            if (m_bShutdownRequested)
+                return 0;
+            Log("Background update check skipped: another launcher is updating this installation");
+        }
+        else if (m_bVerifyContentsRequested.exchange(false))
+        {
+            Log("Background update loop verifying the installation. . .");
+            BackgroundVerifyAndRepair();
+        }
+        else
+        {
+            Log("Background update loop checking for update. . .");
+            BCheckForUpdate(false);
+        }
+        UnlockInstallation();
 
         nInterval = bPublic ? random.RandomInt(k_nPublicIntervalMin, k_nPublicIntervalMax) : k_nOtherInterval;
     }
+}
+
+void CFerroUpdater::BackgroundVerifyAndRepair()
+{
+    std::vector<InstalledFile_t> vecDamaged;
+    bool bStopped = false;
+    if (BVerifyInstalledContents(&vecDamaged, &bStopped) || bStopped || BRepairInstalledFiles(vecDamaged))
+        return;
+    if (m_bShutdownRequested || m_bOffline)
+        return;
+    // What the packages could not put right is installed whole by the next start: the build
+    // becomes a pending update (a background check never installs while the client runs).
+    Log("The installation cannot be repaired while the client runs: the next start installs the build again");
+    BCheckForUpdate(true);
 }
 
 void CFerroUpdater::RequestShutdown()

@@ -7,6 +7,7 @@
 // pieces, so an item of any size needs only the piece buffer.
 #include "ferroexe/ferroupdater.h"
 
+#include "common/sha256.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/strtools.h"
 
@@ -185,21 +186,6 @@ std::string TargetPath(const std::string &strDir, const std::string &strName)
     return BackslashPath(strDir + "/" + strName);
 }
 
-// One file however a list spells it: lower case, '/' only, no leading "./".
-std::string FileKey(const char *pchPath)
-{
-    std::string str = LowerCase(pchPath);
-    for (char &ch : str)
-    {
-        if (ch == '\\')
-            ch = '/';
-    }
-    size_t iStart = 0;
-    while (str.compare(iStart, 2, "./") == 0)
-        iStart += 2;
-    return str.substr(iStart);
-}
-
 bool BIsDirectoryItem(const std::string &strName)
 {
     return !strName.empty() && Q_IsPathSeparator(strName.back());
@@ -224,9 +210,11 @@ int GoToItem(unzFile hZip, int64 iItem)
     return iItem == 0 ? unzGoToFirstFile(hZip) : unzGoToNextFile(hZip);
 }
 
-// Streams the current item into a new file. 0 or the archive's (or, for the file, the
-// C library's) error code; a file that was not completed is deleted.
-int ExtractCurrentItem(IInstallFileOps &ops, unzFile hZip, const char *pchTarget, uint8 *pubBuffer)
+// Streams the current item into a new file, hashing the bytes as they are written. 0 or
+// the archive's (or, for the file, the C library's) error code; a file that was not
+// completed is deleted.
+int ExtractCurrentItem(IInstallFileOps &ops, unzFile hZip, const char *pchTarget, uint8 *pubBuffer,
+                       CSHA256 *pSHA256)
 {
     int nResult = unzOpenCurrentFile(hZip);
     if (nResult != UNZ_OK)
@@ -243,6 +231,8 @@ int ExtractCurrentItem(IInstallFileOps &ops, unzFile hZip, const char *pchTarget
             break;
         else if (!pWriter->BWrite(pubBuffer, (size_t)cubRead))
             nResult = UNZ_ERRNO;
+        else
+            pSHA256->Update(pubBuffer, (size_t)cubRead);
     }
     // Closing the item checks its CRC once all of it was read.
     int nClose = unzCloseCurrentFile(hZip);
@@ -260,7 +250,8 @@ int ExtractCurrentItem(IInstallFileOps &ops, unzFile hZip, const char *pchTarget
 } // namespace
 
 bool CFerroUpdater::BUnzipPackage(const void *pubData, size_t cubData, const char *pchTempDir,
-                                  CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles)
+                                  CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles,
+                                  const char *pchPackageName, ExtractedFiles_t *pExtracted)
 {
     MemoryArchive_t archive = {(const uint8 *)pubData, (uint64)cubData, 0};
     zlib_filefunc64_def memoryFuncs = {MemoryOpen, MemoryRead,  MemoryWrite, MemoryTell,
@@ -326,8 +317,9 @@ bool CFerroUpdater::BUnzipPackage(const void *pubData, size_t cubData, const cha
 
         std::unordered_set<std::string> setNewFiles;
         for (const CUtlString &str : vecNewFiles)
-            setNewFiles.insert(FileKey(str.Get()));
+            setNewFiles.insert(InstalledFileKey(str.Get()));
         std::unique_ptr<uint8[]> pubBuffer(new uint8[k_cubExtractBuffer]);
+        CSHA256 sha256;
         for (iItem = 0; iItem < cItems; ++iItem)
         {
             if (m_pUpdateStatusUI && m_pUpdateStatusUI->BUserCancelled())
@@ -339,7 +331,7 @@ bool CFerroUpdater::BUnzipPackage(const void *pubData, size_t cubData, const cha
             }
             std::string strTarget = TargetPath(strTempDir, strName);
             // An item named twice (or in two packages) is one file: the later copy wins.
-            if (setNewFiles.insert(FileKey(strName.c_str())).second)
+            if (setNewFiles.insert(InstalledFileKey(strName.c_str())).second)
                 vecNewFiles.AddToTail(CUtlString(strName));
 
             // A directory item is its directory; a file item needs the one it is in.
@@ -354,9 +346,18 @@ bool CFerroUpdater::BUnzipPackage(const void *pubData, size_t cubData, const cha
                 break;
             }
             if (BIsDirectoryItem(strName))
+            {
+                if (pExtracted)
+                    (*pExtracted)[InstalledFileKey(strName.c_str())] = {std::string(),
+                                                                        pchPackageName ? pchPackageName : ""};
                 continue;
+            }
 
-            int nResult = ExtractCurrentItem(*m_pFileOps, hZip, strTarget.c_str(), pubBuffer.get());
+            sha256.Reset();
+            int nResult = ExtractCurrentItem(*m_pFileOps, hZip, strTarget.c_str(), pubBuffer.get(), &sha256);
+            if (nResult == UNZ_OK && pExtracted)
+                (*pExtracted)[InstalledFileKey(strName.c_str())] = {sha256.FinalHex(),
+                                                                    pchPackageName ? pchPackageName : ""};
             // Executables stay executable where the archive says so (Unix-made archives).
             uint32 unMode = (uint32)(info.external_fa >> 16);
             bool bUnixMode =
@@ -380,7 +381,7 @@ bool CFerroUpdater::BUnzipPackage(const void *pubData, size_t cubData, const cha
             CUtlVector<CUtlString> vecStillOld;
             for (const CUtlString &strOld : vecOldFiles)
             {
-                if (!setNewFiles.count(FileKey(strOld.Get())))
+                if (!setNewFiles.count(InstalledFileKey(strOld.Get())))
                     vecStillOld.AddToTail(strOld);
             }
             vecOldFiles.StdVector().swap(vecStillOld.StdVector());

@@ -32,6 +32,7 @@ static CCommandLineOption g_OptionBeta("-beta", "");
 static CCommandLineOption g_OptionClientBeta("-clientbeta", "");
 static CCommandLineOption g_OptionExitFerro("ferro://ExitFerro", "");
 static CCommandLineOption g_OptionNoDirCheck("-nodircheck", "");
+static CCommandLineOption g_OptionVerify("-verify", "");
 
 namespace
 {
@@ -327,6 +328,10 @@ int BootstrapperMain(int argc, char **argv)
         DeleteFerroUpdater();
         return -7;
     }
+    // A run that ended uncleanly may have been cut short in the middle of writing files whose
+    // sizes came out right: contents are compared, not only sizes.
+    if (bCrashed || BPresent(g_OptionVerify))
+        pUpdater->RequestContentVerification();
     pUpdater->Start();
 
     // 21. Pump the frame loop and the UI until the updater has an outcome or the user

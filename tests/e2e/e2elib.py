@@ -50,8 +50,8 @@ class InstallDir:
     that runs do not hand off to each other, unless share_with names another InstallDir
     whose registry and namespace it then uses (a second launcher beside a running client)."""
 
-    def __init__(self, dir_name="install", libraries=(), share_with=None, intact=True):
-        self.root = tempfile.mkdtemp(prefix="ferro-e2e-")
+    def __init__(self, dir_name="install", libraries=(), share_with=None, intact=True, parent=None):
+        self.root = tempfile.mkdtemp(prefix="ferro-e2e-", dir=parent)
         self.path = os.path.join(self.root, dir_name)
         os.makedirs(self.path)
         if intact:
@@ -174,6 +174,28 @@ def wine_reg(*args):
     result = subprocess.run([WINE, "reg"] + list(args), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                             timeout=120, errors="replace")
     return result.stdout
+def tries(quick, full):
+    """The count of a loop of tries: quick in ordinary runs (ctest, CI), full with
+    FERRO_E2E_FULL=1 in the environment (a run by hand that takes its time)."""
+    return full if os.environ.get("FERRO_E2E_FULL") == "1" else quick
+
+
+def flock_holder(path):
+    """The pid of the process that holds the flock lock of the file at path (from
+    /proc/locks), or None."""
+    try:
+        st = os.stat(path)
+        with open("/proc/locks") as f:
+            lines = f.read().splitlines()
+    except OSError:
+        return None
+    device = "%02x:%02x:%d" % (os.major(st.st_dev), os.minor(st.st_dev), st.st_ino)
+    for line in lines:
+        fields = line.split()
+        # "1: FLOCK  ADVISORY  WRITE 1234 00:2f:5678 0 EOF"; waiters are marked "->".
+        if len(fields) >= 6 and fields[1] == "FLOCK" and fields[5] == device:
+            return int(fields[4])
+    return None
 
 
 def wait_for(predicate, timeout=30.0, step=0.02):
@@ -496,8 +518,8 @@ class UpdaterInstall(InstallDir):
     public/, with a ferro.cfg that points ClientDownloadHost at a content service (public
     universe unless another is given)."""
 
-    def __init__(self, host, universe=None, extra_config=""):
-        InstallDir.__init__(self, libraries=SAMPLE_LIBRARIES, intact=False)
+    def __init__(self, host, universe=None, extra_config="", parent=None):
+        InstallDir.__init__(self, libraries=SAMPLE_LIBRARIES, intact=False, parent=parent)
         shutil.copytree(PUBLIC_DIR, self.file("public"))
         self.configure(host, universe, extra_config)
 
@@ -527,6 +549,17 @@ class UpdaterInstall(InstallDir):
             return read_file(self.file("logs/bootstrap_log.txt"), "r")
         except FileNotFoundError:
             return ""
+
+    def leftovers(self):
+        """Backups (*.old), the temporary unzip folder and the backup journal, anywhere in
+        the install directory: what an installation must not leave behind."""
+        found = []
+        for dirpath, dirnames, filenames in os.walk(self.path):
+            for name in dirnames + filenames:
+                rel = os.path.relpath(os.path.join(dirpath, name), self.path).replace(os.sep, "/")
+                if name.endswith(".old") or rel in ("package/tmp", "package/arvo_launcher.backups"):
+                    found.append(rel)
+        return sorted(found)
 
     def log_messages(self):
         """The message part of each bootstrap log line."""

@@ -36,6 +36,8 @@ public:
     // Listings in name order instead of the file system's (for tests that need to know
     // which file a commit moves third).
     bool m_bSortListings = false;
+    // Plays a file system without locks.
+    bool m_bNoLocks = false;
 
     // Operations counted so far and what they were ("op path").
     int m_cSteps = 0;
@@ -156,6 +158,11 @@ public:
         if (!pReal)
             return nullptr;
         return std::unique_ptr<IInstallFileWriter>(new CWriter(this, std::move(pReal), Normal(pchPath)));
+    }
+
+    EPlatFileLock TryLockFile(CPlatFileLock *pLock, const char *pchPath) override
+    {
+        return m_bNoLocks ? k_EPlatFileLockFailed : Real().TryLockFile(pLock, pchPath);
     }
 
 private:

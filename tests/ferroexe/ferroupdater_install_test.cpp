@@ -37,9 +37,10 @@ TEST_F(InstallTest, ItemsAreInstalledUnderLowerCaseNamesAndRecorded)
     EXPECT_EQ(mapFiles, GameFiles());
     // The names on disk are the lower-case ones.
     EXPECT_TRUE(std::filesystem::is_regular_file(m_strInstall + "/bin/client.dll"));
-    EXPECT_EQ(
-        TextModeFile("bin/client.dll,6\nreadme.txt,5\nbin/big.bin," + std::to_string(strBig.size()) + "\n"),
-        ReadTextFile(Install(InstalledList())));
+    // Each line with the SHA-256 of the bytes unpacked and the package they came from.
+    EXPECT_EQ(TextModeFile(ListLine("bin/client.dll", "client", "core") + ListLine("readme.txt", "hello", "core") +
+                           ListLine("bin/big.bin", strBig, "core")),
+              ReadTextFile(Install(InstalledList())));
     EXPECT_TRUE(updater.BVerifyInstalledFiles(true));
 
     // Recorded and cleaned up: installed manifest, no pending manifest, no temporary folder.
@@ -111,7 +112,9 @@ TEST_F(InstallTest, TheLauncherStaysWhileItsChecksumIsInhibited)
     // Unpacked but not moved into place; listed with the size of the one that stayed.
     EXPECT_EQ("old-exe", ReadTextFile(Install("ferro.exe")));
     EXPECT_EQ("v2", ReadTextFile(Install("bin/client.dll")));
-    EXPECT_EQ(TextModeFile("ferro.exe,7\nbin/client.dll,2\n"), ReadTextFile(Install(InstalledList())));
+    // Its line has no hash: what is there is not what was unpacked.
+    EXPECT_EQ(TextModeFile("ferro.exe,7,,core\n" + ListLine("bin/client.dll", "v2", "core")),
+              ReadTextFile(Install(InstalledList())));
     EXPECT_FALSE(BExists("package/tmp"));
     EXPECT_TRUE(updater.BVerifyInstalledFiles(true));
 }
@@ -163,21 +166,23 @@ TEST_F(InstallTest, AFailedCommitMovesTheReplacedFilesBack)
     EXPECT_TRUE(BExists(PendingManifest()));
     EXPECT_TRUE(updater.BVerifyInstalledFiles(true));
 
-    // A file that the commit added where there was none stays.
-    PublishBuild(3, {{"core", {{"a.dll", "a3"}, {"ab.dll", "new"}, {"c.dll", "c3"}}}});
+    // Files and directories that the commit added where there were none go again.
+    PublishBuild(3,
+                 {{"core", {{"a.dll", "a3"}, {"ab.dll", "new"}, {"ac/deep/x.txt", "x"}, {"c.dll", "c3"}}}});
     MakeInstallUpdater();
     m_FileOps.m_bSortListings = true;
     m_FileOps.m_fnFail = [](const std::string &strOp, const std::string &strPath)
     { return strOp == "rename" && strPath == "package/tmp/./c.dll"; };
     EXPECT_FALSE(m_pUpdater->BApplyUpdate());
-    FileMap_t mapExpected = mapOld;
-    mapExpected["ab.dll"] = "new";
-    EXPECT_EQ(mapExpected, GameFiles()) << DescribeFiles(GameFiles());
+    EXPECT_EQ(mapOld, GameFiles()) << DescribeFiles(GameFiles());
+    EXPECT_FALSE(BExists("ac"));
+    EXPECT_FALSE(BExists("package/tmp"));
 
     // Without the fault the same update goes in, over whatever the failed one left.
     MakeInstallUpdater();
     ASSERT_TRUE(m_pUpdater->BApplyUpdate());
-    EXPECT_EQ((FileMap_t{{"a.dll", "a3"}, {"ab.dll", "new"}, {"c.dll", "c3"}}), GameFiles());
+    EXPECT_EQ((FileMap_t{{"a.dll", "a3"}, {"ab.dll", "new"}, {"ac/deep/x.txt", "x"}, {"c.dll", "c3"}}),
+              GameFiles());
 }
 
 TEST_F(InstallTest, CancellingDuringTheCommitRollsBack)
@@ -265,7 +270,8 @@ TEST_F(InstallTest, ArchivesWithoutItemsDirectoriesAndRepeatedNames)
     // are listed as directories.
     EXPECT_EQ((FileMap_t{{"a.txt", "second"}, {"docs/readme.txt", "read me"}}), GameFiles());
     EXPECT_TRUE(std::filesystem::is_directory(Install("logs2")));
-    EXPECT_EQ(TextModeFile("docs/,-1\ndocs/readme.txt,7\na.txt,6\nlogs2/,-1\n"),
+    EXPECT_EQ(TextModeFile("docs/,-1,,core\n" + ListLine("docs/readme.txt", "read me", "core") +
+                           ListLine("a.txt", "second", "core") + "logs2/,-1,,core\n"),
               ReadTextFile(Install(InstalledList())));
     EXPECT_TRUE(updater.BVerifyInstalledFiles(true));
     EXPECT_TRUE(BExists("package/" + m_vecLastPackages[0].m_strFile));
@@ -416,7 +422,9 @@ TEST_F(InstallTest, NamesThatLeaveTheTemporaryFolderRefuseTheArchive)
             << pchBad;
         EXPECT_FALSE(BExists("package/" + m_vecLastPackages[0].m_strFile)) << pchBad;
         EXPECT_EQ(mapOld, GameFiles()) << pchBad;
-        EXPECT_EQ(FileMap_t(), SnapshotFiles(Install("package/tmp"))) << pchBad;
+        // Refused: the temporary folder and the pending manifest are gone as well.
+        EXPECT_FALSE(BExists("package/tmp")) << pchBad;
+        EXPECT_FALSE(BExists(PendingManifest())) << pchBad;
         EXPECT_EQ(FileMap_t(), SnapshotFiles(m_Dir.Path(), {"install", "registry", "scratch.zip"})) << pchBad;
     }
     EXPECT_FALSE(std::filesystem::exists("/evil-abs.txt"));

@@ -142,10 +142,21 @@ TEST_F(UpdaterTest, InstalledFilesVerifyLineByLine)
     EXPECT_TRUE(Verify("gone\\,-1\n"));
     EXPECT_FALSE(Verify("ferro.exe,-1\n"));
 
-    // A line of 300 characters is read in pieces: the first has no comma.
+    // Lines are read whole (a line with a digest is longer than a path); one longer than
+    // any line of ours is malformed.
     std::string strLong = std::string(290, 'p') + ",1234\n";
     EXPECT_FALSE(Verify(strLong));
-    EXPECT_EQ("malformed manifest line: '" + std::string(259, 'p') + "'\n", LogMessages().back());
+    EXPECT_EQ("BVerifyInstalledFiles: " + std::string(290, 'p') + " should be 1234\n\n",
+              LogMessages().back());
+    EXPECT_TRUE(Verify("bin/client.dll,1234," + std::string(64, 'a') + ",core\n"));
+    std::string strTooLong = "bin/client.dll,1234," + std::string(5000, 'x') + "\n";
+    EXPECT_FALSE(Verify(strTooLong));
+    EXPECT_EQ(0u, LogMessages().back().find("malformed manifest line: 'bin/client.dll,1234,xxx"));
+
+    // A file that something replaced by a directory is gone: the line fails.
+    EXPECT_FALSE(Verify("data,5\n"));
+    EXPECT_EQ("BVerifyInstalledFiles: data should be a file of 5 bytes, not a directory\n",
+              LogMessages().back());
 
     // A list cut short: a last line without its line end still counts; one cut inside the
     // path is malformed.
@@ -170,14 +181,31 @@ TEST_F(UpdaterTest, InstalledFileListGivesThePathsOfLinesWithAComma)
     EXPECT_EQ(0, vecFiles.Count());
 
     vecFiles.AddToTail("kept");
-    WriteInstallFile("list.installed",
-                     "bin/a.dll,12\nno comma\nb,c,d\n,5\n" + std::string(300, 'q') + ",1\n");
-    EXPECT_EQ(4, updater.ReadInstalledFileList(Install("list.installed").c_str(), vecFiles));
-    ASSERT_EQ(5, vecFiles.Count());
+    WriteInstallFile("list.installed", "bin/a.dll,12\nno comma\nb,c,d\n,5\n" + std::string(300, 'q') +
+                                           ",1\n" + std::string(5000, 'r') + ",2\nlast,3");
+    EXPECT_EQ(5, updater.ReadInstalledFileList(Install("list.installed").c_str(), vecFiles));
+    ASSERT_EQ(6, vecFiles.Count());
     EXPECT_STREQ("kept", vecFiles[0].Get());
     EXPECT_STREQ("bin/a.dll", vecFiles[1].Get());
     EXPECT_STREQ("b", vecFiles[2].Get());
     EXPECT_STREQ("", vecFiles[3].Get());
-    // The long line's last piece holds the comma.
-    EXPECT_EQ(std::string(300 - 259, 'q'), vecFiles[4].Get());
+    // A long line is one path; one longer than any line of ours is skipped whole.
+    EXPECT_EQ(std::string(300, 'q'), vecFiles[4].Get());
+    EXPECT_STREQ("last", vecFiles[5].Get());
+
+    // The other fields: a digest (any case, kept in lower case), or nothing when the third
+    // field is not one; the package.
+    WriteInstallFile("list.installed",
+                     "a,1," + std::string(64, 'A') + ",core\nb,2,xyz,data\nc,3\r\nd,-1,,\n");
+    std::vector<InstalledFile_t> vecEntries;
+    EXPECT_EQ(4, updater.ReadInstalledFileEntries(Install("list.installed").c_str(), &vecEntries));
+    ASSERT_EQ(4u, vecEntries.size());
+    EXPECT_EQ(std::string(64, 'a'), vecEntries[0].m_strSHA256);
+    EXPECT_EQ("core", vecEntries[0].m_strPackage);
+    EXPECT_EQ("", vecEntries[1].m_strSHA256);
+    EXPECT_EQ("data", vecEntries[1].m_strPackage);
+    EXPECT_EQ(3, vecEntries[2].m_llSize);
+    EXPECT_EQ("", vecEntries[2].m_strPackage);
+    EXPECT_TRUE(vecEntries[3].BIsDirectoryItem());
+    EXPECT_FALSE(vecEntries[2].BIsDirectoryItem());
 }

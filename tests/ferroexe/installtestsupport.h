@@ -11,6 +11,7 @@
 #include "foundation/utlbuffer.h"
 
 #include "common/sha1.h"
+#include "common/sha256.h"
 #include "faultyfileops.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/keyvalues.h"
@@ -54,6 +55,21 @@ inline std::string SHA1Hex(const std::string &strData)
     char rgchHex[2 * k_cubSHA1Hash + 1];
     Q_binarytohex(rgubDigest, (int)k_cubSHA1Hash, rgchHex, sizeof(rgchHex));
     return rgchHex;
+}
+
+inline std::string SHA256Hex(const std::string &strData)
+{
+    CSHA256 sha;
+    sha.Update(strData.data(), strData.size());
+    return sha.FinalHex();
+}
+
+// The line the installed file list has for a file unpacked from a package.
+inline std::string ListLine(const std::string &strPath, const std::string &strContent,
+                            const std::string &strPackage)
+{
+    return strPath + "," + std::to_string(strContent.size()) + "," + SHA256Hex(strContent) + "," +
+           strPackage + "\n";
 }
 
 // The bytes of a zip archive with the items, in order (written through a scratch file).

@@ -45,6 +45,8 @@ const char *const k_rgpchTokens[] = {
     "FerroBootstrapper_CauseDiskFull",
     "FerroBootstrapper_CauseNotWritable",
     "FerroBootstrapper_CauseNotAFolder",
+    "FerroBootstrapper_WaitingForLauncher",
+    "FerroBootstrapper_LauncherBusy",
 };
 
 std::string PublicDir()

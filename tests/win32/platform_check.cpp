@@ -1,10 +1,11 @@
 // The Windows build's check of its platform layer: files with both separators and other
 // letter cases, sharing, wildcards, error numbers, read-only files, threads and events,
-// the environment, process start, modules and exports, clocks. Run on Windows or under
-// Wine (scripts/test-windows); prints each failed check and "N passed, N failed".
+// the environment, process start, modules and exports, clocks, file locks. Run on Windows
+// or under Wine (scripts/test-windows); prints each failed check and "N passed, N failed".
 #include "foundation/basetypes.h"
 #include "foundation/platform/file.h"
 #include "foundation/platform/fileaccess.h"
+#include "foundation/platform/filelock.h"
 #include "foundation/platform/module.h"
 #include "foundation/platform/process.h"
 #include "foundation/platform/thread.h"
@@ -338,6 +339,21 @@ void CheckClocks()
     CHECK(now.m_unYear >= 2024 && now.m_unMonth >= 1 && now.m_unMonth <= 12 && now.m_unDay >= 1 &&
           now.m_unDay <= 31 && now.m_unHour < 24 && now.m_unMinute < 60 && now.m_unSecond <= 60);
 }
+void CheckFileLocks(const std::string &D)
+{
+    // Two holders exclude each other even in one process; the lock goes with Unlock.
+    const std::string strLock = D + "/one.lock";
+    CPlatFileLock first, second;
+    CHECK(first.TryLock(strLock.c_str()) == k_EPlatFileLockAcquired);
+    CHECK(second.TryLock(strLock.c_str()) == k_EPlatFileLockBusy);
+    first.Unlock();
+    CHECK(second.TryLock(strLock.c_str()) == k_EPlatFileLockAcquired);
+    second.Unlock();
+    // A directory cannot be a lock file.
+    CHECK(PLAT_CreateDirectory((D + "/dir.lock").c_str()));
+    CHECK(first.TryLock((D + "/dir.lock").c_str()) == k_EPlatFileLockFailed &&
+          first.GetLastSystemError() != 0);
+}
 } // namespace
 
 int main()
@@ -357,6 +373,7 @@ int main()
     CheckProcess(D);
     CheckModules();
     CheckClocks();
+    CheckFileLocks(D);
 
     std::error_code ec;
     std::filesystem::remove_all(std::filesystem::u8path(D), ec);

@@ -115,7 +115,7 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(exit_status(7), process.returncode, out + err)
         self.assertIn("showing progress on the console", err)
         self.assertIn("Update complete, launching...", out)
-        self.assertEqual(["bin/big.dat,1500000"], install.installed_list())
+        self.assertEqual([["bin/big.dat", "1500000"]], [line.split(",")[:2] for line in install.installed_list()])
 
 
 if __name__ == "__main__":

@@ -5,10 +5,12 @@ build costs only its changed packages, and files removed, deleted or damaged by 
 put right."""
 import os
 import re
+import shutil
+import tempfile
 import unittest
 
 from e2elib import (ContentService, LAUNCHER, PLATFORM_TAG, UpdaterInstall, exit_status, read_file,
-                    wait_for)
+                    wait_for, write_file)
 
 EXIT_FERRO = "ferro://ExitFerro"
 
@@ -116,6 +118,21 @@ class UpdateInstallTest(unittest.TestCase):
         self.assertIn("client ui: ", self.output)
         self.assertEqual(2, self.install.log_messages().count("Startup"))
         self.assert_installed(self.one)
+
+    def test_a_build_that_ships_the_launcher_replaces_it_without_a_warning(self):
+        # The running launcher is moved aside and its backup deleted (Windows keeps it
+        # until the next start): neither says that the clean-up failed.
+        staging = tempfile.mkdtemp(prefix="staging-", dir=self.service.root)
+        for rel, content in self.one.items():
+            write_file(os.path.join(staging, rel), content)
+        shutil.copy2(self.install.file(LAUNCHER), staging)
+        self.service.publish_directory(staging, version=2)
+        self.assertEqual(7, exit_status(self.run_launcher(EXIT_FERRO).returncode))
+        self.assertIn("Update complete, launching...", self.install.log_messages())
+        self.assertEqual(7, exit_status(self.run_launcher(EXIT_FERRO).returncode))
+        self.assertNotIn("Failed to clear up temporary update files used for rollback, continuing anyway",
+                         self.install.log_messages())
+        self.assertEqual([], self.install.leftovers())
 
     def test_damage_by_hand_is_repaired(self):
         self.assertEqual(7, exit_status(self.run_launcher(EXIT_FERRO).returncode))

@@ -594,14 +594,10 @@ std::unordered_set<std::string> CFerroUpdater::ReadListedFileKeys(const char *pc
                                                                   CUtlVector<CUtlString> *pvecPaths)
 {
     std::unordered_set<std::string> setKeys;
-    CInstalledFileListReader list(pchListPath);
-    InstalledFile_t file;
-    std::string strLine;
-    CInstalledFileListReader::ELine eLine;
-    while ((eLine = list.Next(&file, &strLine)) != CInstalledFileListReader::k_ELineEnd)
+    std::vector<InstalledFile_t> vecEntries;
+    ReadInstalledFileEntries(pchListPath, &vecEntries);
+    for (const InstalledFile_t &file : vecEntries)
     {
-        if (eLine != CInstalledFileListReader::k_ELineEntry)
-            continue;
         if (pvecPaths)
             pvecPaths->AddToTail(CUtlString(file.m_strPath));
         if (!file.BIsDirectoryItem())

@@ -165,8 +165,7 @@ TEST_F(IntegrityTest, WhereNoLockCanBeHadTheUpdaterGoesOnAndSaysSo)
     fs::create_directories(LockFile());
     EXPECT_TRUE(updater.BLockInstallation(true));
     EXPECT_FALSE(updater.BHoldsInstallLock());
-    EXPECT_TRUE(
-        BLogHas("Cannot lock the installation (" + LockFile() + ", error 21): going on without the lock\n"));
+    EXPECT_EQ(2, CountWithPrefix(LogMessages(), "Cannot lock the installation (" + LockFile() + ", error "));
     fs::remove(LockFile());
 
     // A package folder that cannot be made (a file in its place).
@@ -221,6 +220,7 @@ TEST_F(IntegrityTest, BackupsOfACommitCutShortGoWithTheNextInstallation)
     EXPECT_FALSE(BExists("package/arvo_launcher.backups"));
     EXPECT_TRUE(BLogHas("Deleted ./a.dll.old, a backup left by an earlier installation\n"));
 
+#ifndef _WIN32 // directory links need a privilege on Windows (and Wine makes none)
     // The journal is a file like any other: nothing outside the install directory, nothing
     // through a link, nothing that is no backup, no file of the build.
     WriteInstallFile("../outside.old", "outside");
@@ -238,6 +238,7 @@ TEST_F(IntegrityTest, BackupsOfACommitCutShortGoWithTheNextInstallation)
     EXPECT_FALSE(BExists("stale.old"));
     EXPECT_TRUE(BLogHas("Not deleting ./linked/v.old: it is no backup of ours\n"));
     EXPECT_FALSE(BExists("package/arvo_launcher.backups"));
+#endif
 }
 
 TEST_F(IntegrityTest, ObsoleteFilesAreNotDeletedThroughALink)
@@ -289,8 +290,10 @@ TEST_F(IntegrityTest, ContentsAreCheckedAndTheDamagedPackagesInstalledAgain)
     const std::string strListBefore = ReadTextFile(Install(InstalledList()));
     ASSERT_TRUE(m_pUpdater->BRepairInstalledFiles(vecDamaged)) << m_pUpdater->GetLastErrorText().Get();
     EXPECT_EQ(mapBuild, GameFiles());
+#ifndef _WIN32 // no inode numbers there
     EXPECT_EQ(inodeA, Inode(Install("bin/a.dll")));
     EXPECT_NE(inodeY, Inode(Install("data/y.txt")));
+#endif
     EXPECT_TRUE(BLogHas("Repairing 1 files from the packages data\n"));
     EXPECT_TRUE(Damaged(true).empty());
     EXPECT_EQ(strListBefore.size(), ReadTextFile(Install(InstalledList())).size());
@@ -351,8 +354,8 @@ TEST_F(IntegrityTest, OlderListsStillVerifyAndGetTheirHashesAtTheNextUpdate)
     FileMap_t mapTwo = PublishBuild(2, TwoPackages("two"));
     ASSERT_TRUE(MakeInstallUpdater().BApplyUpdate());
     std::string strList = ReadTextFile(Install(InstalledList()));
-    EXPECT_EQ(ListLine("bin/a.dll", "a of two", "core") + ListLine("bin/b.dll", "b of two", "core") +
-                  ListLine("data/x.txt", "x of two", "data") + ListLine("data/y.txt", "y of two", "data"),
+    EXPECT_EQ(TextModeFile(ListLine("bin/a.dll", "a of two", "core") + ListLine("bin/b.dll", "b of two", "core") +
+                           ListLine("data/x.txt", "x of two", "data") + ListLine("data/y.txt", "y of two", "data")),
               strList);
     EXPECT_TRUE(Damaged(true).empty());
 }

@@ -7,7 +7,7 @@
 //   status:N:TEXT   start-up reports error code N with the description TEXT;
 //   garbage-status  start-up reports an error whose description fills the whole field
 //                   without a terminating NUL.
-#include "ferroexe/clientinterface.h"
+#include "clientapi/clientinterface.h"
 
 #include <cstdio>
 #include <cstdlib>

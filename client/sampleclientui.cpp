@@ -17,10 +17,10 @@
 // started again by this process inherits.
 //
 // Output: one line per item on standard output, "<name>: <value>" (see Report).
-#include "ferroexe/clientinterface.h"
-#include "ferroexe/exports.h"
-#include "ferroexe/handoff.h"
-#include "ferroexe/interfaceregistry.h"
+#include "clientapi/clientinterface.h"
+#include "clientapi/exports.h"
+#include "clientapi/handoff.h"
+#include "clientapi/validate.h"
 #include "foundation/platform/module.h"
 #include "foundation/platform/namedevent.h"
 #include "foundation/platform/process.h"

@@ -3,7 +3,7 @@
 // client reads it through the export; the crash handler registration reports it.
 #pragma once
 
+#include "clientapi/exports.h" // GetBootstrapperVersion
 #include "foundation/basetypes.h"
 
 void SetBootstrapperVersion(uint64 ulVersion);
-FERRO_EXPORT uint64 GetBootstrapperVersion();

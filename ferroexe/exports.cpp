@@ -5,14 +5,14 @@
 // takes an object file into the executable only when something uses it. The launch uses
 // ClientUpdateRunFrame, which brings every export of this file along; an export alone in
 // a file of its own would be left out of the executable without a word.
-#include "ferroexe/exports.h"
+#include "clientapi/exports.h"
 
-#include "common/framefunctionmgr.h"
 #include "ferroexe/ferroupdater.h"
 #include "ferroexe/installpaths.h"
 #include "ferroexe/interfaceregistry.h"
 #include "foundation/platform/codepage.h"
 #include "foundation/strtools.h"
+#include "jobs/framefunctionmgr.h"
 
 #include <string>
 

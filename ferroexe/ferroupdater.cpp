@@ -1,9 +1,9 @@
 // The updater's construction, lifecycle hooks and the process-wide instance.
 #include "ferroexe/ferroupdater.h"
 
-#include "common/httpclient.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "ferroexe/installpaths.h"
+#include "http/httpclient.h"
 
 #include <cstdarg>
 

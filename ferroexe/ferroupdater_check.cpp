@@ -9,14 +9,14 @@
 // completions that the main thread, busy shutting down, will no longer deliver.
 #include "ferroexe/ferroupdater.h"
 
-#include "common/httpclient.h"
-#include "common/manifestverify.h"
-#include "common/sha1.h"
+#include "crypto/manifestverify.h"
+#include "crypto/sha1.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/clock.h"
 #include "foundation/keyvalues.h"
 #include "foundation/platform/file.h"
 #include "foundation/strtools.h"
+#include "http/httpclient.h"
 
 #include <cerrno>
 #include <cstring>

@@ -11,7 +11,7 @@
 // short are removed by a later run.
 #include "ferroexe/ferroupdater.h"
 
-#include "common/sha1.h"
+#include "crypto/sha1.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "ferroexe/installedfilelist.h"
 #include "ferroexe/installpaths.h"

@@ -2,12 +2,13 @@
 // installed version, and the check of the install directory against the list.
 #include "ferroexe/ferroupdater.h"
 
-#include "common/kvsignature.h"
-#include "common/manifestverify.h"
+#include "crypto/kvsignature.h"
+#include "crypto/manifestverify.h"
 #include "ferroexe/bootstrapperversion.h"
 #include "ferroexe/crashhandler.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "ferroexe/installedfilelist.h"
+#include "ferroexe/manifestkey.h"
 #include "foundation/keyvalues.h"
 #include "foundation/platform/file.h"
 #include "foundation/strtools.h"

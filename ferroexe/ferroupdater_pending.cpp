@@ -2,8 +2,8 @@
 // import of an update that another process downloaded into some other directory.
 #include "ferroexe/ferroupdater.h"
 
-#include "common/manifestverify.h"
-#include "common/sha1.h"
+#include "crypto/manifestverify.h"
+#include "crypto/sha1.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/dbg.h"
 #include "foundation/keyvalues.h"

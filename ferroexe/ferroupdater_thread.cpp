@@ -4,10 +4,10 @@
 // goes.
 #include "ferroexe/ferroupdater.h"
 
-#include "common/httpclient.h"
 #include "foundation/clock.h"
 #include "foundation/dbg.h"
 #include "foundation/uniformrandom.h"
+#include "http/httpclient.h"
 
 namespace
 {

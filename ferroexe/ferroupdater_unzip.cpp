@@ -7,7 +7,7 @@
 // pieces, so an item of any size needs only the piece buffer.
 #include "ferroexe/ferroupdater.h"
 
-#include "common/sha256.h"
+#include "crypto/sha256.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/strtools.h"
 

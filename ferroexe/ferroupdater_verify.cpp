@@ -8,7 +8,7 @@
 // packages that hold it; the others are not touched.
 #include "ferroexe/ferroupdater.h"
 
-#include "common/sha256.h"
+#include "crypto/sha256.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/keyvalues.h"
 #include "foundation/platform/file.h"

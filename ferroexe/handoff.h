@@ -3,13 +3,9 @@
 // wake-up event is signalled. Runs first in the process, before anything else exists.
 #pragma once
 
-#include <string>
+#include "clientapi/handoff.h"
 
-// Shared with the running client.
-#define FERRO_HANDOFF_EVENT_NAME "Global\\Quill_FerroIPC_Class"
-#define FERRO_HANDOFF_REGISTRY_KEY "Software\\Quill\\Ferro" // under HKEY_LOCAL_MACHINE
-#define FERRO_HANDOFF_COMMAND_LINE_VALUE "TempAppCmdLine"   // REG_SZ, written here
-#define FERRO_HANDOFF_PROCESS_ID_VALUE "FerroPID"           // REG_DWORD, published by the client
+#include <string>
 
 // The text handed over: every argument from argument 0 on, in order, each followed by one
 // blank; an argument that contains a blank is enclosed in double quotes. With no argument

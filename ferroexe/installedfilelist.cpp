@@ -1,6 +1,6 @@
 #include "ferroexe/installedfilelist.h"
 
-#include "common/sha256.h"
+#include "crypto/sha256.h"
 #include "foundation/platform/file.h"
 #include "foundation/strtools.h"
 

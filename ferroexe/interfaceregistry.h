@@ -5,6 +5,8 @@
 // main and only read afterwards, from any thread.
 #pragma once
 
+#include "clientapi/validate.h"
+
 class CInterfaceRegistration
 {
 public:
@@ -21,15 +23,3 @@ private:
     void *m_pInterface;
     CInterfaceRegistration *m_pNext;
 };
-
-// The memory validation interface of the diagnostics. The launcher validates nothing, so
-// the one it registers ("IVALIDATE001") is a stub whose operation does nothing.
-class IValidate
-{
-public:
-    virtual void Validate() = 0;
-
-protected:
-    ~IValidate() {}
-};
-#define VALIDATE_INTERFACE_VERSION "IVALIDATE001"

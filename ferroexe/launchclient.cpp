@@ -1,7 +1,7 @@
 #include "ferroexe/launchclient.h"
 
-#include "ferroexe/clientinterface.h"
-#include "ferroexe/exports.h"
+#include "clientapi/clientinterface.h"
+#include "clientapi/exports.h"
 #include "ferroexe/moduleloader.h"
 #include "ferroexe/updatestatusui.h"
 #include "foundation/dbg.h"

@@ -2,10 +2,6 @@
 // the wait loop on the main thread, and the launch-or-restart decision with its exit code.
 #include "ferroexe/main.h"
 
-#include "common/framefunctionmgr.h"
-#include "common/httpclient.h"
-#include "common/net.h"
-#include "common/scheduledfunction.h"
 #include "ferroexe/consoleupdateui.h"
 #include "ferroexe/crashmarker.h"
 #include "ferroexe/ferroupdater.h"
@@ -21,6 +17,10 @@
 #include "foundation/platform/file.h"
 #include "foundation/platform/process.h"
 #include "foundation/strtools.h"
+#include "http/httpclient.h"
+#include "jobs/framefunctionmgr.h"
+#include "jobs/scheduledfunction.h"
+#include "net/net.h"
 
 #include <cstdio>
 #include <string>

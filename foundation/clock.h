@@ -70,7 +70,6 @@ public:
     // Moves the clock to a value, backwards too (for the code that guards against a clock
     // that jumps back).
     void Set(uint64 unMicroseconds) { m_unMicroseconds.store(unMicroseconds); }
-    void SetSleepMode(ESleepMode eMode) { m_eSleepMode.store(eMode); }
 
 private:
     std::atomic<uint64> m_unMicroseconds;

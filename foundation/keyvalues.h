@@ -57,7 +57,6 @@ public:
     void SetResourceName(const char *pchResourceName);
     const char *GetResourceName() const { return m_strResourceName.Get(); }
     // Whether each report is also printed (with Msg) as it is made.
-    void SetPrintErrors(bool bPrint) { m_bPrintErrors = bPrint; }
 
     // Every report so far, one after the other; each is
     // "KeyValues Error: <message> in file <resource> [offset: <read position>]\n" followed by

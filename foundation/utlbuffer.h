@@ -37,8 +37,6 @@ public:
 
     // The replacement text of an actual character, or null when it is written as it is.
     const char *GetConversionString(char ch) const { return m_rgpchReplacement[(unsigned char)ch]; }
-    int GetConversionLength(char ch) const { return m_rgnReplacementLength[(unsigned char)ch]; }
-    int MaxConversionLength() const { return m_nMaxConversionLength; }
 
     // The actual character whose replacement text starts at pch (at most cch bytes are
     // looked at); *pnLength receives the length of that text, 0 when none matches.
@@ -217,7 +215,6 @@ protected:
     bool CheckPut(int nSize);
     // After a write in text mode: the NUL after the data, when the memory has room.
     void TerminateText();
-    void AddNullTermination() { TerminateText(); }
     // Copies bytes at the put position and advances it (room already checked).
     void PutRaw(const void *pMem, int nSize);
     template <class T>

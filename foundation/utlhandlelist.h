@@ -77,7 +77,6 @@ public:
     int Head() const { return m_iHead; }
     int Tail() const { return m_iTail; }
     int Next(int h) const { return IsValidIndex(h) ? m_vecElements[(size_t)h].m_iNext : InvalidIndex(); }
-    int Previous(int h) const { return IsValidIndex(h) ? m_vecElements[(size_t)h].m_iPrev : InvalidIndex(); }
     int Count() const { return m_nCount; }
 
     // Only for valid handles.

@@ -61,7 +61,6 @@ public:
     void RemoveAll() { m_vec.clear(); }
     void Purge() { std::vector<T>().swap(m_vec); }
     void EnsureCapacity(int n) { m_vec.reserve((size_t)n); }
-    void SetCount(int n) { m_vec.resize((size_t)n); }
 
     typename std::vector<T>::iterator begin() { return m_vec.begin(); }
     typename std::vector<T>::iterator end() { return m_vec.end(); }

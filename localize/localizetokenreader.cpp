@@ -112,7 +112,6 @@ int CLocalizeTokenReader16::FileOffset() const
 
 void CLocalizeTokenReader16::ReportProblem(const char *pchProblem)
 {
-    ++m_cProblems;
     Msg("ILocalize::AddFile() file \"%s\": %s [offset: %d].\n", m_strFileName.Get(), pchProblem,
         FileOffset());
 }

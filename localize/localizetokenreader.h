@@ -75,7 +75,6 @@ public:
 
     bool BReadKey(char *pchKey) override;
     bool BReadValue(wchar16 *pwchValue) override;
-    int GetProblemCount() const { return m_cProblems; }
 
 private:
     enum ERemainder
@@ -96,6 +95,5 @@ private:
     const wchar16 *m_pwch;
     int m_nFileOffset;
     ERemainder m_eRemainder = k_ERemainderNone;
-    int m_cProblems = 0;
     CUtlString m_strFileName;
 };

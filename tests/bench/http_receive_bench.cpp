@@ -6,12 +6,12 @@
 //     http_receive_bench [rounds]
 //
 // Prints MB/s for each and the ratio to curl; the aim is at least 300 MB/s.
-#include "common/framefunctionmgr.h"
-#include "common/httpclient.h"
-#include "common/httprequestwriter.h"
-#include "common/net.h"
-#include "common/scheduledfunction.h"
 #include "foundation/platform/socket.h"
+#include "http/httpclient.h"
+#include "http/httprequestwriter.h"
+#include "jobs/framefunctionmgr.h"
+#include "jobs/scheduledfunction.h"
+#include "net/net.h"
 
 #include <atomic>
 #include <chrono>
@@ -156,7 +156,8 @@ public:
         PLAT_GetSocketLocalAddress(hListen, &unIP, &m_usPort);
         PLAT_CloseSocket(hListen);
         std::ofstream conf(m_strDir + "/nginx.conf");
-        conf << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << m_strDir << "/nginx.pid;\nerror_log " << m_strDir
+        conf << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << m_strDir
+             << "/nginx.pid;\nerror_log " << m_strDir
              << "/error.log;\nevents { worker_connections 64; }\nhttp {\n access_log off;\n sendfile on;\n"
              << " client_body_temp_path " << m_strDir << ";\n proxy_temp_path " << m_strDir << ";\n"
              << " fastcgi_temp_path " << m_strDir << ";\n uwsgi_temp_path " << m_strDir << ";\n"

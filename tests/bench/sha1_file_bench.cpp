@@ -1,7 +1,7 @@
 // Hashes one file with CSHA1, the way the updater hashes a downloaded package, and prints
 // "<digest>  <seconds>" (the hashing and reading time only). Driven by sha1_bench.sh, which
 // compares it with sha1sum on the same file.
-#include "common/sha1.h"
+#include "crypto/sha1.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,9 +1,9 @@
-#include "ferroexe/exports.h"
+#include "clientapi/exports.h"
 
-#include "common/framefunctionmgr.h"
 #include "ferroexe/ferroupdater.h"
 #include "ferroexe/installpaths.h"
 #include "ferroexe/interfaceregistry.h"
+#include "jobs/framefunctionmgr.h"
 
 #include "clienttestutil.h"
 

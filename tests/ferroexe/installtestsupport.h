@@ -5,13 +5,13 @@
 
 #include "updatertestsupport.h"
 
-#include "../common/devkeytestsupport.h"
-#include "common/kvsignature.h"
-#include "common/manifestverify.h"
+#include "crypto/kvsignature.h"
+#include "crypto/manifestverify.h"
 #include "foundation/utlbuffer.h"
+#include "support/devkeytestsupport.h"
 
-#include "common/sha1.h"
-#include "common/sha256.h"
+#include "crypto/sha1.h"
+#include "crypto/sha256.h"
 #include "faultyfileops.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/keyvalues.h"

@@ -6,11 +6,11 @@
 
 #include "installtestsupport.h"
 
-#include "../common/devkeytestsupport.h"
-#include "../common/httpclienttestutil.h"
-#include "../common/nettestutil.h"
-#include "common/kvsignature.h"
+#include "crypto/kvsignature.h"
 #include "foundation/utlbuffer.h"
+#include "support/devkeytestsupport.h"
+#include "support/http/httpclienttestutil.h"
+#include "support/net/nettestutil.h"
 #include "support/scriptedhttpserver.h"
 
 #include <atomic>

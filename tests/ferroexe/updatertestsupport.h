@@ -3,12 +3,12 @@
 // fatal errors, and helpers to construct an updater there and read its bootstrap log.
 #pragma once
 
-#include "common/framefunctionmgr.h"
-#include "common/httpclient.h"
 #include "ferroexe/ferroupdater.h"
 #include "ferroexe/installpaths.h"
 #include "ferroexe/updatestatusui.h"
 #include "foundation/platform/file.h"
+#include "http/httpclient.h"
+#include "jobs/framefunctionmgr.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>

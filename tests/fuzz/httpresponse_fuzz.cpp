@@ -1,9 +1,9 @@
 // libFuzzer target for the HTTP response parser: whatever a server sends, in whatever
 // pieces, must end in a complete response, a refusal or a wait for more, without a crash,
 // a hang or a leak; and the outcome must not depend on how the bytes were split.
-#include "common/http.h"
-#include "common/httpresponseparser.h"
 #include "foundation/dbg.h"
+#include "http/http.h"
+#include "http/httpresponseparser.h"
 
 #include <cstdint>
 #include <cstdlib>

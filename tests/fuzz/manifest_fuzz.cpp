@@ -2,7 +2,8 @@
 // the limits on its text, and what loads through the whole verification with a real key
 // (the signatures fail, the structure check and both serializations still run) without a
 // crash, a hang or a leak; the key count never passes a text that has more keys.
-#include "common/manifestverify.h"
+#include "crypto/manifestverify.h"
+#include "ferroexe/manifestkey.h"
 #include "foundation/dbg.h"
 #include "foundation/keyvalues.h"
 #include "foundation/utlbuffer.h"

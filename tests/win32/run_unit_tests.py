@@ -13,7 +13,8 @@ import subprocess
 import sys
 import time
 
-PROGRAMS = ("foundation_tests", "common_tests", "localize_tests", "ferroexe_tests")
+PROGRAMS = ("foundation_tests", "jobs_tests", "net_tests", "http_tests", "crypto_tests", "localize_tests",
+            "ferroexe_tests")
 TIMEOUT = int(os.environ.get("FERRO_WINE_TEST_TIMEOUT", "600"))
 
 

@@ -15,15 +15,15 @@
 //
 // Exit codes: 0 every request succeeded with status 200 (and was written), 1 otherwise,
 // 2 bad arguments.
-#include "common/framefunctionmgr.h"
-#include "common/httpclient.h"
-#include "common/net.h"
-#include "common/scheduledfunction.h"
 #include "fetchtarget.h"
 #include "foundation/clock.h"
 #include "foundation/keyvalues.h"
 #include "foundation/platform/file.h"
 #include "foundation/platform/sockets_init.h"
+#include "http/httpclient.h"
+#include "jobs/framefunctionmgr.h"
+#include "jobs/scheduledfunction.h"
+#include "net/net.h"
 
 #include <cstdio>
 #include <cstdlib>

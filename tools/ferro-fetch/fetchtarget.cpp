@@ -1,6 +1,6 @@
 #include "fetchtarget.h"
 
-#include "common/httpredirect.h"
+#include "http/httpredirect.h"
 
 #include "foundation/platform/file.h"
 #include "foundation/platform/process.h"

@@ -14,7 +14,7 @@
 #include "publishkeys.h"
 #include "publishmanifest.h"
 
-#include "common/manifestverify.h"
+#include "crypto/manifestverify.h"
 #include "foundation/keyvalues.h"
 
 #include <cstdio>

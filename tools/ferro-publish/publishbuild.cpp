@@ -5,7 +5,7 @@
 #include "publishmanifest.h"
 #include "publishzip.h"
 
-#include "common/sha1.h"
+#include "crypto/sha1.h"
 #include "foundation/keyvalues.h"
 #include "foundation/utlbuffer.h"
 

@@ -2,8 +2,8 @@
 
 #include "publishkeys.h"
 
-#include "common/kvsignature.h"
-#include "common/manifestverify.h"
+#include "crypto/kvsignature.h"
+#include "crypto/manifestverify.h"
 #include "foundation/keyvalues.h"
 #include "foundation/strtools.h"
 #include "foundation/utlbuffer.h"

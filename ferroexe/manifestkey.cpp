@@ -1,0 +1,10 @@
+#include "ferroexe/manifestkey.h"
+
+ManifestTrust_t GetBuiltInManifestTrust()
+{
+    ManifestTrust_t trust;
+    trust.m_pchRSAPublicKeyHex = GetManifestPublicKeyHex();
+    trust.m_pchEd25519PublicKeyHex = GetManifestEd25519PublicKeyHex();
+    trust.m_bRequireEd25519 = BManifestRequiresEd25519();
+    return trust;
+}

@@ -410,6 +410,15 @@ public:
 private:
     // Run's work; Run clears m_bCheckingForUpdates when it returns.
     int RunUpdate();
+    // The start-up phases of RunUpdate. The start-up check (and the fetch again of a refused
+    // pending update): false when the run stops there. The pending update's installation and
+    // the verification of the installed build: true when the run ends there, with its result.
+    // The download and installation of a whole build when the installed one is damaged or
+    // missing.
+    bool BCheckForUpdateOnStartup();
+    bool BInstallPendingUpdate(int *pnResult);
+    bool BVerifyInstallation(int *pnResult);
+    int DownloadAndInstallWholeBuild();
     // Releases the installation's lock and runs the background loop.
     int EnterBackgroundLoop();
     // A content verification asked for while the client runs: repairs what the packages

@@ -43,6 +43,7 @@
 #include <vector>
 
 class CHTTPClient;
+class CHTTPRequestHandle;
 class CUtlBuffer;
 class IInstallFileOps;
 class KeyValues;
@@ -409,6 +410,15 @@ public:
 private:
     // Run's work; Run clears m_bCheckingForUpdates when it returns.
     int RunUpdate();
+    // The start-up phases of RunUpdate. The start-up check (and the fetch again of a refused
+    // pending update): false when the run stops there. The pending update's installation and
+    // the verification of the installed build: true when the run ends there, with its result.
+    // The download and installation of a whole build when the installed one is damaged or
+    // missing.
+    bool BCheckForUpdateOnStartup();
+    bool BInstallPendingUpdate(int *pnResult);
+    bool BVerifyInstallation(int *pnResult);
+    int DownloadAndInstallWholeBuild();
     // Releases the installation's lock and runs the background loop.
     int EnterBackgroundLoop();
     // A content verification asked for while the client runs: repairs what the packages
@@ -428,6 +438,20 @@ private:
     // The pause between two polls of a check, on the installed clock; cut short by a
     // shutdown request.
     void SleepBetweenPolls(uint32 unMilliseconds);
+    // The phases of BCheckForUpdate once its preconditions hold: the package folder, the
+    // verified manifest (caller deletes; null with the error set), the downloads, a
+    // downloaded archive checked and saved, the progress line, and the pending manifest.
+    // Each failure sets the update error (and the cause, when one is known).
+    bool BFetchManifestAndPackages(const DownloadLocation_t &location, const char *pchPackageDir,
+                                   bool bSaveManifest, const std::unordered_set<std::string> *pOnlyPackages);
+    bool BCreatePackageDirForCheck(const char *pchPackageDir);
+    KeyValues *FetchVerifiedManifest(const DownloadLocation_t &location);
+    bool BDownloadPackages(const DownloadLocation_t &location, KeyValues *pManifest,
+                           const char *pchPackageDir, const CUtlVector<CUtlString> &vecDownloads);
+    bool BKeepDownloadedPackage(KeyValues *pManifest, const char *pchPackageDir, const char *pchEntry,
+                                CHTTPRequestHandle *pHandle);
+    void ShowDownloadProgress();
+    bool BSavePendingManifest(KeyValues *pManifest, const char *pchPackageDir);
     // Writes a downloaded archive under a temporary name in the package directory and
     // renames it to its own name once it is whole.
     bool BSaveDownloadedPackage(const char *pchPackageDir, const char *pchFileName,

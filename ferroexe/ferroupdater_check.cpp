@@ -200,9 +200,35 @@ bool CFerroUpdater::BGetUsableDownloadLocation(DownloadLocation_t *pLocation)
     return false;
 }
 
+namespace
+{
+// The package requests in flight of one check; whatever is still in flight when the check
+// ends is released with it.
+class CPendingDownloads
+{
+public:
+    CPendingDownloads() = default;
+    ~CPendingDownloads()
+    {
+        for (PendingDownload_t &pending : m_vecPending)
+            pending.m_pHandle->Release();
+    }
+    CPendingDownloads(const CPendingDownloads &) = delete;
+    CPendingDownloads &operator=(const CPendingDownloads &) = delete;
+
+    void Add(CHTTPRequestHandle *pHandle, int iDownload) { m_vecPending.push_back({pHandle, iDownload}); }
+    void ReleaseAt(int iPending)
+    {
+        m_vecPending[(size_t)iPending].m_pHandle->Release();
+        m_vecPending.erase(m_vecPending.begin() + iPending);
+    }
+    std::vector<PendingDownload_t> m_vecPending;
+};
+} // namespace
+
 bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest, const std::unordered_set<std::string> *pOnlyPackages)
 {
-    // 1 to 3: what the check needs before it starts.
+    // What the check needs before it starts.
     if (!BHasFreeDiskSpaceForUpdate())
         return false;
     DownloadLocation_t location;
@@ -214,7 +240,6 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest, const std::unordered_set
         return false;
     }
 
-    // From here on every way out goes through the end below (step 13).
     m_cubToDownload = 0;
     m_cubDownloadedComplete = 0;
     m_cubDownloadedInFlight = 0;
@@ -222,87 +247,100 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest, const std::unordered_set
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_strFailureCause.Clear();
     }
-    KeyValues *pManifest = nullptr;
-    CUtlVector<CUtlString> vecDownloads;
-    std::vector<PendingDownload_t> vecPending;
-    bool bResult = false;
-
     CUtlString strPackageDir = GetPackageDir();
-    auto fnEnd = [&]() -> bool
-    {
-        for (PendingDownload_t &pending : vecPending)
-            pending.m_pHandle->Release();
-        vecPending.clear();
-        UpdateStatusLocalized("#FerroBootstrapper_DownloadComplete", "Download Complete.");
-        if (pManifest)
-            pManifest->DeleteThis();
-        return bResult;
-    };
+    const bool bResult =
+        BFetchManifestAndPackages(location, strPackageDir.Get(), bSaveManifest, pOnlyPackages);
+    // From the package folder on, every way out of the check ends its status the same way.
+    UpdateStatusLocalized("#FerroBootstrapper_DownloadComplete", "Download Complete.");
+    return bResult;
+}
 
-    // 4. The package directory.
-    if (!m_pFileOps->BIsDirectory(strPackageDir.Get()) && !m_pFileOps->BCreateDirectory(strPackageDir.Get()))
-    {
-        int nErrno = errno;
-        char rgchFallback[1024];
-        Q_snprintf(rgchFallback, sizeof(rgchFallback), "Couldn't create cache directory %s, got error %d",
-                   strPackageDir.Get(), nErrno);
-        KeyValues *pParams = new KeyValues("params");
-        pParams->SetString("dirname", strPackageDir.Get());
-        pParams->SetInt("errno", nErrno);
-        CUtlString strText = LocalizeUpdaterText("#FerroBootstrapper_FailedMkdir", rgchFallback, pParams);
-        pParams->DeleteThis();
-        SetUpdateError(strText.Get(), false);
-        SetFailureCause(DescribeWriteFailure(strPackageDir.Get(), nErrno).Get());
-        return fnEnd();
-    }
+bool CFerroUpdater::BFetchManifestAndPackages(const DownloadLocation_t &location, const char *pchPackageDir,
+                                              bool bSaveManifest,
+                                              const std::unordered_set<std::string> *pOnlyPackages)
+{
+    if (!BCreatePackageDirForCheck(pchPackageDir))
+        return false;
+    CKeyValuesAutoDelete manifest(FetchVerifiedManifest(location));
+    if (!manifest.Get())
+        return false;
 
-    // 5, 6. The manifest.
+    // What is missing (of the packages asked for, when a repair asks for some only).
+    CUtlVector<CUtlString> vecDownloads;
+    uint64 cubToDownload = 0;
+    BuildDownloadListIn(location, manifest.Get(), pchPackageDir, vecDownloads, &cubToDownload, pOnlyPackages);
+    m_cubToDownload = cubToDownload;
+    if (vecDownloads.Count() == 0 && !bSaveManifest)
+        return true;
+    if (!BDownloadPackages(location, manifest.Get(), pchPackageDir, vecDownloads))
+        return false;
+
+    // Everything is here: the manifest becomes the pending update. Some packages only are
+    // no update: they repair the installed build.
+    if (pOnlyPackages)
+        return true;
+    return BSavePendingManifest(manifest.Get(), pchPackageDir);
+}
+
+bool CFerroUpdater::BCreatePackageDirForCheck(const char *pchPackageDir)
+{
+    if (m_pFileOps->BIsDirectory(pchPackageDir) || m_pFileOps->BCreateDirectory(pchPackageDir))
+        return true;
+    int nErrno = errno;
+    char rgchFallback[1024];
+    Q_snprintf(rgchFallback, sizeof(rgchFallback), "Couldn't create cache directory %s, got error %d",
+               pchPackageDir, nErrno);
+    CKeyValuesAutoDelete params("params");
+    params->SetString("dirname", pchPackageDir);
+    params->SetInt("errno", nErrno);
+    CUtlString strText = LocalizeUpdaterText("#FerroBootstrapper_FailedMkdir", rgchFallback, params.Get());
+    SetUpdateError(strText.Get(), false);
+    SetFailureCause(DescribeWriteFailure(pchPackageDir, nErrno).Get());
+    return false;
+}
+
+KeyValues *CFerroUpdater::FetchVerifiedManifest(const DownloadLocation_t &location)
+{
     UpdateStatusLocalized("#FerroBootstrapper_UpdateChecking", "Checking for available update...");
     int nHTTPStatus = 0;
-    pManifest = DownloadManifest(location, &nHTTPStatus);
-    if (!pManifest && nHTTPStatus == k_EHTTPStatusCode200OK && !BStopRequested())
+    CKeyValuesAutoDelete manifest(DownloadManifest(location, &nHTTPStatus));
+    if (!manifest.Get() && nHTTPStatus == k_EHTTPStatusCode200OK && !BStopRequested())
     {
         // An answer came, but not a manifest: saying "http error 200" would blame the network.
         SetUpdateError(LocalizeUpdaterText("#FerroBootstrapper_ManifestUnreadable",
                                            "The update manifest from the content service could not be read.")
                            .Get(),
                        false);
-        return fnEnd();
+        return nullptr;
     }
-    if (!pManifest)
+    if (!manifest.Get())
     {
         char rgchFallback[128];
         Q_snprintf(rgchFallback, sizeof(rgchFallback), "Download failed: http error %d", nHTTPStatus);
-        KeyValues *pParams = new KeyValues("params");
-        pParams->SetInt("errno", nHTTPStatus);
-        CUtlString strText = LocalizeUpdaterText("#FerroBootstrapper_FailedDownload", rgchFallback, pParams);
-        pParams->DeleteThis();
+        CKeyValuesAutoDelete params("params");
+        params->SetInt("errno", nHTTPStatus);
+        CUtlString strText =
+            LocalizeUpdaterText("#FerroBootstrapper_FailedDownload", rgchFallback, params.Get());
         SetUpdateError(strText.Get(), false);
-        return fnEnd();
+        return nullptr;
     }
 
-    // 7. Only a manifest signed for this build, in the shape the updater reads, is believed.
-    if (!BVerifyManifestTree(pManifest, "download"))
+    // Only a manifest signed for this build, in the shape the updater reads, is believed.
+    if (!BVerifyManifestTree(manifest.Get(), "download"))
     {
         SetUpdateError(
             LocalizeUpdaterText("#FerroBootstrapper_FailedManifestVerify", "Failed to verify manifest").Get(),
             false);
-        return fnEnd();
+        return nullptr;
     }
+    return manifest.Release();
+}
 
-    // 8, 9. What is missing (of the packages asked for, when a repair asks for some only).
-    uint64 cubToDownload = 0;
-    BuildDownloadListIn(location, pManifest, strPackageDir.Get(), vecDownloads, &cubToDownload,
-                        pOnlyPackages);
-    m_cubToDownload = cubToDownload;
-    if (vecDownloads.Count() == 0 && !bSaveManifest)
-    {
-        bResult = true;
-        return fnEnd();
-    }
-
-    // 10. The downloads run in parallel, as many as the HTTP client carries per host and a
-    // few more; each one saved makes room for the next.
+bool CFerroUpdater::BDownloadPackages(const DownloadLocation_t &location, KeyValues *pManifest,
+                                      const char *pchPackageDir, const CUtlVector<CUtlString> &vecDownloads)
+{
+    // The downloads run in parallel, as many as the HTTP client carries per host and a few
+    // more; each one saved makes room for the next.
     if (vecDownloads.Count() > 0)
     {
         ShowWindowOnce();
@@ -310,146 +348,147 @@ bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest, const std::unordered_set
     }
     const size_t cMaxOutstanding =
         (size_t)m_pHTTPClient->m_unMaxInFlightRequestsPerHost + k_cExtraOutstandingDownloads;
+    CPendingDownloads pending;
     int iNextToSend = 0;
     auto fnSendMore = [&]()
     {
-        while (iNextToSend < vecDownloads.Count() && vecPending.size() < cMaxOutstanding)
+        while (iNextToSend < vecDownloads.Count() && pending.m_vecPending.size() < cMaxOutstanding)
         {
             CHTTPClientRequest *pRequest = new CHTTPClientRequest(
                 k_EHTTPMethodGET, location.m_strPackageHost.Get(), vecDownloads[iNextToSend].Get(), false);
             pRequest->m_unNetworkTimeoutSeconds = k_unPackageNetworkTimeoutSeconds;
-            vecPending.push_back({m_pHTTPClient->SendHTTPRequest(pRequest), iNextToSend});
+            pending.Add(m_pHTTPClient->SendHTTPRequest(pRequest), iNextToSend);
             pRequest->Release();
             ++iNextToSend;
         }
     };
     fnSendMore();
 
-    // 11. Poll passes until every download is saved, one fails, or the check is stopped.
-    while (!vecPending.empty())
+    // Poll passes until every download is saved, one fails, or the check is stopped.
+    while (!pending.m_vecPending.empty())
     {
         uint64 cubInFlight = 0;
         m_cubDownloadedInFlight = 0;
-        for (int iPending = (int)vecPending.size() - 1; iPending >= 0; --iPending)
+        for (int iPending = (int)pending.m_vecPending.size() - 1; iPending >= 0; --iPending)
         {
-            PendingDownload_t pending = vecPending[(size_t)iPending];
-            if (pending.m_iDownload < 0 || pending.m_iDownload >= vecDownloads.Count())
+            const PendingDownload_t download = pending.m_vecPending[(size_t)iPending];
+            if (download.m_iDownload < 0 || download.m_iDownload >= vecDownloads.Count())
             {
                 CUtlString strText;
-                strText.Format("Got download outside of range expected (%d,%d)", pending.m_iDownload,
+                strText.Format("Got download outside of range expected (%d,%d)", download.m_iDownload,
                                vecDownloads.Count());
                 SetUpdateError(strText.Get(), false);
-                pending.m_pHandle->Release();
-                vecPending.erase(vecPending.begin() + iPending);
+                pending.ReleaseAt(iPending);
                 continue;
             }
-            const char *pchEntry = vecDownloads[pending.m_iDownload].Get();
-            std::string strPackage = PackageNameOfEntry(pchEntry);
-            CHTTPClientResponse *pResponse = pending.m_pHandle->AccessResponse();
-            if (!pending.m_pHandle->BCompleted())
+            if (!download.m_pHandle->BCompleted())
             {
                 // Only the atomic progress counter: the body is being filled on the main thread.
-                if (pResponse)
+                if (CHTTPClientResponse *pResponse = download.m_pHandle->AccessResponse())
                     cubInFlight += pResponse->m_unBodyBytesReceived.load();
                 continue;
             }
-
-            int nStatus = 0;
-            int cubBody = 0;
-            if (pending.m_pHandle->m_bSucceeded && pResponse)
-            {
-                nStatus = (int)pResponse->GetStatusCode();
-                cubBody = pResponse->GetBodyBuffer().TellPut();
-            }
-            KeyValues *pPackage = pManifest->FindKey(strPackage.c_str());
-            bool bSuccess = nStatus == k_EHTTPStatusCode200OK && pPackage && cubBody >= 0 &&
-                            ManifestPackageSize(pPackage) == (uint64)cubBody;
-            if (!bSuccess)
-            {
-                CUtlString strText;
-                strText.Format("Download of package (%s) failed after %d bytes (%d).", strPackage.c_str(),
-                               cubBody, nStatus);
-                SetUpdateError(strText.Get(), false);
-                return fnEnd();
-            }
-
-            // The archive's name carries its digest: bytes that do not match it are never
-            // kept, so the next check asks for them again.
-            const CUtlBuffer &bufBody = pResponse->GetBodyBuffer();
-            const char *pchFileName = FileNameOfEntry(pchEntry);
-            if (!BCheckPackageSHA1(pchFileName, bufBody.Base(), (uint32)cubBody))
-            {
-                KeyValues *pParams = new KeyValues("params");
-                pParams->SetString("pkgName", pchFileName);
-                char rgchFallback[512];
-                Q_snprintf(rgchFallback, sizeof(rgchFallback), "Corrupt package file (%s)", pchFileName);
-                CUtlString strText =
-                    LocalizeUpdaterText("#FerroBootstrapper_CorruptPackageFile", rgchFallback, pParams);
-                pParams->DeleteThis();
-                SetUpdateError(strText.Get(), false);
-                return fnEnd();
-            }
-            if (!BSaveDownloadedPackage(strPackageDir.Get(), pchFileName, bufBody))
-            {
-                int nErrno = errno;
-                CUtlString strText;
-                strText.Format("Saving package (%s) failed.", strPackage.c_str());
-                SetUpdateError(strText.Get(), false);
-                SetFailureCause(
-                    DescribeWriteFailure(JoinPath(strPackageDir.Get(), pchFileName).Get(), nErrno).Get());
-                return fnEnd();
-            }
-            m_cubDownloadedComplete += (uint64)cubBody;
+            if (!BKeepDownloadedPackage(pManifest, pchPackageDir, vecDownloads[download.m_iDownload].Get(),
+                                        download.m_pHandle))
+                return false;
             // The body is on disk: its memory goes now, not at the end of the check.
-            pending.m_pHandle->Release();
-            vecPending.erase(vecPending.begin() + iPending);
+            pending.ReleaseAt(iPending);
         }
         m_cubDownloadedInFlight = cubInFlight;
-
-        uint64 cubDone = m_cubDownloadedComplete + m_cubDownloadedInFlight;
-        uint64 cubTotal = m_cubToDownload;
-        CUtlString strDone = FormatLocalizedNumber((int64)(cubDone / k_cubPerKB));
-        CUtlString strTotal = FormatLocalizedNumber((int64)(cubTotal / k_cubPerKB));
-        char rgchFallback[256];
-        Q_snprintf(rgchFallback, sizeof(rgchFallback), "Downloading update (%s of %s KB)...", strDone.Get(),
-                   strTotal.Get());
-        KeyValues *pParams = new KeyValues("params");
-        pParams->SetString("bytes", strDone.Get());
-        pParams->SetString("size", strTotal.Get());
-        CUtlString strText =
-            LocalizeUpdaterText("#FerroBootstrapper_UpdateDownloading", rgchFallback, pParams);
-        pParams->DeleteThis();
-        UpdateStatusText(strText.Get());
-        SetProgress(cubTotal ? (int)((double)cubDone / (double)cubTotal * 100.0) : -1);
+        ShowDownloadProgress();
 
         if (BStopRequested())
-            return fnEnd();
+            return false;
         fnSendMore();
-        if (!vecPending.empty())
+        if (!pending.m_vecPending.empty())
         {
             // The pass interval, cut short by a completed download or a shutdown.
             const uint64 ulPauseEnd = Clock_GetTicks() + Clock_MicrosecondsToTicks(k_msPackagePoll * 1000ull);
-            while (!BAnyCompleted(vecPending) && Clock_GetTicks() < ulPauseEnd && !m_bShutdownRequested)
+            while (!BAnyCompleted(pending.m_vecPending) && Clock_GetTicks() < ulPauseEnd &&
+                   !m_bShutdownRequested)
                 SleepBetweenPolls(k_msCompletionLook);
         }
     }
+    return true;
+}
 
-    // 12. Everything is here: the manifest becomes the pending update. Some packages only
-    // are no update: they repair the installed build.
-    if (pOnlyPackages)
+bool CFerroUpdater::BKeepDownloadedPackage(KeyValues *pManifest, const char *pchPackageDir,
+                                           const char *pchEntry, CHTTPRequestHandle *pHandle)
+{
+    std::string strPackage = PackageNameOfEntry(pchEntry);
+    CHTTPClientResponse *pResponse = pHandle->AccessResponse();
+    int nStatus = 0;
+    int cubBody = 0;
+    if (pHandle->m_bSucceeded && pResponse)
     {
-        bResult = true;
-        return fnEnd();
+        nStatus = (int)pResponse->GetStatusCode();
+        cubBody = pResponse->GetBodyBuffer().TellPut();
     }
+    KeyValues *pPackage = pManifest->FindKey(strPackage.c_str());
+    bool bSuccess = nStatus == k_EHTTPStatusCode200OK && pPackage && cubBody >= 0 &&
+                    ManifestPackageSize(pPackage) == (uint64)cubBody;
+    if (!bSuccess)
+    {
+        CUtlString strText;
+        strText.Format("Download of package (%s) failed after %d bytes (%d).", strPackage.c_str(), cubBody,
+                       nStatus);
+        SetUpdateError(strText.Get(), false);
+        return false;
+    }
+
+    // The archive's name carries its digest: bytes that do not match it are never kept, so
+    // the next check asks for them again.
+    const CUtlBuffer &bufBody = pResponse->GetBodyBuffer();
+    const char *pchFileName = FileNameOfEntry(pchEntry);
+    if (!BCheckPackageSHA1(pchFileName, bufBody.Base(), (uint32)cubBody))
+    {
+        CKeyValuesAutoDelete params("params");
+        params->SetString("pkgName", pchFileName);
+        char rgchFallback[512];
+        Q_snprintf(rgchFallback, sizeof(rgchFallback), "Corrupt package file (%s)", pchFileName);
+        CUtlString strText =
+            LocalizeUpdaterText("#FerroBootstrapper_CorruptPackageFile", rgchFallback, params.Get());
+        SetUpdateError(strText.Get(), false);
+        return false;
+    }
+    if (!BSaveDownloadedPackage(pchPackageDir, pchFileName, bufBody))
+    {
+        int nErrno = errno;
+        CUtlString strText;
+        strText.Format("Saving package (%s) failed.", strPackage.c_str());
+        SetUpdateError(strText.Get(), false);
+        SetFailureCause(DescribeWriteFailure(JoinPath(pchPackageDir, pchFileName).Get(), nErrno).Get());
+        return false;
+    }
+    m_cubDownloadedComplete += (uint64)cubBody;
+    return true;
+}
+
+void CFerroUpdater::ShowDownloadProgress()
+{
+    uint64 cubDone = m_cubDownloadedComplete + m_cubDownloadedInFlight;
+    uint64 cubTotal = m_cubToDownload;
+    CUtlString strDone = FormatLocalizedNumber((int64)(cubDone / k_cubPerKB));
+    CUtlString strTotal = FormatLocalizedNumber((int64)(cubTotal / k_cubPerKB));
+    char rgchFallback[256];
+    Q_snprintf(rgchFallback, sizeof(rgchFallback), "Downloading update (%s of %s KB)...", strDone.Get(),
+               strTotal.Get());
+    CKeyValuesAutoDelete params("params");
+    params->SetString("bytes", strDone.Get());
+    params->SetString("size", strTotal.Get());
+    CUtlString strText =
+        LocalizeUpdaterText("#FerroBootstrapper_UpdateDownloading", rgchFallback, params.Get());
+    UpdateStatusText(strText.Get());
+    SetProgress(cubTotal ? (int)((double)cubDone / (double)cubTotal * 100.0) : -1);
+}
+
+bool CFerroUpdater::BSavePendingManifest(KeyValues *pManifest, const char *pchPackageDir)
+{
     char rgchPending[MAX_PATH_BYTES];
-    BuildPackageBasePath(rgchPending, sizeof(rgchPending), strPackageDir.Get(), true);
-    if (!BSaveManifestFile(pManifest, rgchPending))
-    {
-        SetUpdateError(
-            LocalizeUpdaterText("#FerroBootstrapper_FailedManifestSave", "Failed to save manifest").Get(),
-            false);
-        return fnEnd();
-    }
-    bResult = true;
-    return fnEnd();
+    BuildPackageBasePath(rgchPending, sizeof(rgchPending), pchPackageDir, true);
+    if (BSaveManifestFile(pManifest, rgchPending))
+        return true;
+    SetUpdateError(
+        LocalizeUpdaterText("#FerroBootstrapper_FailedManifestSave", "Failed to save manifest").Get(), false);
+    return false;
 }

@@ -46,7 +46,6 @@ int CFerroUpdater::RunUpdate()
         return 0;
     RemoveOldExecutable();
 
-    // 1.
     if (m_bInhibitAll)
     {
         Log("Supressing Ferro update");
@@ -54,7 +53,6 @@ int CFerroUpdater::RunUpdate()
         return 0;
     }
 
-    // 2.
     m_bCheckingForUpdates = true;
     SetProgress(0);
 
@@ -73,8 +71,18 @@ int CFerroUpdater::RunUpdate()
     }
     RemoveLeftoversOfInterruptedWork();
 
-    // 3. A failed start-up check is no reason not to start what is installed, but the
-    // player sees why there was no update.
+    if (!BCheckForUpdateOnStartup())
+        return 0;
+    int nResult = 0;
+    if (BInstallPendingUpdate(&nResult) || BVerifyInstallation(&nResult))
+        return nResult;
+    return DownloadAndInstallWholeBuild();
+}
+
+bool CFerroUpdater::BCheckForUpdateOnStartup()
+{
+    // A failed start-up check is no reason not to start what is installed, but the player
+    // sees why there was no update.
     if (m_bUpdateOnLaunch && !m_bOffline)
     {
         Log("Checking for update on startup");
@@ -83,7 +91,7 @@ int CFerroUpdater::RunUpdate()
     }
     // Cancel or shutdown: nothing more is installed, and no outcome is reported.
     if (BStopRequested())
-        return 0;
+        return false;
 
     // A pending manifest that does not verify is deleted, never installed; the update it
     // stood for is asked of the content service again, saved anew when it is whole.
@@ -92,37 +100,49 @@ int CFerroUpdater::RunUpdate()
         Log("Fetching the update again");
         BCheckForUpdate(true);
         if (m_bShutdownRequested)
-            return 0;
+            return false;
     }
+    return true;
+}
 
-    // 4. An update downloaded earlier (by this check or a background one).
-    if (BIsUpdatePending())
+bool CFerroUpdater::BInstallPendingUpdate(int *pnResult)
+{
+    // An update downloaded earlier (by this check or a background one).
+    if (!BIsUpdatePending())
+        return false;
+    Log("Found pending update");
+    if (!BIsInstallDirWritable())
     {
-        Log("Found pending update");
-        if (!BIsInstallDirWritable())
-        {
-            bool bVerified = BVerifyInstalledFiles(true);
-            m_bUpdateFinished = bVerified;
-            m_bFatalError = !bVerified;
-            return EnterBackgroundLoop();
-        }
-        ShowWindowOnce();
-        SetProgress(-1);
-        UpdateStatusLocalized("#FerroBootstrapper_UpdateInstalling", "Applying update...");
-        if (BApplyUpdate())
-        {
-            // Unless the checksum exemption kept it out of the commit, the running
-            // executable may have been replaced: the launcher must start again.
-            m_bRestartRequired = !m_bInhibitChecksum;
-            m_bUpdateFinished = m_bInhibitChecksum;
-            return EnterBackgroundLoop();
-        }
-        if (BStopRequested())
-            return 0;
-        ShowStepFailure();
+        bool bVerified = BVerifyInstalledFiles(true);
+        m_bUpdateFinished = bVerified;
+        m_bFatalError = !bVerified;
+        *pnResult = EnterBackgroundLoop();
+        return true;
     }
+    ShowWindowOnce();
+    SetProgress(-1);
+    UpdateStatusLocalized("#FerroBootstrapper_UpdateInstalling", "Applying update...");
+    if (BApplyUpdate())
+    {
+        // Unless the checksum exemption kept it out of the commit, the running executable
+        // may have been replaced: the launcher must start again.
+        m_bRestartRequired = !m_bInhibitChecksum;
+        m_bUpdateFinished = m_bInhibitChecksum;
+        *pnResult = EnterBackgroundLoop();
+        return true;
+    }
+    if (BStopRequested())
+    {
+        *pnResult = 0;
+        return true;
+    }
+    ShowStepFailure();
+    return false;
+}
 
-    // 5. Sizes, or after an unclean shutdown (and when asked) contents; damaged files are
+bool CFerroUpdater::BVerifyInstallation(int *pnResult)
+{
+    // Sizes, or after an unclean shutdown (and when asked) contents; damaged files are
     // installed again from the packages that hold them where that is possible.
     SetProgress(-1);
     UpdateStatusLocalized("#FerroBootstrapper_InstallVerify", "Verifying installation...");
@@ -134,18 +154,27 @@ int CFerroUpdater::RunUpdate()
             (!bStopped && BRepairInstalledFiles(vecDamaged)))
         {
             m_bUpdateFinished = true;
-            return EnterBackgroundLoop();
+            *pnResult = EnterBackgroundLoop();
+            return true;
         }
         if (bStopped || m_bShutdownRequested)
-            return 0;
+        {
+            *pnResult = 0;
+            return true;
+        }
     }
     else if (BVerifyInstalledFiles(true))
     {
         m_bUpdateFinished = true;
-        return EnterBackgroundLoop();
+        *pnResult = EnterBackgroundLoop();
+        return true;
     }
+    return false;
+}
 
-    // 6, 7. The installation is damaged or missing.
+int CFerroUpdater::DownloadAndInstallWholeBuild()
+{
+    // The installation is damaged or missing.
     ShowWindowOnce();
     if (m_bOffline)
     {
@@ -157,7 +186,6 @@ int CFerroUpdater::RunUpdate()
         return -1;
     }
 
-    // 8.
     SetProgress(0);
     UpdateStatusLocalized("#FerroBootstrapper_UpdateDownload", "Downloading Update...");
     if (!BCheckForUpdate(true))
@@ -172,7 +200,7 @@ int CFerroUpdater::RunUpdate()
         return -1;
     }
 
-    // 9. A failed installation still launches what is there.
+    // A failed installation still launches what is there.
     SetProgress(-1);
     if (BApplyUpdate())
     {

@@ -152,50 +152,130 @@ void RelaunchSelf(char **argv)
         DMsg("general", 2, "Could not start the launcher again: %s\n", strCommandLine.c_str());
 }
 
-int BootstrapperMain(int argc, char **argv)
+namespace
 {
-    // 1. Another instance runs: it gets our command line, and we are done.
-    if (BHandOffToRunningInstance(argc, argv))
-        return 0;
+// The scheduled functions and the network layer, from the wiring of the frame loop to the
+// end of the run. A normal end shuts them down at its own point (after the last
+// connections are drained and the window is gone); every other way out does it on leaving.
+class CNetworkScope
+{
+public:
+    explicit CNetworkScope(CFrameFunctionMgr &frameFunctionMgr) : m_FrameFunctionMgr(frameFunctionMgr)
+    {
+        // The global identifier generator of the message layer is not needed: nothing in the
+        // launcher reads an identifier.
+        m_FrameFunctionMgr.Register(&GetScheduledFunctionMgr());
+        TCPConnectionGlobalInit(true, m_FrameFunctionMgr);
+    }
+    ~CNetworkScope() { Shutdown(); }
+    CNetworkScope(const CNetworkScope &) = delete;
+    CNetworkScope &operator=(const CNetworkScope &) = delete;
 
-    // 2. Our own copy of the arguments, with the full executable path as argument 0.
-    CArgumentCopy args(argc, argv);
+    void Shutdown()
+    {
+        if (m_bShutDown)
+            return;
+        m_bShutDown = true;
+        m_FrameFunctionMgr.Deregister(&GetScheduledFunctionMgr());
+        // The network layer's threads and connections end before the frame functions go.
+        TCPConnectionGlobalShutdown();
+        m_FrameFunctionMgr.Cleanup();
+    }
+
+private:
+    CFrameFunctionMgr &m_FrameFunctionMgr;
+    bool m_bShutDown = false;
+};
+
+// The process-wide updater, deleted on every way out of the run.
+class CUpdaterScope
+{
+public:
+    CUpdaterScope() : m_pUpdater(GetFerroUpdater()) {}
+    ~CUpdaterScope() { DeleteFerroUpdater(); }
+    CUpdaterScope(const CUpdaterScope &) = delete;
+    CUpdaterScope &operator=(const CUpdaterScope &) = delete;
+    CFerroUpdater *Get() const { return m_pUpdater; }
+
+private:
+    CFerroUpdater *m_pUpdater;
+};
+
+// The crash marker lives as long as this run; one left behind means a crash. A normal end
+// removes it before the launcher may start again (the new process must not find it).
+class CCrashMarkerScope
+{
+public:
+    CCrashMarkerScope()
+    {
+        BuildCrashMarkerPath(CInstallPaths::InstallDir(), m_rgchPath, sizeof(m_rgchPath));
+        if (BCrashMarkerExists(m_rgchPath))
+        {
+            Msg("Looks like ferro didn't shutdown cleanly, scheduling immediate update check\n");
+            m_bCrashed = true;
+        }
+        else
+        {
+            BCreateCrashMarker(m_rgchPath);
+        }
+    }
+    ~CCrashMarkerScope() { Delete(); }
+    CCrashMarkerScope(const CCrashMarkerScope &) = delete;
+    CCrashMarkerScope &operator=(const CCrashMarkerScope &) = delete;
+
+    bool BCrashed() const { return m_bCrashed; }
+    void Delete()
+    {
+        if (m_bDeleted)
+            return;
+        m_bDeleted = true;
+        DeleteCrashMarker(m_rgchPath);
+    }
+
+private:
+    char m_rgchPath[INSTALL_PATH_BUFFER_BYTES + 8];
+    bool m_bCrashed = false;
+    bool m_bDeleted = false;
+};
+
+// The arguments as the run sees them: the UI's initialisation may take some away.
+struct LauncherArgs_t
+{
+    int m_nArgs;
+    char **m_ppchArgs;
+};
+
+// Our own copy of the arguments (the full executable path as argument 0), the command line
+// object built from it, and the install directory as the working directory: paths
+// beginning with "package" are relative to it.
+bool BEnterInstallDir(CArgumentCopy &args, int *pnExitCode)
+{
     if (!args.BSetExecutablePath())
     {
         AssertMsg(false, "PLAT_GetExecutablePath returned false");
-        return -1;
+        *pnExitCode = k_ELauncherExitNoExecutablePath;
+        return false;
     }
-    int nArgs = args.Count();
-    char **ppchArgs = args.Vector();
+    // The command line object sees every argument quoted.
+    GetCommandLineObject()->CreateFromArguments(args.Count(), args.Vector());
 
-    // 3. The command line object sees every argument quoted.
-    ICommandLine *pCommandLine = GetCommandLineObject();
-    pCommandLine->CreateFromArguments(nArgs, ppchArgs);
-
-    // 4. Work from the install directory: paths beginning with "package" are relative to it.
     char rgchExePathUTF8[INSTALL_PATH_BUFFER_BYTES];
     if (!PLAT_GetExecutablePathUTF8(rgchExePathUTF8, sizeof(rgchExePathUTF8)) ||
         !CInstallPaths::BSetFromExePath(rgchExePathUTF8) ||
         !PLAT_SetCurrentDirectory(CInstallPaths::InstallDir()))
     {
         AssertMsg(false, "Couldn't chdir into the install path");
-        return -2;
+        *pnExitCode = k_ELauncherExitInstallDirUnusable;
+        return false;
     }
+    return true;
+}
 
-    // 5.
-    const bool bConsole = BPresent(g_OptionTextClient);
-
-    // 6. The diagnostics keep their own levels (FERRO_SPEW_LEVEL); nothing to set here.
-
-    // 7. Frame loop wiring. The global identifier generator of the message layer is not
-    // needed: nothing in the launcher reads an identifier.
-    CFrameFunctionMgr &frameFunctionMgr = GetFrameFunctionMgr();
-    frameFunctionMgr.Register(&GetScheduledFunctionMgr());
-    TCPConnectionGlobalInit(true, frameFunctionMgr);
-
-    // 8. The window is always constructed (by the process entry); the console replaces it
-    // when asked for, and where no window can be shown (a Linux terminal without a
-    // display), so that the run does not end without anything to see.
+// The window is always constructed (by the process entry); the console replaces it when
+// asked for, and where no window can be shown (a Linux terminal without a display), so
+// that the run does not end without anything to see.
+IUpdateStatusUI *ChooseUpdateStatusUI(bool bConsole)
+{
     if (bConsole)
     {
         SetPUpdateStatusUI(CConsoleUpdateUI::GetInstance());
@@ -209,133 +289,107 @@ int BootstrapperMain(int argc, char **argv)
         Msg("No display for the progress window: showing progress on the console\n");
         SetPUpdateStatusUI(CConsoleUpdateUI::GetInstance());
     }
-    IUpdateStatusUI *pUI = GetPUpdateStatusUI();
-    if (!pUI)
+    return GetPUpdateStatusUI();
+}
+
+// The client cannot use a path outside ASCII; -nodircheck lets the run go on regardless.
+bool BInstallDirPathUsable(IUpdateStatusUI *pUI)
+{
+    if (CInstallPaths::BInstallDirIsASCII())
+        return true;
+    if (GetCommandLineObject()->FindOptionArgument(g_OptionNoDirCheck.GetHandle()) > 0)
     {
-        AssertMsg(false, "GetPUpdateStatusUI() returned NULL");
-        return -3;
+        AssertMsg(false, "Unable to access Ferro files due to incompatible path");
+        return true;
     }
+    pUI->ShowFatalError(
+        LocalizeBootstrapperText("#FerroBootstrapper_InstallDirNotASCII", nullptr, k_pchInstallDirNotASCII));
+    AssertMsg(false, "Unable to access Ferro files due to incompatible path");
+    return false;
+}
 
-    // 9.
-    CFerroUpdater *pUpdater = GetFerroUpdater();
+void SleepIfElevatedRunWaitsForDebugger()
+{
+    if (!PLAT_IsUserAnAdmin() || !PLAT_GetEnv("SLEEP_BEFORE_ELEVATED_UPDATE"))
+        return;
+    fprintf(stderr, "pid %u sleeping...", PLAT_GetCurrentProcessId());
+    fflush(stderr);
+    Clock_Sleep(k_msElevatedSleep);
+    fprintf(stderr, "done!\n");
+    fflush(stderr);
+}
 
-    // 10.
-    if (!pUI->BInit(&nArgs, &ppchArgs) || !pUI->BCreateWindow())
+// An elevated run exists to write where the user's own run could not: it fails when it
+// cannot, and installs the update another run downloaded when asked to.
+bool BRunElevatedDuties(CFerroUpdater *pUpdater, IUpdateStatusUI *pUI, bool bWritable, int *pnExitCode)
+{
+    if (!bWritable)
     {
-        AssertMsg(false, "failed to initialize update status ui, or create initial window");
-        DeleteFerroUpdater();
-        return -4;
+        pUI->ShowFatalError(LocalizeBootstrapperText("#FerroBootstrapper_ReadOnlyInstall", nullptr,
+                                                     "Ferro can't write to it's install dir."));
+        AssertMsg(false, "launched as admin but couldn't update");
+        *pnExitCode = k_ELauncherExitInstallDirReadOnly;
+        return false;
     }
-    pUpdater->SetUpdateStatusUI(pUI);
-
-    // 11. The client cannot use a path outside ASCII.
-    if (!CInstallPaths::BInstallDirIsASCII())
+    if (BPresent(g_OptionInstallUpdate))
     {
-        if (pCommandLine->FindOptionArgument(g_OptionNoDirCheck.GetHandle()) > 0)
+        const char *pchSourceDir =
+            GetCommandLineObject()->GetOptionString(g_OptionInstallUpdate.GetHandle(), nullptr);
+        if (!pchSourceDir)
         {
-            AssertMsg(false, "Unable to access Ferro files due to incompatible path");
+            AssertMsg(false, "launched with install update flag, no download directory given");
+            *pnExitCode = k_ELauncherExitNoUpdateSource;
+            return false;
         }
-        else
-        {
-            pUI->ShowFatalError(LocalizeBootstrapperText("#FerroBootstrapper_InstallDirNotASCII", nullptr,
-                                                         k_pchInstallDirNotASCII));
-            AssertMsg(false, "Unable to access Ferro files due to incompatible path");
-            DeleteFerroUpdater();
-            return -2;
-        }
+        if (pUpdater->BInstallUpdateFromDirectory(pchSourceDir))
+            pUpdater->BRemoveUpdateFromDirectory(pchSourceDir);
     }
+    pUpdater->EnsurePackageDir();
+    return true;
+}
 
-    // 12.
-    int nExitCode = 7;
-
-    // 13.
-    if (PLAT_IsUserAnAdmin() && PLAT_GetEnv("SLEEP_BEFORE_ELEVATED_UPDATE"))
-    {
-        fprintf(stderr, "pid %u sleeping...", PLAT_GetCurrentProcessId());
-        fflush(stderr);
-        Clock_Sleep(k_msElevatedSleep);
-        fprintf(stderr, "done!\n");
-        fflush(stderr);
-    }
-
-    // 14.
-    const bool bWritable = pUpdater->BIsInstallDirWritable();
-    const bool bElevated = PLAT_IsUserAnAdmin();
-
-    // 15. An elevated run exists to write where the user's own run could not.
-    if (bElevated)
-    {
-        if (!bWritable)
-        {
-            pUI->ShowFatalError(LocalizeBootstrapperText("#FerroBootstrapper_ReadOnlyInstall", nullptr,
-                                                         "Ferro can't write to it's install dir."));
-            AssertMsg(false, "launched as admin but couldn't update");
-            DeleteFerroUpdater();
-            return -5;
-        }
-        if (BPresent(g_OptionInstallUpdate))
-        {
-            const char *pchSourceDir =
-                pCommandLine->GetOptionString(g_OptionInstallUpdate.GetHandle(), nullptr);
-            if (!pchSourceDir)
-            {
-                AssertMsg(false, "launched with install update flag, no download directory given");
-                DeleteFerroUpdater();
-                return -6;
-            }
-            if (pUpdater->BInstallUpdateFromDirectory(pchSourceDir))
-                pUpdater->BRemoveUpdateFromDirectory(pchSourceDir);
-        }
-        pUpdater->EnsurePackageDir();
-    }
-
-    // 16. The marker lives as long as this run; one left behind means a crash.
-    char rgchCrashMarker[INSTALL_PATH_BUFFER_BYTES + 8];
-    BuildCrashMarkerPath(CInstallPaths::InstallDir(), rgchCrashMarker, sizeof(rgchCrashMarker));
-    bool bCrashed = false;
-    if (BCrashMarkerExists(rgchCrashMarker))
-    {
-        Msg("Looks like ferro didn't shutdown cleanly, scheduling immediate update check\n");
-        bCrashed = true;
-    }
-    else
-    {
-        BCreateCrashMarker(rgchCrashMarker);
-    }
-
-    // 17. For this process and the client it starts.
+// -beta sets the beta password for this process and the client it starts; -clientbeta
+// names the client beta, returned.
+CUtlString ApplyBetaOptions()
+{
+    ICommandLine *pCommandLine = GetCommandLineObject();
     if (BPresent(g_OptionBeta))
     {
         const char *pchPassword = pCommandLine->GetOptionString(g_OptionBeta.GetHandle(), nullptr);
         if (pchPassword && *pchPassword)
             PLAT_SetEnv("FerroBetaPassword", pchPassword);
     }
-
-    // 18.
     CUtlString strClientBeta;
     if (BPresent(g_OptionClientBeta))
         strClientBeta = pCommandLine->GetOptionString(g_OptionClientBeta.GetHandle(), "");
+    return strClientBeta;
+}
 
-    // 19. Keep-alive 60 s, no response cache, 3 requests in flight per host, default TLS
+// Gives the updater its HTTP client and starts its thread.
+bool BStartUpdater(CFerroUpdater *pUpdater, CFrameFunctionMgr &frameFunctionMgr, bool bCrashed,
+                   const char *pchClientBeta)
+{
+    // Keep-alive 60 s, no response cache, 3 requests in flight per host, default TLS
     // context, the client's own thread pool.
     CHTTPClient *pHTTPClient = new CHTTPClient(frameFunctionMgr, 60, nullptr, 1, 3, nullptr, nullptr);
-
-    // 20. The updater owns the HTTP client from here on.
-    if (!pUpdater->BInitialize(pHTTPClient, bCrashed, strClientBeta.Get()))
+    // The updater owns the HTTP client from here on.
+    if (!pUpdater->BInitialize(pHTTPClient, bCrashed, pchClientBeta))
     {
         AssertMsg(false, "failed to initialize FerroUpdater");
         delete pHTTPClient; // not taken over
-        DeleteFerroUpdater();
-        return -7;
+        return false;
     }
     // A run that ended uncleanly may have been cut short in the middle of writing files whose
     // sizes came out right: contents are compared, not only sizes.
     if (bCrashed || BPresent(g_OptionVerify))
         pUpdater->RequestContentVerification();
     pUpdater->Start();
+    return true;
+}
 
-    // 21. Pump the frame loop and the UI until the updater has an outcome or the user
-    // cancels.
+// Pumps the frame loop and the UI until the updater has an outcome or the user cancels.
+void PumpUntilUpdaterDone(CFrameFunctionMgr &frameFunctionMgr, CFerroUpdater *pUpdater, IUpdateStatusUI *pUI)
+{
     uint64 ulDeadline = TicksFromNow(k_usFirstUIFrame);
     pUI->BRunFrame(&ulDeadline);
     uint64 ulLastUIFrame = Clock_GetTicks();
@@ -361,60 +415,122 @@ int BootstrapperMain(int argc, char **argv)
         if (BUpdaterDone(pUpdater) || pUI->BUserCancelled())
             break;
     }
+}
 
-    // 22.
-    if (pUpdater->BIsUpdatePending() && !bElevated)
-        pUpdater->EnsurePackageDir();
-    // A player who cancelled is not shown an error that the cancel itself may have caused.
-    const bool bCancelled = pUI->BUserCancelled();
+// The updater's fatal error, unless the player cancelled: they are not shown an error that
+// the cancel itself may have caused.
+void ShowUpdaterError(CFerroUpdater *pUpdater, IUpdateStatusUI *pUI, bool bCancelled)
+{
     CUtlString strLastError = pUpdater->GetLastErrorText();
     if (pUpdater->m_bFatalError && !strLastError.IsEmpty() && !bCancelled)
         pUI->ShowFatalErrorWithCause(pUpdater->GetFatalCause().Get(), strLastError.Get());
+}
 
-    // 23. After Cancel nothing is launched or restarted, whatever the updater finished
-    // meanwhile.
-    bool bRestart = pUpdater->m_bRestartRequired && !bCancelled;
-    const bool bLaunch = !bRestart && !bCancelled && pUpdater->m_bUpdateFinished;
+// Launches the client when the updater finished and nothing stands in the way; the exit
+// code of the run, and whether a new launcher starts. After Cancel nothing is launched or
+// restarted, whatever the updater finished meanwhile.
+int LaunchOrRestart(CFerroUpdater *pUpdater, IUpdateStatusUI *pUI, const LauncherArgs_t &args, bool bConsole,
+                    bool bCancelled, bool *pbRestart)
+{
+    *pbRestart = pUpdater->m_bRestartRequired && !bCancelled;
+    const bool bLaunch = !*pbRestart && !bCancelled && pUpdater->m_bUpdateFinished;
     const bool bOffline = pUpdater->m_bOffline;
     if (BPresent(g_OptionExitFerro))
     {
-        bRestart = false;
-        nExitCode = 7;
+        *pbRestart = false;
+        return k_ELauncherExitRestart;
     }
-    else if (bRestart || !bLaunch)
-    {
-        nExitCode = 7;
-    }
-    else if (!pUpdater->BCheckUserDirectories() || !pUI->BReadyToLaunchClient())
-    {
-        nExitCode = -1;
-    }
-    else
-    {
-        pUI->DestroyWindow();
-        nExitCode = LaunchClient(nArgs, ppchArgs, bOffline, bConsole);
-        // The client asks for a new launcher (to take an update) by returning 7.
-        if (nExitCode == 7)
-            bRestart = true;
-    }
+    if (*pbRestart || !bLaunch)
+        return k_ELauncherExitRestart;
+    if (!pUpdater->BCheckUserDirectories() || !pUI->BReadyToLaunchClient())
+        return k_ELauncherExitClientNotReady;
+    pUI->DestroyWindow();
+    int nExitCode = LaunchClient(args.m_nArgs, args.m_ppchArgs, bOffline, bConsole);
+    // The client asks for a new launcher (to take an update) by returning the same code.
+    if (nExitCode == k_ELauncherExitRestart)
+        *pbRestart = true;
+    return nExitCode;
+}
 
-    // 24. The connections that the HTTP client's shutdown closed are finished by the
-    // network layer's frame functions and work items: let them run before the layer goes.
+// The connections that the HTTP client's shutdown closed are finished by the network
+// layer's frame functions and work items: they run before the layer goes.
+void StopUpdaterAndDrainNetwork(CFrameFunctionMgr &frameFunctionMgr, CFerroUpdater *pUpdater)
+{
     pUpdater->RequestShutdown();
     for (int i = 0; i < k_cMaxShutdownDrainPasses && CNet::GetConnectionCount() > 0; ++i)
     {
         RunFrameFunctions(frameFunctionMgr, k_usFrameFunctionBudget);
         Clock_Sleep(k_msShutdownDrainPause);
     }
+}
+
+// The run once the updater exists: the directory checks, the elevated duties, the update
+// and the launch.
+int RunWithUpdater(CFerroUpdater *pUpdater, IUpdateStatusUI *pUI, CNetworkScope &network,
+                   CFrameFunctionMgr &frameFunctionMgr, LauncherArgs_t &args, bool bConsole)
+{
+    if (!pUI->BInit(&args.m_nArgs, &args.m_ppchArgs) || !pUI->BCreateWindow())
+    {
+        AssertMsg(false, "failed to initialize update status ui, or create initial window");
+        return k_ELauncherExitNoWindow;
+    }
+    pUpdater->SetUpdateStatusUI(pUI);
+    if (!BInstallDirPathUsable(pUI))
+        return k_ELauncherExitInstallDirUnusable;
+
+    SleepIfElevatedRunWaitsForDebugger();
+    const bool bWritable = pUpdater->BIsInstallDirWritable();
+    const bool bElevated = PLAT_IsUserAnAdmin();
+    int nExitCode = k_ELauncherExitRestart;
+    if (bElevated && !BRunElevatedDuties(pUpdater, pUI, bWritable, &nExitCode))
+        return nExitCode;
+
+    CCrashMarkerScope crashMarker;
+    CUtlString strClientBeta = ApplyBetaOptions();
+    if (!BStartUpdater(pUpdater, frameFunctionMgr, crashMarker.BCrashed(), strClientBeta.Get()))
+        return k_ELauncherExitUpdaterInitFailed;
+
+    PumpUntilUpdaterDone(frameFunctionMgr, pUpdater, pUI);
+    if (pUpdater->BIsUpdatePending() && !bElevated)
+        pUpdater->EnsurePackageDir();
+    const bool bCancelled = pUI->BUserCancelled();
+    ShowUpdaterError(pUpdater, pUI, bCancelled);
+    bool bRestart = false;
+    nExitCode = LaunchOrRestart(pUpdater, pUI, args, bConsole, bCancelled, &bRestart);
+
+    StopUpdaterAndDrainNetwork(frameFunctionMgr, pUpdater);
     pUI->DestroyWindow();
     pUI->Shutdown();
-    frameFunctionMgr.Deregister(&GetScheduledFunctionMgr());
-    // The network layer's threads and connections end before the frame functions go.
-    TCPConnectionGlobalShutdown();
-    frameFunctionMgr.Cleanup();
-    DeleteCrashMarker(rgchCrashMarker);
+    network.Shutdown();
+    crashMarker.Delete();
     if (bRestart)
-        RelaunchSelf(ppchArgs);
-    DeleteFerroUpdater();
+        RelaunchSelf(args.m_ppchArgs);
     return nExitCode;
+}
+} // namespace
+
+int BootstrapperMain(int argc, char **argv)
+{
+    // Another instance runs: it gets our command line, and we are done.
+    if (BHandOffToRunningInstance(argc, argv))
+        return k_ELauncherExitHandedOff;
+
+    CArgumentCopy argsCopy(argc, argv);
+    int nExitCode = k_ELauncherExitRestart;
+    if (!BEnterInstallDir(argsCopy, &nExitCode))
+        return nExitCode;
+    LauncherArgs_t args = {argsCopy.Count(), argsCopy.Vector()};
+    const bool bConsole = BPresent(g_OptionTextClient);
+    // The diagnostics keep their own levels (FERRO_SPEW_LEVEL); nothing to set here.
+
+    CFrameFunctionMgr &frameFunctionMgr = GetFrameFunctionMgr();
+    CNetworkScope network(frameFunctionMgr);
+    IUpdateStatusUI *pUI = ChooseUpdateStatusUI(bConsole);
+    if (!pUI)
+    {
+        AssertMsg(false, "GetPUpdateStatusUI() returned NULL");
+        return k_ELauncherExitNoStatusUI;
+    }
+    CUpdaterScope updater;
+    return RunWithUpdater(updater.Get(), pUI, network, frameFunctionMgr, args, bConsole);
 }

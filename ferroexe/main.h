@@ -3,9 +3,26 @@
 
 #include <string>
 
-// The whole run of the launcher; returns the process exit code: 0 handed off to a running
-// instance; -1 to -7 start-up failures; 7 ended without launching the client; otherwise
-// the client's own result.
+// The exit codes of the launcher; a run that launched the client ends with the client's own
+// result instead.
+enum ELauncherExitCode
+{
+    k_ELauncherExitHandedOff = 0, // another instance took the command line
+    k_ELauncherExitNoExecutablePath = -1,
+    k_ELauncherExitClientNotReady = -1,     // user directories unusable, or the UI holds the launch
+    k_ELauncherExitInstallDirUnusable = -2, // cannot work from it, or its path is not ASCII
+    k_ELauncherExitNoStatusUI = -3,
+    k_ELauncherExitNoWindow = -4,
+    k_ELauncherExitInstallDirReadOnly = -5, // an elevated run that cannot write
+    k_ELauncherExitNoUpdateSource = -6,     // -installupdate without its directory
+    k_ELauncherExitUpdaterInitFailed = -7,
+    // Ended without launching the client (also what the client returns to ask for a new
+    // launcher, to take an update).
+    k_ELauncherExitRestart = 7,
+};
+
+// The whole run of the launcher; returns the process exit code (ELauncherExitCode, or the
+// client's own result).
 int BootstrapperMain(int argc, char **argv);
 
 // Starts a new launcher process with the null-terminated argument vector (argument 0 the

@@ -327,6 +327,11 @@ public:
     bool BUnzipPackage(const void *pubData, size_t cubData, const char *pchTempDir,
                        CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles,
                        const char *pchPackageName = nullptr, ExtractedFiles_t *pExtracted = nullptr);
+    // BUnzipPackage's work on an opened archive (an unzFile; null for an empty archive):
+    // false with the reason in *pstrError, or with none after a cancel.
+    bool BUnzipOpenedPackage(void *hZip, bool bEmpty, const char *pchTempDir,
+                             CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles,
+                             const char *pchPackageName, ExtractedFiles_t *pExtracted, CUtlString *pstrError);
     // Moves everything under pchSourceRoot/pchRelativeDir to pchRelativeDir (relative to the
     // working directory), renaming each replaced file to "<name>.old" first; every step is
     // recorded in order.

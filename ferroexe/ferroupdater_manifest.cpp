@@ -19,9 +19,6 @@
 
 namespace
 {
-// The launcher's own executable: exempt from verification while its checksum is inhibited.
-const char k_szLauncherFileName[] = "ferro.exe";
-
 std::string WithoutLineEnd(std::string str)
 {
     while (!str.empty() && (str.back() == '\n' || str.back() == '\r'))

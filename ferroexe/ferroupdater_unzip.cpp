@@ -163,27 +163,17 @@ bool BIsLauncherStateItem(const std::string &strName)
             iEnd = strName.size();
         std::string strComponent = LowerCase(strName.substr(iStart, iEnd - iStart).c_str());
         if (!strComponent.empty() && strComponent != ".")
-            return strComponent == "package" || strComponent == "logs";
+            return strComponent == k_szPackageFolder || strComponent == "logs";
         if (iEnd >= strName.size())
             return false;
         iStart = iEnd + 1;
     }
 }
 
-std::string BackslashPath(std::string str)
-{
-    for (char &ch : str)
-    {
-        if (ch == '/')
-            ch = '\\';
-    }
-    return str;
-}
-
 // "<dir>/<name>" with backslashes.
 std::string TargetPath(const std::string &strDir, const std::string &strName)
 {
-    return BackslashPath(strDir + "/" + strName);
+    return JoinPath(strDir.c_str(), strName.c_str()).Get();
 }
 
 bool BIsDirectoryItem(const std::string &strName)

@@ -106,6 +106,14 @@ CUtlString LocalizeUpdaterText(const char *pchToken, const char *pchFallback, Ke
 
 // "<dir>/<name>" with every slash turned into a backslash.
 CUtlString JoinPath(const char *pchDir, const char *pchName);
+// The path with every slash turned into a backslash.
+std::string BackslashPath(std::string str);
+
+// The launcher's folder in the install directory: manifests, archives, the beta file.
+constexpr char k_szPackageFolder[] = "package";
+// The launcher's own file: left out of a commit while its checksum is inhibited (it may be
+// the running launcher).
+constexpr char k_szLauncherFileName[] = "ferro.exe";
 
 // A whole number with its digits grouped by threes, with the separator of the user's
 // language ("#FerroBootstrapper_ThousandsSeparator", "," in English): 33,565 or 33.565.
@@ -327,6 +335,11 @@ public:
     bool BUnzipPackage(const void *pubData, size_t cubData, const char *pchTempDir,
                        CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles,
                        const char *pchPackageName = nullptr, ExtractedFiles_t *pExtracted = nullptr);
+    // BUnzipPackage's work on an opened archive (an unzFile; null for an empty archive):
+    // false with the reason in *pstrError, or with none after a cancel.
+    bool BUnzipOpenedPackage(void *hZip, bool bEmpty, const char *pchTempDir,
+                             CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles,
+                             const char *pchPackageName, ExtractedFiles_t *pExtracted, CUtlString *pstrError);
     // Moves everything under pchSourceRoot/pchRelativeDir to pchRelativeDir (relative to the
     // working directory), renaming each replaced file to "<name>.old" first; every step is
     // recorded in order.

@@ -236,7 +236,7 @@ CUtlString CFerroUpdater::BetaFilePath()
 {
     // Relative to the working directory, like every path that begins with "package".
     char rgchPath[MAX_PATH_BYTES];
-    Q_snprintf(rgchPath, sizeof(rgchPath), "%s/beta", "package");
+    Q_snprintf(rgchPath, sizeof(rgchPath), "%s/beta", k_szPackageFolder);
     Q_FixSlashes(rgchPath, CORRECT_PATH_SEPARATOR);
     return rgchPath;
 }
@@ -281,7 +281,7 @@ void CFerroUpdater::SetClientBeta(const char *pchBeta)
             m_strClientBeta = strBeta;
         }
         // A fresh installation may not have its package folder yet; the choice must survive.
-        PLAT_CreateDirectory("package");
+        PLAT_CreateDirectory(k_szPackageFolder);
         bool bSaved = false;
         if (FILE *pFile = PLAT_fopen(BetaFilePath().Get(), "w"))
         {
@@ -378,7 +378,7 @@ void CFerroUpdater::BuildPackageBasePath(char *pchOut, int cubOut, const char *p
 void CFerroUpdater::BuildInstalledFilePath(char *pchOut, int cubOut, const char *pchSuffix) const
 {
     char rgchDir[MAX_PATH_BYTES];
-    Q_snprintf(rgchDir, sizeof(rgchDir), "%s/%s", m_strInstallDir.Get(), "package");
+    Q_snprintf(rgchDir, sizeof(rgchDir), "%s/%s", m_strInstallDir.Get(), k_szPackageFolder);
     BuildPackageBasePath(pchOut, cubOut, rgchDir, true);
     Q_strncat(pchOut, pchSuffix, cubOut);
 }
@@ -395,7 +395,8 @@ void CFerroUpdater::EnsurePackageDir()
     PLAT_DeleteFile(".writable");
     bool bUsable = BCheckDirectoryUsable(m_strInstallDir.Get());
     CUtlString strDir;
-    strDir.Format("%s/%s", (bCreated && bUsable ? m_strInstallDir : m_strAlternateBaseDir).Get(), "package");
+    strDir.Format("%s/%s", (bCreated && bUsable ? m_strInstallDir : m_strAlternateBaseDir).Get(),
+                  k_szPackageFolder);
     std::lock_guard<std::mutex> lock(m_Mutex);
     m_strPackageDir = strDir;
 }

@@ -24,10 +24,7 @@
 
 namespace
 {
-const char k_szPackageFolder[] = "package";
 const char k_szBackupSuffix[] = ".old";
-// Left out of the commit while its checksum is inhibited (it may be the running launcher).
-const char k_szLauncherFileName[] = "ferro.exe";
 const char k_szCleanupFailToken[] = "#FerroBootstrapper_UpdateCleanupFail";
 const char k_szBackupsStayText[] =
     "Failed to clear up temporary update files used for rollback, continuing anyway";
@@ -36,16 +33,6 @@ const int k_cOldExecutableDeleteTries = 20;
 const uint32 k_msOldExecutableDeletePause = 100;
 const char k_szArchivesStayText[] = "Failed to delete unreferenced zip files, continuing anyway";
 const char k_szTempFolderStaysText[] = "Failed to remove temporary unzip folder, continuing anyway";
-
-std::string BackslashPath(std::string str)
-{
-    for (char &ch : str)
-    {
-        if (ch == '/')
-            ch = '\\';
-    }
-    return str;
-}
 
 } // namespace
 
@@ -352,7 +339,7 @@ bool CFerroUpdater::BCommitUpdatedFiles(const char *pchSourceRoot, const char *p
         if (m_pUpdateStatusUI && m_pUpdateStatusUI->BUserCancelled())
             return false;
         std::string strTarget = std::string(pchRelativeDir) + "/" + entry.m_strName;
-        std::string strSource = BackslashPath(std::string(pchSourceRoot) + "/" + strTarget);
+        std::string strSource = JoinPath(pchSourceRoot, strTarget.c_str()).Get();
 
         if (entry.m_bIsDirectory)
         {
@@ -537,8 +524,7 @@ bool CFerroUpdater::BCleanupPackageDir(KeyValues *pManifest, const char *pchPack
             ch = Q_tolower_ascii(ch);
         if (setKeep.count(strName))
             continue;
-        BDeleteFileWithRetry(*m_pFileOps,
-                             BackslashPath(std::string(pchPackageDir) + "/" + entry.m_strName).c_str());
+        BDeleteFileWithRetry(*m_pFileOps, JoinPath(pchPackageDir, entry.m_strName.c_str()).Get());
     }
     return true;
 }

@@ -20,9 +20,6 @@
 
 namespace
 {
-// The launcher's own executable: exempt from verification while its checksum is inhibited.
-const char k_szLauncherFileName[] = "ferro.exe";
-
 std::string WithoutLineEnd(std::string str)
 {
     while (!str.empty() && (str.back() == '\n' || str.back() == '\r'))
@@ -120,7 +117,7 @@ bool CFerroUpdater::BVerifyInstalledFiles(bool bFailIfMissing)
         const char *pchPath = file.m_strPath.c_str();
         if (BIsExemptLauncher(pchPath))
             continue;
-        bool bIsDirectory = PLAT_IsDirectory(pchPath);
+        bool bIsDirectory = m_pFileOps->BIsDirectory(pchPath);
         if (bIsDirectory && file.BIsDirectoryItem())
             continue;
         if (bIsDirectory)
@@ -133,7 +130,7 @@ bool CFerroUpdater::BVerifyInstalledFiles(bool bFailIfMissing)
         size_t cchPath = file.m_strPath.size();
         bool bLineOk = !(file.m_llSize == -1 && (cchPath == 0 || pchPath[cchPath - 1] != '\\'));
         if (bLineOk)
-            bLineOk = PLAT_GetFileSize(pchPath) == file.m_llSize;
+            bLineOk = m_pFileOps->GetFileSize(pchPath) == file.m_llSize;
         if (!bLineOk)
         {
             Log("BVerifyInstalledFiles: %s should be %s\n", pchPath, file.m_strSizeField.c_str());

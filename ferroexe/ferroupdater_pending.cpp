@@ -15,15 +15,15 @@
 
 // Paths are formed with '/' and handed to the system with '\' (the platform layer takes
 // both).
+std::string BackslashPath(std::string str)
+{
+    Q_FixSlashes(&str[0], '\\');
+    return str;
+}
+
 CUtlString JoinPath(const char *pchDir, const char *pchName)
 {
-    std::string str = std::string(pchDir) + "/" + pchName;
-    for (char &ch : str)
-    {
-        if (ch == '/')
-            ch = '\\';
-    }
-    return CUtlString(str);
+    return CUtlString(BackslashPath(std::string(pchDir) + "/" + pchName));
 }
 
 namespace
@@ -102,7 +102,7 @@ int CFerroUpdater::BuildDownloadListIn(const DownloadLocation_t &location, KeyVa
         if (BHasFileOfSize(*m_pFileOps, pchPath, cubExpected))
             continue;
         CUtlString strInInstall;
-        strInInstall.Format("%s/%s/%s", m_strInstallDir.Get(), "package", pchFileName);
+        strInInstall.Format("%s/%s/%s", m_strInstallDir.Get(), k_szPackageFolder, pchFileName);
         if (BHasFileOfSize(*m_pFileOps, strInInstall.Get(), cubExpected))
             continue;
         Log("Package file %s missing or incorrect size\n", pchFileName);
@@ -183,7 +183,7 @@ bool CFerroUpdater::BIsUpdatePending()
     // use the shared package directory meanwhile. Looking at the same folder twice would
     // only log the same lines again.
     CUtlString strInstallPackages;
-    strInstallPackages.Format("%s/%s", m_strInstallDir.Get(), "package");
+    strInstallPackages.Format("%s/%s", m_strInstallDir.Get(), k_szPackageFolder);
     if (ComparablePath(strInstallPackages.Get()) == ComparablePath(strPackageDir.Get()))
         return false;
     return Look(strInstallPackages.Get()) == k_EPendingLookComplete;
@@ -193,7 +193,7 @@ bool CFerroUpdater::BDiscardRefusedPendingManifests()
 {
     CUtlString strPackageDir = GetPackageDir();
     CUtlString strInstallPackages;
-    strInstallPackages.Format("%s/%s", m_strInstallDir.Get(), "package");
+    strInstallPackages.Format("%s/%s", m_strInstallDir.Get(), k_szPackageFolder);
     const bool bSameFolder = ComparablePath(strInstallPackages.Get()) == ComparablePath(strPackageDir.Get());
     bool bDiscarded = false;
     for (const char *pchDir : {strPackageDir.Get(), bSameFolder ? nullptr : strInstallPackages.Get()})
@@ -257,7 +257,8 @@ bool CFerroUpdater::BImportUpdateFromDirectory(const char *pchSourceDir)
 
     const char *pchManifestName = Q_UnqualifiedFileName(rgchSourceManifest);
     CUtlString strInstalledManifest;
-    strInstalledManifest.Format("%s/%s/%s.manifest", m_strInstallDir.Get(), "package", pchManifestName);
+    strInstalledManifest.Format("%s/%s/%s.manifest", m_strInstallDir.Get(), k_szPackageFolder,
+                                pchManifestName);
     if (m_pFileOps->GetFileWriteTime(rgchSourceManifest) <=
         m_pFileOps->GetFileWriteTime(strInstalledManifest.Get()))
     {
@@ -293,7 +294,7 @@ bool CFerroUpdater::BImportUpdateFromDirectory(const char *pchSourceDir)
     UpdateStatusLocalized("#FerroBootstrapper_UpdatePrepare", "Preparing to update...");
 
     CUtlString strInstallPackages;
-    strInstallPackages.Format("%s/%s", m_strInstallDir.Get(), "package");
+    strInstallPackages.Format("%s/%s", m_strInstallDir.Get(), k_szPackageFolder);
     // An archive of the source, read whole and checked against the manifest; the bytes that
     // were checked are the ones written. One archive is in memory at a time.
     std::vector<uint64> vecSizes;

@@ -163,27 +163,17 @@ bool BIsLauncherStateItem(const std::string &strName)
             iEnd = strName.size();
         std::string strComponent = LowerCase(strName.substr(iStart, iEnd - iStart).c_str());
         if (!strComponent.empty() && strComponent != ".")
-            return strComponent == "package" || strComponent == "logs";
+            return strComponent == k_szPackageFolder || strComponent == "logs";
         if (iEnd >= strName.size())
             return false;
         iStart = iEnd + 1;
     }
 }
 
-std::string BackslashPath(std::string str)
-{
-    for (char &ch : str)
-    {
-        if (ch == '/')
-            ch = '\\';
-    }
-    return str;
-}
-
 // "<dir>/<name>" with backslashes.
 std::string TargetPath(const std::string &strDir, const std::string &strName)
 {
-    return BackslashPath(strDir + "/" + strName);
+    return JoinPath(strDir.c_str(), strName.c_str()).Get();
 }
 
 bool BIsDirectoryItem(const std::string &strName)
@@ -247,6 +237,105 @@ int ExtractCurrentItem(IInstallFileOps &ops, unzFile hZip, const char *pchTarget
     }
     return nResult;
 }
+
+// Every name first: a refused archive has written nothing. False with the reason.
+bool BCheckItemNames(unzFile hZip, int64 cItems, const std::string &strTempDir, CUtlString *pstrError)
+{
+    unz_file_info64 info;
+    std::string strName;
+    for (int64 iItem = 0; iItem < cItems; ++iItem)
+    {
+        if (GoToItem(hZip, iItem) != UNZ_OK || !BGetCurrentItem(hZip, &info, &strName))
+        {
+            pstrError->Format("Failed to get %d item from archive", (int)iItem);
+            return false;
+        }
+        if (!BIsContainedItemName(strName))
+        {
+            pstrError->Format("Archive item %s would be written outside %s", strName.c_str(),
+                              strTempDir.c_str());
+            return false;
+        }
+        if (BIsLauncherStateItem(strName))
+        {
+            pstrError->Format("Archive item %s would overwrite the launcher's own files", strName.c_str());
+            return false;
+        }
+        if (TargetPath(strTempDir, strName).size() >= MAX_PATH_BYTES)
+        {
+            pstrError->Format("Archive item %s makes a path longer than %d characters", strName.c_str(),
+                              MAX_PATH_BYTES - 1);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the archive asks for permission bits of a regular file (Unix-made archives).
+bool BHasUnixMode(const unz_file_info64 &info, uint32 *punMode)
+{
+    *punMode = (uint32)(info.external_fa >> 16);
+    return (info.version >> 8) == k_unHostUnix && (*punMode & 0777) != 0 &&
+           ((*punMode & k_unModeTypeMask) == k_unModeTypeRegular || (*punMode & k_unModeTypeMask) == 0);
+}
+
+// One item of an archive being unpacked: its directory made, its file written (and kept
+// executable where the archive says so), what was extracted noted. False with the reason.
+bool BExtractItem(IInstallFileOps &ops, unzFile hZip, int64 iItem, const unz_file_info64 &info,
+                  const std::string &strName, const std::string &strTempDir, uint8 *pubBuffer,
+                  CSHA256 *pSHA256, const char *pchPackageName, ExtractedFiles_t *pExtracted,
+                  CUtlString *pstrError)
+{
+    std::string strTarget = TargetPath(strTempDir, strName);
+    // A directory item is its directory; a file item needs the one it is in.
+    std::string strDir = strTarget;
+    if (!BIsDirectoryItem(strName))
+        strDir.erase(strDir.find_last_of('\\'));
+    if (!ops.BIsDirectory(strDir.c_str()) && !ops.BCreateDirectoryHierarchy(strDir.c_str()))
+    {
+        pstrError->Format("Failed to make temporary folder to unzip into for file (%s)", strDir.c_str());
+        return false;
+    }
+    if (BIsDirectoryItem(strName))
+    {
+        if (pExtracted)
+            (*pExtracted)[InstalledFileKey(strName.c_str())] = {std::string(),
+                                                                pchPackageName ? pchPackageName : ""};
+        return true;
+    }
+
+    pSHA256->Reset();
+    int nResult = ExtractCurrentItem(ops, hZip, strTarget.c_str(), pubBuffer, pSHA256);
+    if (nResult == UNZ_OK && pExtracted)
+        (*pExtracted)[InstalledFileKey(strName.c_str())] = {pSHA256->FinalHex(),
+                                                            pchPackageName ? pchPackageName : ""};
+    // Executables stay executable where the archive says so.
+    uint32 unMode = 0;
+    if (nResult == UNZ_OK && BHasUnixMode(info, &unMode) &&
+        !ops.BSetPermissionBits(strTarget.c_str(), (unMode & 0755) | 0600))
+        nResult = UNZ_ERRNO;
+    if (nResult != UNZ_OK)
+    {
+        pstrError->Format("Failed to unzip item %s (%i, %d)\n", strTarget.c_str(), (int)iItem, nResult);
+        return false;
+    }
+    return true;
+}
+
+// What the new build ships is not obsolete, however the old list spelled it.
+void DropShippedFiles(const std::unordered_set<std::string> &setNewFiles, CUtlVector<CUtlString> &vecOldFiles)
+{
+    if (setNewFiles.empty())
+        return;
+    CUtlVector<CUtlString> vecStillOld;
+    for (const CUtlString &strOld : vecOldFiles)
+    {
+        if (!setNewFiles.count(InstalledFileKey(strOld.Get())))
+            vecStillOld.AddToTail(strOld);
+    }
+    vecOldFiles.StdVector().swap(vecStillOld.StdVector());
+}
+
 } // namespace
 
 bool CFerroUpdater::BUnzipPackage(const void *pubData, size_t cubData, const char *pchTempDir,
@@ -264,135 +353,61 @@ bool CFerroUpdater::BUnzipPackage(const void *pubData, size_t cubData, const cha
         return false;
     }
     CUtlString strError;
-    bool bOk = false;
-    do
-    {
-        std::string strTempDir = LowerCase(pchTempDir);
-        if (!m_pFileOps->BIsDirectory(strTempDir.c_str()) &&
-            !m_pFileOps->BCreateDirectory(strTempDir.c_str()))
-        {
-            strError = "Failed to make temporary folder to unzip into";
-            break;
-        }
-        unz_global_info64 globalInfo = {};
-        if (!bEmpty && unzGetGlobalInfo64(hZip, &globalInfo) != UNZ_OK)
-        {
-            strError = "Failed to get first item in archive";
-            break;
-        }
-        const int64 cItems = (int64)globalInfo.number_entry;
-        UpdateStatusLocalized("#FerroBootstrapper_UpdateExtractingPackage", "Extracting package...");
-
-        // Every name first: a refused archive has written nothing.
-        unz_file_info64 info;
-        std::string strName;
-        int64 iItem = 0;
-        for (; iItem < cItems; ++iItem)
-        {
-            if (GoToItem(hZip, iItem) != UNZ_OK || !BGetCurrentItem(hZip, &info, &strName))
-            {
-                strError.Format("Failed to get %d item from archive", (int)iItem);
-                break;
-            }
-            if (!BIsContainedItemName(strName))
-            {
-                strError.Format("Archive item %s would be written outside %s", strName.c_str(),
-                                strTempDir.c_str());
-                break;
-            }
-            if (BIsLauncherStateItem(strName))
-            {
-                strError.Format("Archive item %s would overwrite the launcher's own files", strName.c_str());
-                break;
-            }
-            if (TargetPath(strTempDir, strName).size() >= MAX_PATH_BYTES)
-            {
-                strError.Format("Archive item %s makes a path longer than %d characters", strName.c_str(),
-                                MAX_PATH_BYTES - 1);
-                break;
-            }
-        }
-        if (iItem < cItems)
-            break;
-
-        std::unordered_set<std::string> setNewFiles;
-        for (const CUtlString &str : vecNewFiles)
-            setNewFiles.insert(InstalledFileKey(str.Get()));
-        std::unique_ptr<uint8[]> pubBuffer(new uint8[k_cubExtractBuffer]);
-        CSHA256 sha256;
-        for (iItem = 0; iItem < cItems; ++iItem)
-        {
-            if (m_pUpdateStatusUI && m_pUpdateStatusUI->BUserCancelled())
-                break;
-            if (GoToItem(hZip, iItem) != UNZ_OK || !BGetCurrentItem(hZip, &info, &strName))
-            {
-                strError.Format("Failed to get %d item from archive", (int)iItem);
-                break;
-            }
-            std::string strTarget = TargetPath(strTempDir, strName);
-            // An item named twice (or in two packages) is one file: the later copy wins.
-            if (setNewFiles.insert(InstalledFileKey(strName.c_str())).second)
-                vecNewFiles.AddToTail(CUtlString(strName));
-
-            // A directory item is its directory; a file item needs the one it is in.
-            std::string strDir = strTarget;
-            if (!BIsDirectoryItem(strName))
-                strDir.erase(strDir.find_last_of('\\'));
-            if (!m_pFileOps->BIsDirectory(strDir.c_str()) &&
-                !m_pFileOps->BCreateDirectoryHierarchy(strDir.c_str()))
-            {
-                strError.Format("Failed to make temporary folder to unzip into for file (%s)",
-                                strDir.c_str());
-                break;
-            }
-            if (BIsDirectoryItem(strName))
-            {
-                if (pExtracted)
-                    (*pExtracted)[InstalledFileKey(strName.c_str())] = {std::string(),
-                                                                        pchPackageName ? pchPackageName : ""};
-                continue;
-            }
-
-            sha256.Reset();
-            int nResult = ExtractCurrentItem(*m_pFileOps, hZip, strTarget.c_str(), pubBuffer.get(), &sha256);
-            if (nResult == UNZ_OK && pExtracted)
-                (*pExtracted)[InstalledFileKey(strName.c_str())] = {sha256.FinalHex(),
-                                                                    pchPackageName ? pchPackageName : ""};
-            // Executables stay executable where the archive says so (Unix-made archives).
-            uint32 unMode = (uint32)(info.external_fa >> 16);
-            bool bUnixMode =
-                (info.version >> 8) == k_unHostUnix && (unMode & 0777) != 0 &&
-                ((unMode & k_unModeTypeMask) == k_unModeTypeRegular || (unMode & k_unModeTypeMask) == 0);
-            if (nResult == UNZ_OK && bUnixMode &&
-                !m_pFileOps->BSetPermissionBits(strTarget.c_str(), (unMode & 0755) | 0600))
-                nResult = UNZ_ERRNO;
-            if (nResult != UNZ_OK)
-            {
-                strError.Format("Failed to unzip item %s (%i, %d)\n", strTarget.c_str(), (int)iItem, nResult);
-                break;
-            }
-        }
-        if (iItem < cItems)
-            break;
-
-        // What the new build ships is not obsolete, however the old list spelled it.
-        if (!setNewFiles.empty())
-        {
-            CUtlVector<CUtlString> vecStillOld;
-            for (const CUtlString &strOld : vecOldFiles)
-            {
-                if (!setNewFiles.count(InstalledFileKey(strOld.Get())))
-                    vecStillOld.AddToTail(strOld);
-            }
-            vecOldFiles.StdVector().swap(vecStillOld.StdVector());
-        }
-        bOk = true;
-    } while (false);
-
+    const bool bOk = BUnzipOpenedPackage(hZip, bEmpty, pchTempDir, vecOldFiles, vecNewFiles, pchPackageName,
+                                         pExtracted, &strError);
     if (hZip)
         unzClose(hZip);
     // A cancel stops without a message of its own.
     if (!bOk && !strError.IsEmpty())
         SetUpdateError(strError.Get(), false);
     return bOk;
+}
+
+bool CFerroUpdater::BUnzipOpenedPackage(void *hZip, bool bEmpty, const char *pchTempDir,
+                                        CUtlVector<CUtlString> &vecOldFiles,
+                                        CUtlVector<CUtlString> &vecNewFiles, const char *pchPackageName,
+                                        ExtractedFiles_t *pExtracted, CUtlString *pstrError)
+{
+    std::string strTempDir = LowerCase(pchTempDir);
+    if (!m_pFileOps->BIsDirectory(strTempDir.c_str()) && !m_pFileOps->BCreateDirectory(strTempDir.c_str()))
+    {
+        *pstrError = "Failed to make temporary folder to unzip into";
+        return false;
+    }
+    unz_global_info64 globalInfo = {};
+    if (!bEmpty && unzGetGlobalInfo64(hZip, &globalInfo) != UNZ_OK)
+    {
+        *pstrError = "Failed to get first item in archive";
+        return false;
+    }
+    const int64 cItems = (int64)globalInfo.number_entry;
+    UpdateStatusLocalized("#FerroBootstrapper_UpdateExtractingPackage", "Extracting package...");
+    if (!BCheckItemNames(hZip, cItems, strTempDir, pstrError))
+        return false;
+
+    std::unordered_set<std::string> setNewFiles;
+    for (const CUtlString &str : vecNewFiles)
+        setNewFiles.insert(InstalledFileKey(str.Get()));
+    std::unique_ptr<uint8[]> pubBuffer(new uint8[k_cubExtractBuffer]);
+    CSHA256 sha256;
+    unz_file_info64 info;
+    std::string strName;
+    for (int64 iItem = 0; iItem < cItems; ++iItem)
+    {
+        if (m_pUpdateStatusUI && m_pUpdateStatusUI->BUserCancelled())
+            return false;
+        if (GoToItem(hZip, iItem) != UNZ_OK || !BGetCurrentItem(hZip, &info, &strName))
+        {
+            pstrError->Format("Failed to get %d item from archive", (int)iItem);
+            return false;
+        }
+        // An item named twice (or in two packages) is one file: the later copy wins.
+        if (setNewFiles.insert(InstalledFileKey(strName.c_str())).second)
+            vecNewFiles.AddToTail(CUtlString(strName));
+        if (!BExtractItem(*m_pFileOps, hZip, iItem, info, strName, strTempDir, pubBuffer.get(), &sha256,
+                          pchPackageName, pExtracted, pstrError))
+            return false;
+    }
+    DropShippedFiles(setNewFiles, vecOldFiles);
+    return true;
 }

@@ -62,11 +62,7 @@ FerroModule_t LoadFromNamePath(const char *pchModuleName)
         strJoined.Format("%s/%s", rgchCurrentDir, pchModuleName);
         strPath = strJoined.Get();
     }
-    for (char &ch : strPath)
-    {
-        if (ch == '/')
-            ch = '\\';
-    }
+    Q_FixSlashes(&strPath[0], '\\');
 
     FerroModule_t hModule = LoadFromPath(strPath);
     if (!hModule && !Q_stristr(strPath.c_str(), pModuleExtension))

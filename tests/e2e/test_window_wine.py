@@ -37,6 +37,9 @@ EXIT_FERRO = "ferro://ExitFerro"
 LAUNCHER = "arvolauncher.exe"
 LIBRARIES = ("ferro.dll", "ferroui.dll", "ferroconsole.dll")
 SCREENSHOT_DIR = os.path.join(WIN_BIN_DIR, "..", "screenshots")
+# How soon Cancel must end the run: within a second on an idle machine (printed), with room
+# for a machine that other tests share.
+END_BOUND = 2.0
 # One incompressible package at 200 KB/s a connection: a few seconds of download.
 PACKAGE_BYTES = 1500000
 RATE = "200k"
@@ -234,7 +237,8 @@ class WineWindowScreenshotTest(unittest.TestCase):
         assert_window_size(self, late, 1.0)
 
         self.assertEqual(exit_status(7), status, out + err)
-        self.assertLess(ended - clicked, 1.0, "the launcher took %.2f s to end after Cancel" % (ended - clicked))
+        self.assertLess(ended - clicked, END_BOUND, "the launcher took %.2f s to end after Cancel" % (ended - clicked))
+        print("the launcher ended %.3f s after Cancel" % (ended - clicked))
         self.assertIn(("status", "Cancelling..."), self.trace())
         self.assert_nothing_installed()
         self.assertNotIn("Updater thread still busy at shutdown", "\n".join(self.log_messages()))
@@ -249,7 +253,8 @@ class WineWindowScreenshotTest(unittest.TestCase):
             status, out, err = self.finish(process)
             ended = time.monotonic()
         self.assertEqual(exit_status(7), status, out + err)
-        self.assertLess(ended - closed, 1.0, "the launcher took %.2f s to end after the close box" % (ended - closed))
+        self.assertLess(ended - closed, END_BOUND, "the launcher took %.2f s to end after the close box" % (ended - closed))
+        print("the launcher ended %.3f s after the close box" % (ended - closed))
         self.assert_nothing_installed()
 
     def test_german_texts_at_150_percent(self):

@@ -18,16 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace
-{
-std::string WithoutLineEnd(std::string str)
-{
-    while (!str.empty() && (str.back() == '\n' || str.back() == '\r'))
-        str.pop_back();
-    return str;
-}
-} // namespace
-
 KeyValues *CFerroUpdater::LoadManifestFromBuffer(const char *pchText)
 {
     // Bounded before it is parsed: parsing is the one step that runs on text nobody signed.

@@ -8,16 +8,12 @@
 #include <cstring>
 #include <vector>
 
-namespace
-{
-// Removes a trailing line end ("\n", "\r\n", or a lone "\r").
 std::string WithoutLineEnd(std::string str)
 {
     while (!str.empty() && (str.back() == '\n' || str.back() == '\r'))
         str.pop_back();
     return str;
 }
-} // namespace
 
 bool InstalledFile_t::BIsDirectoryItem() const
 {

@@ -40,6 +40,9 @@ struct InstalledFile_t
 // One file however a list spells it: lower case, '/' only, no leading "./".
 std::string InstalledFileKey(const std::string &strPath);
 
+// A list field without its trailing line end ("\n", "\r\n", or a lone "\r").
+std::string WithoutLineEnd(std::string str);
+
 // The line for a file, with its "\n".
 std::string FormatInstalledFileLine(const std::string &strPath, int64 llSize, const std::string &strSHA256,
                                     const std::string &strPackage);

@@ -3,16 +3,21 @@
 //   ferro-publish keygen --out DIR
 //   ferro-publish build --key FILE [--ed25519-key FILE] --version N --input STAGING
 //                       --output CONTENT [--beta NAME] [--platform TAG]
+//                       [--max-package-size BYTES] [--expires DAYS] [--timestamp SECONDS]
 //   ferro-publish sign --key FILE [--ed25519-key FILE] IN OUT
 //   ferro-publish verify (--pubkey HEX | --pubkey-file FILE)
 //                        [--ed25519-pubkey HEX | --ed25519-pubkey-file FILE] MANIFEST
+//   ferro-publish diff [--beta NAME] [--platform TAG] OLD NEW
 //
 // Exit codes: 0 success ("valid" for verify), 1 failure ("invalid" for verify), 2 bad
 // arguments.
 #include "publishbuild.h"
+#include "publishchecks.h"
+#include "publishdiff.h"
 #include "publishfile.h"
 #include "publishkeys.h"
 #include "publishmanifest.h"
+#include "publishpacking.h"
 
 #include "crypto/manifestverify.h"
 #include "foundation/keyvalues.h"
@@ -20,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -33,6 +39,10 @@ const int k_nExitUsage = 2;
 
 // The key size the launcher's signature check is made for.
 const unsigned int k_cKeyBits = 1024;
+// The longest lifetime --expires gives a manifest (a hundred years), and the latest
+// --timestamp (2^53 seconds): their sum stays far below what a launcher reads.
+const uint64 k_cMaxDaysToExpiry = 36500;
+const uint64 k_ulMaxTimestamp = 1ull << 53;
 
 const char k_szUsage[] =
     "usage: ferro-publish keygen --out DIR\n"
@@ -42,16 +52,26 @@ const char k_szUsage[] =
     "           and DIR/manifest_ed25519_public.hex (FERRO_MANIFEST_PUBLIC_KEY_ED25519)\n"
     "       ferro-publish build --key FILE [--ed25519-key FILE] --version N --input STAGING\n"
     "                           --output CONTENT [--beta NAME] [--platform TAG]\n"
+    "                           [--max-package-size BYTES] [--expires DAYS] [--timestamp SECONDS]\n"
     "           one zip package per top-level directory of STAGING (\"root\" for its files) as\n"
     "           CONTENT/client/<name>.zip.<sha1>, and the signed manifest\n"
-    "           CONTENT/client/arvo_launcher_[<NAME>_]<TAG> (TAG defaults to \"" FERRO_PLATFORM_TAG "\")\n"
+    "           CONTENT/client/arvo_launcher_[<NAME>_]<TAG> (TAG defaults to \"" FERRO_PLATFORM_TAG "\");\n"
+    "           a directory larger than BYTES (default 67108864, 64 MiB) becomes packages\n"
+    "           <name>-<bits> chosen by the digest of each file's path, a file larger than that\n"
+    "           a package of its own; the manifest carries the time (SECONDS since 1970, default\n"
+    "           now), the platform and beta, each archive's SHA-256 and, with --expires, the\n"
+    "           time DAYS later after which launchers refuse it\n"
     "       ferro-publish sign --key FILE [--ed25519-key FILE] IN OUT\n"
     "           signs the first key of the KeyValues file IN into its \"kvsignatures\" block\n"
     "       ferro-publish verify (--pubkey HEX | --pubkey-file FILE)\n"
     "                            [--ed25519-pubkey HEX | --ed25519-pubkey-file FILE] MANIFEST\n"
     "           checks MANIFEST as the launcher does (signatures, shape, limits; with an Ed25519\n"
-    "           key its signature is required); prints \"valid\" (exit 0) or \"invalid\" and why\n"
-    "           (exit 1)\n"
+    "           key its signature is required); prints which checks it carries (signatures,\n"
+    "           SHA-256, timestamp, expires, platform, beta) and \"valid\" (exit 0), or \"invalid\"\n"
+    "           and why (exit 1)\n"
+    "       ferro-publish diff [--beta NAME] [--platform TAG] OLD NEW\n"
+    "           the packages a player with build OLD downloads for build NEW, and the bytes; OLD\n"
+    "           and NEW are manifest files or content folders (their manifest of NAME and TAG)\n"
     "--ed25519-key adds an Ed25519 signature (\"ed25519\" in \"kvsignatures\"), which launchers\n"
     "built with FERRO_REQUIRE_ED25519=ON need. Private keys: PKCS #8 (RSA also PKCS #1), DER or\n"
     "PEM. Exit 2 for bad arguments.\n";
@@ -112,7 +132,7 @@ bool BParseArguments(int argc, char **argv, const std::vector<std::string> &vecA
 }
 
 // Decimal digits only, within 64 bits.
-bool BParseVersion(const std::string &strText, uint64 *pulVersion)
+bool BParseDecimal(const std::string &strText, uint64 *pulVersion)
 {
     if (strText.empty() || strText.size() > 20)
         return false;
@@ -163,6 +183,32 @@ bool BReadKeyOption(Arguments_t &args, const char *pchHexOption, const char *pch
     return true;
 }
 
+// An optional number option within [ulMin, ulMax]; false, with the problem, when it is not.
+bool BParseBoundedOption(Arguments_t &args, const char *pchOption, uint64 ulMin, uint64 ulMax,
+                         const char *pchWhat, uint64 *pulValue, std::string *pstrProblem)
+{
+    if (!args.m_mapOptions.count(pchOption))
+        return true;
+    if (BParseDecimal(args.m_mapOptions[pchOption], pulValue) && *pulValue >= ulMin && *pulValue <= ulMax)
+        return true;
+    *pstrProblem = std::string(pchOption) + " takes " + pchWhat + " from " + std::to_string(ulMin) + " to " +
+                   std::to_string(ulMax);
+    return false;
+}
+
+// --max-package-size, --expires and --timestamp (now when not given).
+bool BParseBuildNumbers(Arguments_t &args, PublishBuildOptions_t *pOptions, std::string *pstrProblem)
+{
+    pOptions->m_ulTimestamp = (uint64)time(nullptr);
+    return BParseBoundedOption(args, "--max-package-size", k_cubMinMaxPackageSize,
+                               k_cubMaxManifestPackageSize, "a number of bytes", &pOptions->m_cubMaxPackage,
+                               pstrProblem) &&
+           BParseBoundedOption(args, "--expires", 1, k_cMaxDaysToExpiry, "a number of days",
+                               &pOptions->m_cDaysToExpiry, pstrProblem) &&
+           BParseBoundedOption(args, "--timestamp", 0, k_ulMaxTimestamp, "seconds since 1970",
+                               &pOptions->m_ulTimestamp, pstrProblem);
+}
+
 int KeyGen(int argc, char **argv)
 {
     Arguments_t args;
@@ -203,10 +249,10 @@ int Build(int argc, char **argv)
 {
     Arguments_t args;
     std::string strProblem;
-    if (!BParseArguments(
-            argc, argv,
-            {"--key", "--ed25519-key", "--version", "--input", "--output", "--beta", "--platform"}, &args,
-            &strProblem))
+    if (!BParseArguments(argc, argv,
+                         {"--key", "--ed25519-key", "--version", "--input", "--output", "--beta",
+                          "--platform", "--max-package-size", "--expires", "--timestamp"},
+                         &args, &strProblem))
         return Usage(strProblem.c_str());
     for (const char *pchRequired : {"--key", "--version", "--input", "--output"})
     {
@@ -217,7 +263,7 @@ int Build(int argc, char **argv)
         return Usage(("unexpected argument " + args.m_vecPositional[0]).c_str());
 
     PublishBuildOptions_t options;
-    if (!BParseVersion(args.m_mapOptions["--version"], &options.m_ulVersion))
+    if (!BParseDecimal(args.m_mapOptions["--version"], &options.m_ulVersion))
         return Usage("--version takes a decimal number of at most 64 bits");
     options.m_strInputDir = args.m_mapOptions["--input"];
     options.m_strOutputDir = args.m_mapOptions["--output"];
@@ -230,6 +276,8 @@ int Build(int argc, char **argv)
         return Usage("--beta takes ASCII letters, digits and '_' only");
     if (!BIsPublishNameToken(options.m_strPlatform))
         return Usage("--platform takes ASCII letters, digits and '_' only");
+    if (!BParseBuildNumbers(args, &options, &strProblem))
+        return Usage(strProblem.c_str());
 
     CPublishKey key;
     CPublishEd25519Key keyEd25519;
@@ -316,10 +364,49 @@ int Verify(int argc, char **argv)
     trust.m_bRequireEd25519 = !strEdKey.empty();
     CUtlString strReason;
     bool bValid = pManifest && BVerifyManifest(pManifest, trust, &strReason);
+    std::string strCheckProblem;
+    ManifestChecks_t checks;
+    if (bValid && !BReadManifestChecks(pManifest, std::filesystem::path(strManifest).filename().string(),
+                                       &checks, &strCheckProblem))
+    {
+        bValid = false;
+        strReason = strCheckProblem.c_str();
+    }
     if (pManifest && !bValid)
         fprintf(stderr, "ferro-publish: %s: %s\n", strManifest.c_str(), strReason.Get());
+    // What it carries is worth telling only of a manifest that launchers believe.
+    if (bValid)
+        fputs(DescribeManifestChecks(checks, !strEdKey.empty(), (unsigned long long)time(nullptr)).c_str(),
+              stdout);
     puts(bValid ? "valid" : "invalid");
     return bValid ? k_nExitOk : k_nExitFailed;
+}
+
+int Diff(int argc, char **argv)
+{
+    Arguments_t args;
+    std::string strProblem;
+    if (!BParseArguments(argc, argv, {"--beta", "--platform"}, &args, &strProblem))
+        return Usage(strProblem.c_str());
+    if (args.m_vecPositional.size() != 2)
+        return Usage("diff takes OLD and NEW (manifests or content folders)");
+    PublishDiffSource_t oldBuild;
+    oldBuild.m_strPath = args.m_vecPositional[0];
+    oldBuild.m_strBeta = args.m_mapOptions.count("--beta") ? args.m_mapOptions["--beta"] : "";
+    oldBuild.m_strPlatform =
+        args.m_mapOptions.count("--platform") ? args.m_mapOptions["--platform"] : FERRO_PLATFORM_TAG;
+    if ((args.m_mapOptions.count("--beta") && !BIsPublishNameToken(oldBuild.m_strBeta)) ||
+        !BIsPublishNameToken(oldBuild.m_strPlatform))
+        return Usage("--beta and --platform take ASCII letters, digits and '_' only");
+    PublishDiffSource_t newBuild = oldBuild;
+    newBuild.m_strPath = args.m_vecPositional[1];
+
+    PublishDiff_t diff;
+    std::string strError;
+    if (!BDiffBuilds(oldBuild, newBuild, &diff, &strError))
+        return Fail(strError);
+    fputs(DescribeDiff(diff).c_str(), stdout);
+    return k_nExitOk;
 }
 } // namespace
 
@@ -341,5 +428,7 @@ int main(int argc, char **argv)
         return Sign(argc, argv);
     if (strCommand == "verify")
         return Verify(argc, argv);
+    if (strCommand == "diff")
+        return Diff(argc, argv);
     return Usage(("unknown command " + strCommand).c_str());
 }

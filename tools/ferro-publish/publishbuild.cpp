@@ -3,9 +3,11 @@
 #include "publishfile.h"
 #include "publishkeys.h"
 #include "publishmanifest.h"
+#include "publishpacking.h"
 #include "publishzip.h"
 
 #include "crypto/sha1.h"
+#include "crypto/sha256.h"
 #include "foundation/keyvalues.h"
 #include "foundation/utlbuffer.h"
 
@@ -21,13 +23,10 @@ namespace
 {
 const char k_szRootPackage[] = "root";
 
-struct Package_t
-{
-    std::string m_strName;
-    std::vector<PublishZipItem_t> m_vecItems;
-    std::string m_strFileName; // <name>.zip.<sha1>
-    uint64 m_cubArchive = 0;
-};
+const uint64 k_nSecondsPerDay = 86400;
+
+// The items of one package source: a top-level directory, or the top-level files.
+typedef std::map<std::string, std::vector<PublishZipItem_t>> FolderItems_t;
 
 std::string ToLowerASCII(std::string str)
 {
@@ -61,7 +60,7 @@ bool BIsExecutable(const fs::path &path)
                       fs::perms::none;
 }
 
-bool BAddFile(const fs::path &pathStaging, const fs::path &pathFile, Package_t *pPackage,
+bool BAddFile(const fs::path &pathStaging, const fs::path &pathFile, std::vector<PublishZipItem_t> *pvecItems,
               std::string *pstrError)
 {
     std::string strName = pathFile.lexically_relative(pathStaging).generic_string();
@@ -75,16 +74,21 @@ bool BAddFile(const fs::path &pathStaging, const fs::path &pathFile, Package_t *
     item.m_strName = strName;
     item.m_strSourcePath = pathFile.string();
     item.m_bExecutable = BIsExecutable(pathFile);
-    pPackage->m_vecItems.push_back(item);
+    std::error_code ec;
+    item.m_cubSize = (uint64)fs::file_size(pathFile, ec);
+    if (ec)
+    {
+        *pstrError = "cannot read the size of " + pathFile.string() + ": " + ec.message();
+        return false;
+    }
+    pvecItems->push_back(item);
     return true;
 }
 
-// One package per top-level directory and "root" for the top-level files, sorted by name,
-// each with its items sorted by name.
-bool BCollectPackages(const fs::path &pathStaging, std::vector<Package_t> *pvecPackages,
-                      std::string *pstrError)
+// The files of every top-level directory, and those at the top level as "root".
+bool BCollectFolders(const fs::path &pathStaging, FolderItems_t *pmapFolders, std::string *pstrError)
 {
-    std::map<std::string, Package_t> mapPackages;
+    FolderItems_t &mapPackages = *pmapFolders;
     std::error_code ec;
     std::vector<fs::path> vecTop;
     for (fs::directory_iterator it(pathStaging, ec), end; !ec && it != end; it.increment(ec))
@@ -117,9 +121,7 @@ bool BCollectPackages(const fs::path &pathStaging, std::vector<Package_t> *pvecP
             *pstrError = "neither a file nor a directory: " + pathTop.string();
             return false;
         }
-        Package_t &package = mapPackages[k_szRootPackage];
-        package.m_strName = k_szRootPackage;
-        if (!BAddFile(pathStaging, pathTop, &package, pstrError))
+        if (!BAddFile(pathStaging, pathTop, &mapPackages[k_szRootPackage], pstrError))
             return false;
     }
 
@@ -138,8 +140,7 @@ bool BCollectPackages(const fs::path &pathStaging, std::vector<Package_t> *pvecP
                          "\" (directories differing in case, or top-level files and a directory named root)";
             return false;
         }
-        Package_t &package = mapPackages[strName];
-        package.m_strName = strName;
+        std::vector<PublishZipItem_t> &vecItems = mapPackages[strName];
         for (fs::recursive_directory_iterator it(pathDir, ec), end; !ec && it != end; it.increment(ec))
         {
             if (it->is_directory(ec))
@@ -149,7 +150,7 @@ bool BCollectPackages(const fs::path &pathStaging, std::vector<Package_t> *pvecP
                 *pstrError = "neither a file nor a directory: " + it->path().string();
                 return false;
             }
-            if (!BAddFile(pathStaging, it->path(), &package, pstrError))
+            if (!BAddFile(pathStaging, it->path(), &vecItems, pstrError))
                 return false;
         }
         if (ec)
@@ -159,28 +160,65 @@ bool BCollectPackages(const fs::path &pathStaging, std::vector<Package_t> *pvecP
         }
     }
 
-    for (auto &entry : mapPackages)
-    {
-        std::sort(entry.second.m_vecItems.begin(), entry.second.m_vecItems.end(),
-                  [](const PublishZipItem_t &a, const PublishZipItem_t &b)
-                  { return a.m_strName < b.m_strName; });
-        pvecPackages->push_back(entry.second);
-    }
     return true;
 }
 
-bool BHashFile(const std::string &strPath, std::string *pstrSHA1Hex, uint64 *pcubFile)
+// Every folder packed within the maximum; the package names are unique, and a file too large
+// for any package is named in a warning.
+bool BCollectPackages(const fs::path &pathStaging, uint64 cubMaxPackage,
+                      std::vector<PublishPackage_t> *pvecPackages, std::string *pstrError)
+{
+    FolderItems_t mapFolders;
+    if (!BCollectFolders(pathStaging, &mapFolders, pstrError))
+        return false;
+    std::map<std::string, std::string> mapNameToFolder;
+    for (const auto &folder : mapFolders)
+    {
+        std::vector<PublishPackage_t> vecPackages;
+        if (!BPackFolder(folder.first, folder.second, cubMaxPackage, &vecPackages, pstrError))
+            return false;
+        for (PublishPackage_t &package : vecPackages)
+        {
+            auto inserted = mapNameToFolder.emplace(package.m_strName, folder.first);
+            if (!inserted.second)
+            {
+                *pstrError = "the package name \"" + package.m_strName + "\" is wanted by \"" +
+                             inserted.first->second + "\" and by a part of \"" + folder.first +
+                             "\"; rename one of these folders";
+                return false;
+            }
+            if (package.m_bOversize)
+                fprintf(
+                    stderr,
+                    "ferro-publish: warning: %s (%llu bytes) does not fit in a package of the maximum size "
+                    "(%llu bytes); it gets the package %s of its own\n",
+                    package.m_vecItems[0].m_strName.c_str(),
+                    (unsigned long long)package.m_vecItems[0].m_cubSize, (unsigned long long)cubMaxPackage,
+                    package.m_strName.c_str());
+            pvecPackages->push_back(std::move(package));
+        }
+    }
+    std::sort(pvecPackages->begin(), pvecPackages->end(),
+              [](const PublishPackage_t &a, const PublishPackage_t &b) { return a.m_strName < b.m_strName; });
+    return true;
+}
+
+// The SHA-1 (the archive's name) and SHA-256 (its "sha256") of the file, in one read.
+bool BHashFile(const std::string &strPath, std::string *pstrSHA1Hex, std::string *pstrSHA256Hex,
+               uint64 *pcubFile)
 {
     FILE *pFile = fopen(strPath.c_str(), "rb");
     if (!pFile)
         return false;
     CSHA1 sha1;
+    CSHA256 sha256;
     std::vector<char> vecChunk(1 << 16);
     uint64 cubFile = 0;
     size_t cubRead;
     while ((cubRead = fread(vecChunk.data(), 1, vecChunk.size(), pFile)) > 0)
     {
         sha1.Update(vecChunk.data(), (uint32)cubRead);
+        sha256.Update(vecChunk.data(), cubRead);
         cubFile += cubRead;
     }
     bool bOk = !ferror(pFile);
@@ -188,24 +226,36 @@ bool BHashFile(const std::string &strPath, std::string *pstrSHA1Hex, uint64 *pcu
     uint8 rgubDigest[k_cubSHA1Hash];
     sha1.Final(rgubDigest);
     *pstrSHA1Hex = HexEncode(rgubDigest, sizeof(rgubDigest));
+    *pstrSHA256Hex = sha256.FinalHex();
     *pcubFile = cubFile;
     return bOk;
 }
 
 // Writes the archive under a temporary name and moves it to its content-addressed name.
-bool BWritePackage(const fs::path &pathClient, Package_t *pPackage, std::string *pstrError)
+bool BWritePackage(const fs::path &pathClient, uint64 cubMaxPackage, PublishPackage_t *pPackage,
+                   std::string *pstrError)
 {
     std::string strTemp = (pathClient / ("." + pPackage->m_strName + ".zip.tmp")).string();
     if (!BWriteDeterministicZip(strTemp, pPackage->m_vecItems, pstrError))
         return false;
     std::string strSHA1;
-    if (!BHashFile(strTemp, &strSHA1, &pPackage->m_cubArchive))
+    std::error_code ec;
+    if (!BHashFile(strTemp, &strSHA1, &pPackage->m_strSHA256Hex, &pPackage->m_cubArchive))
     {
+        fs::remove(strTemp, ec);
         *pstrError = "cannot read back " + strTemp;
         return false;
     }
+    // The packing counts every item at its worst, so this would be a fault of that count.
+    if (!pPackage->m_bOversize && pPackage->m_cubArchive > cubMaxPackage)
+    {
+        fs::remove(strTemp, ec);
+        *pstrError = "the package " + pPackage->m_strName + " came out at " +
+                     std::to_string(pPackage->m_cubArchive) + " bytes, over the maximum of " +
+                     std::to_string(cubMaxPackage);
+        return false;
+    }
     pPackage->m_strFileName = pPackage->m_strName + ".zip." + strSHA1;
-    std::error_code ec;
     fs::rename(strTemp, pathClient / pPackage->m_strFileName, ec);
     if (ec)
     {
@@ -216,18 +266,30 @@ bool BWritePackage(const fs::path &pathClient, Package_t *pPackage, std::string 
     return true;
 }
 
-std::string ManifestText(uint64 ulVersion, const std::vector<Package_t> &vecPackages)
+void SetDecimal(KeyValues *pKV, const char *pchName, uint64 ulValue)
+{
+    pKV->CreateKey(pchName)->SetString(nullptr, std::to_string(ulValue).c_str());
+}
+
+// The manifest key: the build's values, then one block per package.
+std::string ManifestText(const PublishBuildOptions_t &options,
+                         const std::vector<PublishPackage_t> &vecPackages)
 {
     CKeyValuesAutoDelete manifest("manifest");
-    char rgchNumber[32];
-    snprintf(rgchNumber, sizeof(rgchNumber), "%llu", (unsigned long long)ulVersion);
-    manifest->CreateKey("version")->SetString(nullptr, rgchNumber);
-    for (const Package_t &package : vecPackages)
+    SetDecimal(manifest.Get(), "version", options.m_ulVersion);
+    SetDecimal(manifest.Get(), k_szManifestTimestampKey, options.m_ulTimestamp);
+    if (options.m_cDaysToExpiry > 0)
+        SetDecimal(manifest.Get(), k_szManifestExpiresKey,
+                   options.m_ulTimestamp + options.m_cDaysToExpiry * k_nSecondsPerDay);
+    manifest->CreateKey(k_szManifestPlatformKey)->SetString(nullptr, options.m_strPlatform.c_str());
+    if (!options.m_strBeta.empty())
+        manifest->CreateKey(k_szManifestBetaKey)->SetString(nullptr, options.m_strBeta.c_str());
+    for (const PublishPackage_t &package : vecPackages)
     {
         KeyValues *pPackage = manifest->CreateKey(package.m_strName.c_str());
         pPackage->CreateKey("file")->SetString(nullptr, package.m_strFileName.c_str());
-        snprintf(rgchNumber, sizeof(rgchNumber), "%llu", (unsigned long long)package.m_cubArchive);
-        pPackage->CreateKey("size")->SetString(nullptr, rgchNumber);
+        SetDecimal(pPackage, "size", package.m_cubArchive);
+        pPackage->CreateKey(k_szManifestSHA256Key)->SetString(nullptr, package.m_strSHA256Hex.c_str());
     }
     CUtlBuffer buf(0, 0, CUtlBuffer::TEXT_BUFFER);
     manifest->WriteAsText(buf, false);
@@ -262,8 +324,8 @@ bool BPublishBuild(const PublishBuildOptions_t &options, const CPublishKey &key,
         *pstrError = options.m_strInputDir + " is not a directory";
         return false;
     }
-    std::vector<Package_t> vecPackages;
-    if (!BCollectPackages(pathStaging, &vecPackages, pstrError))
+    std::vector<PublishPackage_t> vecPackages;
+    if (!BCollectPackages(pathStaging, options.m_cubMaxPackage, &vecPackages, pstrError))
         return false;
 
     fs::path pathClient = fs::path(options.m_strOutputDir) / "client";
@@ -274,9 +336,9 @@ bool BPublishBuild(const PublishBuildOptions_t &options, const CPublishKey &key,
         return false;
     }
 
-    for (Package_t &package : vecPackages)
+    for (PublishPackage_t &package : vecPackages)
     {
-        if (!BWritePackage(pathClient, &package, pstrError))
+        if (!BWritePackage(pathClient, options.m_cubMaxPackage, &package, pstrError))
             return false;
         printf("package %s: %s (%llu bytes, %u files)\n", package.m_strName.c_str(),
                package.m_strFileName.c_str(), (unsigned long long)package.m_cubArchive,
@@ -285,8 +347,8 @@ bool BPublishBuild(const PublishBuildOptions_t &options, const CPublishKey &key,
 
     std::string strName = PublishManifestName(options.m_strBeta, options.m_strPlatform);
     std::string strSigned;
-    if (!BSignManifestText(ManifestText(options.m_ulVersion, vecPackages), strName.c_str(), key, pEd25519Key,
-                           &strSigned, pstrError))
+    if (!BSignManifestText(ManifestText(options, vecPackages), strName.c_str(), key, pEd25519Key, &strSigned,
+                           pstrError))
         return false;
     std::string strManifestPath = (pathClient / strName).string();
     if (!BWriteFileAtomically(strManifestPath, strSigned, pstrError))

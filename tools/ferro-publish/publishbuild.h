@@ -2,7 +2,8 @@
 // signed manifest in a content service's directory.
 //
 // Every top-level directory of the staging tree is one package, named after it in lower
-// case; the files at the top level form the package "root". Each package is a zip archive
+// case, or several when it does not fit in one package (publishpacking.h); the files at the
+// top level form the package "root" in the same way. Each package is a zip archive
 // whose items are the paths relative to the staging tree; it is stored as
 // <content>/client/<name>.zip.<sha1 of the archive>. The manifest goes to
 // <content>/client/arvo_launcher_[<beta>_]<platform tag>.
@@ -15,9 +16,15 @@
 class CPublishEd25519Key;
 class CPublishKey;
 
+// The package size that launchers which keep a 64 MiB limit on a response can download.
+const uint64 k_cubDefaultMaxPackageSize = 64ull * 1024 * 1024;
+
 struct PublishBuildOptions_t
 {
     uint64 m_ulVersion = 0;
+    uint64 m_cubMaxPackage = k_cubDefaultMaxPackageSize;
+    uint64 m_ulTimestamp = 0;   // seconds since 1970
+    uint64 m_cDaysToExpiry = 0; // 0: the manifest does not expire
     std::string m_strInputDir;
     std::string m_strOutputDir;
     std::string m_strBeta;     // "" for none

@@ -9,6 +9,22 @@ class CPublishEd25519Key;
 class CPublishKey;
 class KeyValues;
 
+// Values a build's manifest carries besides "version" and each package's "file" and "size",
+// all plain values inside the signed manifest key, which launchers that do not know them
+// leave alone:
+//   "timestamp"  seconds since 1970 (UTC) when the build was published, decimal;
+//   "expires"    seconds since 1970 after which the manifest is stale, decimal (only when the
+//                publisher gives a lifetime);
+//   "platform"   the platform tag of the manifest's name ("linux", "win32", "win64");
+//   "beta"       the beta of the manifest's name, exactly (absent for the public build, so
+//                that a manifest with "platform" and without "beta" is the public one);
+//   "sha256"     in each package block: the archive's SHA-256, 64 lower-case hex digits.
+const char k_szManifestTimestampKey[] = "timestamp";
+const char k_szManifestExpiresKey[] = "expires";
+const char k_szManifestPlatformKey[] = "platform";
+const char k_szManifestBetaKey[] = "beta";
+const char k_szManifestSHA256Key[] = "sha256";
+
 // Loads KeyValues text as the launcher loads a manifest (a root created as "manifest",
 // within the launcher's limits on size and keys); the caller deletes the tree. Null, with
 // the reason or the loader's reports, when it does not load.

@@ -15,6 +15,15 @@ const unsigned long k_unModeExecutable = 0755;
 const unsigned long k_unModePlain = 0644;
 // Items of 4 GiB or more need the zip64 extension.
 const unsigned long long k_cubZip64Threshold = 0xFFFFFFFFull;
+// The compression every item is written with; PublishZipItemBound asks zlib about the same.
+const int k_nCompressionLevel = Z_BEST_COMPRESSION;
+// An item's records besides its name (twice) and data: the local header (30 bytes) with a
+// zip64 extra field (20), the central directory entry (46) with a zip64 extra field (up to
+// 32), and room for a data descriptor (16).
+const uint64 k_cubItemRecords = 160;
+// zlib's bound takes an unsigned long, 32 bits on Windows: larger files are bounded by the
+// sum of the bounds of their pieces, which is never below the bound of the whole.
+const uint64 k_cubBoundPiece = 1ull << 30;
 
 bool BAddItem(zipFile hZip, const PublishZipItem_t &item, std::string *pstrError)
 {
@@ -34,7 +43,7 @@ bool BAddItem(zipFile hZip, const PublishZipItem_t &item, std::string *pstrError
     info.external_fa = (k_unUnixRegularFile | (item.m_bExecutable ? k_unModeExecutable : k_unModePlain))
                        << 16;
     int nResult = zipOpenNewFileInZip4_64(hZip, item.m_strName.c_str(), &info, nullptr, 0, nullptr, 0,
-                                          nullptr, Z_DEFLATED, Z_BEST_COMPRESSION, 0, -MAX_WBITS,
+                                          nullptr, Z_DEFLATED, k_nCompressionLevel, 0, -MAX_WBITS,
                                           DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
                                           k_unVersionMadeByUnix, 0, cubFile >= k_cubZip64Threshold ? 1 : 0);
     bool bOk = nResult == ZIP_OK;
@@ -57,6 +66,24 @@ bool BAddItem(zipFile hZip, const PublishZipItem_t &item, std::string *pstrError
     return bOk;
 }
 } // namespace
+
+uint64 PublishZipItemBound(const PublishZipItem_t &item)
+{
+    z_stream stream = {};
+    if (deflateInit2(&stream, k_nCompressionLevel, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL,
+                     Z_DEFAULT_STRATEGY) != Z_OK)
+        return UINT64_MAX;
+    uint64 cubBound = 0;
+    uint64 cubLeft = item.m_cubSize;
+    do
+    {
+        uint64 cubPiece = cubLeft < k_cubBoundPiece ? cubLeft : k_cubBoundPiece;
+        cubBound += deflateBound(&stream, (uLong)cubPiece);
+        cubLeft -= cubPiece;
+    } while (cubLeft > 0);
+    deflateEnd(&stream);
+    return cubBound + k_cubItemRecords + 2 * (uint64)item.m_strName.size();
+}
 
 bool BWriteDeterministicZip(const std::string &strZipPath, const std::vector<PublishZipItem_t> &vecItems,
                             std::string *pstrError)

@@ -336,9 +336,10 @@ class ContentService:
             write_file(os.path.join(staging, rel), content)
         return self.publish_directory(staging, version, beta, ed25519)
 
-    def publish_directory(self, staging, version, beta="", ed25519=False):
+    def publish_directory(self, staging, version, beta="", ed25519=False, extra=()):
+        """extra: more options of ferro-publish build ("--max-package-size", "65536")."""
         args = [PUBLISH, "build", "--key", DEV_PRIVATE_KEY, "--version", str(version),
-                "--input", staging, "--output", self.content, "--platform", PLATFORM_TAG]
+                "--input", staging, "--output", self.content, "--platform", PLATFORM_TAG] + list(extra)
         if beta:
             args += ["--beta", beta]
         if ed25519:

@@ -7,6 +7,7 @@ import shutil
 import stat
 import subprocess
 import tempfile
+import time
 import unittest
 import zipfile
 
@@ -31,6 +32,13 @@ PLATFORM = "win32" if os.name == "nt" else "linux"
 def publish(*args):
     return subprocess.run([PUBLISH] + [str(a) for a in args], stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, errors="replace", timeout=120)
+
+
+def verdict(result):
+    """The last line of verify's output (the lines before it say which checks the manifest
+    carries) and the exit code."""
+    lines = result.stdout.splitlines()
+    return (lines[-1] if lines else "", result.returncode)
 
 
 def openssl(*args, **kwargs):
@@ -174,7 +182,7 @@ class PublishTest(unittest.TestCase):
         self.build(self.make_staging(), self.path("content"), key=private)
         manifest = self.path("content", "client", "arvo_launcher_" + PLATFORM)
         result = publish("verify", "--pubkey", public_hex, manifest)
-        self.assertEqual(("valid\n", 0), (result.stdout, result.returncode))
+        self.assertEqual(("valid", 0), verdict(result))
         result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, manifest)
         self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode))
 
@@ -191,8 +199,11 @@ class PublishTest(unittest.TestCase):
         self.assertEqual("kvsignatures", sig_block)
         self.assertEqual("manifest", signatures[0][0])
         self.assertEqual(256, len(signatures[0][1]))
-        self.assertEqual(("version", "42"), body[0])
-        packages = body[1:]
+        values = dict(v for v in body if not isinstance(v[1], list))
+        self.assertEqual(["version", "timestamp", "platform"], list(values))
+        self.assertEqual(("42", PLATFORM), (values["version"], values["platform"]))
+        self.assertLessEqual(abs(int(values["timestamp"]) - time.time()), 60)
+        packages = [v for v in body if isinstance(v[1], list)]
         self.assertEqual(["bin", "data", "root"], [p[0] for p in packages])
         self.assertEqual(sorted(os.listdir(client)),
                          sorted(["arvo_launcher_" + PLATFORM] + [dict(p[1])["file"] for p in packages]))
@@ -208,6 +219,7 @@ class PublishTest(unittest.TestCase):
             data = read(archive)
             self.assertEqual(package + ".zip." + hashlib.sha1(data).hexdigest(), fields["file"])
             self.assertEqual(str(len(data)), fields["size"])
+            self.assertEqual(hashlib.sha256(data).hexdigest(), fields["sha256"])
             with zipfile.ZipFile(archive) as z:
                 infos = z.infolist()
                 self.assertEqual(expected_items[package], [i.filename for i in infos])
@@ -220,21 +232,21 @@ class PublishTest(unittest.TestCase):
                     self.assertEqual(0o755 if executable else 0o644, stat.S_IMODE(mode), info.filename)
 
         result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, manifest_path)
-        self.assertEqual(("valid\n", 0), (result.stdout, result.returncode), result.stderr)
+        self.assertEqual(("valid", 0), verdict(result), result.stderr)
 
     def test_build_twice_is_byte_identical_and_a_change_renames_only_its_package(self):
         staging = self.make_staging()
-        self.build(staging, self.path("one"))
-        # Other timestamps and another working copy of the same files.
+        self.build(staging, self.path("one"), "--timestamp", "1700000000")
+        # Other file times and another working copy of the same files.
         shutil.copytree(staging, self.path("copy"))
         os.utime(os.path.join(self.path("copy"), "readme.txt"), (1e9, 1e9))
-        self.build(self.path("copy"), self.path("two"))
-        self.build(staging, self.path("one"))
+        self.build(self.path("copy"), self.path("two"), "--timestamp", "1700000000")
+        self.build(staging, self.path("one"), "--timestamp", "1700000000")
         self.assertEqual(self.tree(self.path("one")), self.tree(self.path("two")))
 
         def names(content):
             body = parse_kv(read(os.path.join(content, "client", "arvo_launcher_" + PLATFORM), "r"))[0][1]
-            return {p: dict(f)["file"] for p, f in body[1:]}
+            return {p: dict(f)["file"] for p, f in body if isinstance(f, list)}
         before = names(self.path("one"))
         write(os.path.join(staging, "Data", "b.txt"), "changed\n")
         self.build(staging, self.path("one"), version=43)
@@ -263,7 +275,7 @@ class PublishTest(unittest.TestCase):
         signed = self.path("signed.txt")
         result = publish("sign", "--key", DEV_PRIVATE_PEM, unsigned, signed)
         self.assertEqual(0, result.returncode, result.stderr)
-        self.assertEqual("valid\n", publish("verify", "--pubkey", DEV_PUBLIC_HEX, signed).stdout)
+        self.assertEqual("valid", verdict(publish("verify", "--pubkey", DEV_PUBLIC_HEX, signed))[0])
 
         # An edited value no longer verifies; signing it again replaces the signature and
         # keeps the signatures of other keys.
@@ -278,7 +290,7 @@ class PublishTest(unittest.TestCase):
         items = parse_kv(read(signed, "r"))
         self.assertEqual(["manifest", "kvsignatures"], [name.lower() for name, _ in items])
         self.assertEqual(["other", "manifest"], [name.lower() for name, _ in items[1][1]])
-        self.assertEqual("valid\n", publish("verify", "--pubkey", DEV_PUBLIC_HEX, signed).stdout)
+        self.assertEqual("valid", verdict(publish("verify", "--pubkey", DEV_PUBLIC_HEX, signed))[0])
 
     def test_signature_over_an_independently_computed_message(self):
         body = [("version", "42"), ("Core", [("file", "core.zip.0123456789abcdef0123456789abcdef01234567"),
@@ -289,7 +301,7 @@ class PublishTest(unittest.TestCase):
         manifest = self.path("manifest.txt")
         write(manifest, write_kv("Manifest", body) + write_kv("kvsignatures", [("Manifest", signature)]))
         result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, manifest)
-        self.assertEqual(("valid\n", 0), (result.stdout, result.returncode), result.stderr)
+        self.assertEqual(("valid", 0), verdict(result), result.stderr)
 
         # PKCS #1 v1.5 is deterministic: the publisher's own signature is the same bytes.
         write(self.path("unsigned.txt"), write_kv("Manifest", body))
@@ -325,11 +337,11 @@ class PublishTest(unittest.TestCase):
         # Verified as a launcher that requires it verifies it, and as one that has no key.
         for args in (["--ed25519-pubkey", DEV_ED25519_PUBLIC_HEX], []):
             result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, *args, manifest)
-            self.assertEqual(("valid\n", 0), (result.stdout, result.returncode), result.stderr)
+            self.assertEqual(("valid", 0), verdict(result), result.stderr)
         # An RSA-only build is valid to a launcher that does not require the second signature.
         self.build(staging, self.path("old"))
         old = self.path("old", "client", "arvo_launcher_" + PLATFORM)
-        self.assertEqual("valid\n", publish("verify", "--pubkey", DEV_PUBLIC_HEX, old).stdout)
+        self.assertEqual("valid", verdict(publish("verify", "--pubkey", DEV_PUBLIC_HEX, old))[0])
         result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, "--ed25519-pubkey", DEV_ED25519_PUBLIC_HEX, old)
         self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode))
         self.assertIn("no Ed25519 signature, which this launcher requires", result.stderr)
@@ -348,7 +360,7 @@ class PublishTest(unittest.TestCase):
         self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode))
         # Without the key the signature is only seen to be well formed.
         result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, self.path("flipped.txt"))
-        self.assertEqual(("valid\n", 0), (result.stdout, result.returncode))
+        self.assertEqual(("valid", 0), verdict(result))
 
     def test_keygen_and_openssl_ed25519_keys_sign(self):
         keys = self.path("keys")
@@ -371,7 +383,7 @@ class PublishTest(unittest.TestCase):
             signature = dict(parse_kv(read(signed, "r"))[1][1])["ed25519"]
             self.assertTrue(self.openssl_ed25519_verifies(serialize_ed25519("manifest", body), signature, public))
             result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, "--ed25519-pubkey", public, signed)
-            self.assertEqual("valid\n", result.stdout, result.stderr)
+            self.assertEqual("valid", verdict(result)[0], result.stderr)
         # An RSA key is no Ed25519 key.
         result = publish("sign", "--key", DEV_PRIVATE_DER, "--ed25519-key", DEV_PRIVATE_DER, self.path("unsigned.txt"),
                          self.path("x.txt"))
@@ -382,7 +394,7 @@ class PublishTest(unittest.TestCase):
         staging = self.make_staging()
         self.build(staging, self.path("content"))
         manifest = self.path("content", "client", "arvo_launcher_" + PLATFORM)
-        self.assertEqual("valid\n", publish("verify", "--pubkey", DEV_PUBLIC_HEX, manifest).stdout)
+        self.assertEqual("valid", verdict(publish("verify", "--pubkey", DEV_PUBLIC_HEX, manifest))[0])
         # The closing brace of the first package moved to the end of the manifest key: the
         # RSA signature still holds, the shape does not.
         text = read(manifest, "r")
@@ -429,7 +441,7 @@ class PublishTest(unittest.TestCase):
             result = publish("sign", "--key", key, unsigned, signed)
             self.assertEqual(0, result.returncode, result.stderr)
             result = publish("verify", "--pubkey", public_hex, signed)
-            self.assertEqual(("valid\n", 0), (result.stdout, result.returncode), key)
+            self.assertEqual(("valid", 0), verdict(result), key)
             self.assertEqual("invalid\n", publish("verify", "--pubkey", DEV_PUBLIC_HEX, signed).stdout)
 
         # Larger keys make signatures the launcher does not take; encrypted keys are refused.

@@ -182,9 +182,8 @@ bool BCollectPackages(const fs::path &pathStaging, uint64 cubMaxPackage,
             auto inserted = mapNameToFolder.emplace(package.m_strName, folder.first);
             if (!inserted.second)
             {
-                *pstrError = "the package name \"" + package.m_strName + "\" is wanted by \"" +
-                             inserted.first->second + "\" and by a part of \"" + folder.first +
-                             "\"; rename one of these folders";
+                *pstrError = "the package name \"" + package.m_strName + "\" is wanted by two folders, \"" +
+                             inserted.first->second + "\" and \"" + folder.first + "\"; rename one of them";
                 return false;
             }
             if (package.m_bOversize)

@@ -268,6 +268,70 @@ class PublishTest(unittest.TestCase):
             self.assertEqual(2, result.returncode, bad)
             self.assertIn("ASCII letters, digits and '_' only", result.stderr)
 
+    def test_signed_build_values_and_what_verify_reports(self):
+        staging = self.make_staging()
+        self.build(staging, self.path("content"), "--beta", "xyz", "--platform", "win32", "--timestamp",
+                   "1700000000", "--expires", "30", "--ed25519-key", DEV_ED25519_PRIVATE_DER)
+        manifest = self.path("content", "client", "arvo_launcher_xyz_win32")
+        (name, body), (_, signatures) = parse_kv(read(manifest, "r"))
+        values = [v for v in body if not isinstance(v[1], list)]
+        self.assertEqual([("version", "42"), ("timestamp", "1700000000"), ("expires", str(1700000000 + 30 * 86400)),
+                          ("platform", "win32"), ("beta", "xyz")], values)
+        # Inside the signed key: both signatures cover them.
+        self.assertTrue(self.openssl_ed25519_verifies(serialize_ed25519(name, body), dict(signatures)["ed25519"],
+                                                      DEV_ED25519_PUBLIC_HEX))
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, "--ed25519-pubkey", DEV_ED25519_PUBLIC_HEX, manifest)
+        self.assertEqual(["RSA signature: verified", "Ed25519 signature: verified", "SHA-256: 3 of 3 packages",
+                          "timestamp: 1700000000 (2023-11-14 22:13:20 UTC)",
+                          "expires: 1702592000 (2023-12-14 22:13:20 UTC, passed)", "platform: win32", "beta: xyz",
+                          "valid"], result.stdout.splitlines())
+        text = read(manifest, "r")
+        write(self.path("replayed", "arvo_launcher_xyz_win32"), text.replace('"1700000000"', '"1800000000"'))
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, self.path("replayed", "arvo_launcher_xyz_win32"))
+        self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode))
+
+        # Served under another name: another platform or beta, or none.
+        for other in ("arvo_launcher_win32", "arvo_launcher_xyz_linux", "arvo_launcher_abc_win32"):
+            write(self.path("moved", other), text)
+            result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, self.path("moved", other))
+            self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode), other)
+            self.assertIn("its platform and beta name the manifest arvo_launcher_xyz_win32, not " + other,
+                          result.stderr)
+        # An old manifest carries none of them; one signed by hand may carry some.
+        write(self.path("old.txt"), write_kv("manifest", [("version", "1"), ("core", [
+            ("file", "core.zip." + "ab" * 20), ("size", "12")])]))
+        publish("sign", "--key", DEV_PRIVATE_DER, self.path("old.txt"), self.path("old-signed.txt"))
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, self.path("old-signed.txt"))
+        self.assertEqual(["RSA signature: verified", "Ed25519 signature: absent", "SHA-256: 0 of 1 packages",
+                          "timestamp: absent", "expires: absent", "platform: absent", "beta: absent", "valid"],
+                         result.stdout.splitlines())
+
+    def test_verify_refuses_build_values_of_a_bad_form(self):
+        package = [("file", "core.zip." + "ab" * 20), ("size", "12")]
+        cases = [
+            ([("core", package + [("sha256", "ab" * 31)])], "package 'core': \"sha256\" is not 64 hex digits"),
+            ([("core", package + [("sha256", "xy" * 32)])], "package 'core': \"sha256\" is not 64 hex digits"),
+            ([("timestamp", "12a")], '"timestamp" is not a plain decimal below 2^63: "12a"'),
+            ([("expires", "9223372036854775808")], '"expires" is not a plain decimal below 2^63'),
+            ([("timestamp", "0123")], '"timestamp" is not a plain decimal below 2^63'),
+            ([("platform", "x" * 10000 + "-")], "is not a name of ASCII letters, digits and '_'"),
+            ([("beta", "xyz")], 'a "beta" without a "platform"'),
+            ([("platform", "linux"), ("beta", "")], 'an empty "beta"'),
+        ]
+        for values, message in cases:
+            write(self.path("m.txt"), write_kv("manifest", [("version", "1")] + values))
+            self.assertEqual(0, publish("sign", "--key", DEV_PRIVATE_DER, self.path("m.txt"),
+                                        self.path("signed.txt")).returncode)
+            result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, self.path("signed.txt"))
+            self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode), values)
+            self.assertIn(message, result.stderr)
+        write(self.path("m.txt"), write_kv("manifest", [("version", "1"), ("timestamp", "9223372036854775807"),
+                                                        ("platform", "linux"), ("core", package)]))
+        publish("sign", "--key", DEV_PRIVATE_DER, self.path("m.txt"), self.path("signed.txt"))
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, self.path("signed.txt"))
+        self.assertEqual(("valid", 0), verdict(result), result.stderr)
+        self.assertIn("beta: none (public)", result.stdout)
+
     def test_sign_adds_or_replaces_the_signature(self):
         unsigned = self.path("unsigned.txt")
         write(unsigned, write_kv("Manifest", [("version", "7"), ("pkg", [("file", "pkg.zip." + "ab" * 20),

@@ -6,8 +6,10 @@
 
 #include "crypto/manifestverify.h"
 #include "foundation/keyvalues.h"
+#include "foundation/strtools.h"
 #include "foundation/utlstring.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <utility>
@@ -84,8 +86,7 @@ bool BDiffBuilds(const PublishDiffSource_t &oldBuild, const PublishDiffSource_t 
     auto key = [](const PublishDiffPackage_t &package)
     {
         std::string strFile = package.m_strFile;
-        for (char &ch : strFile)
-            ch = (ch >= 'A' && ch <= 'Z') ? (char)(ch + ('a' - 'A')) : ch;
+        std::transform(strFile.begin(), strFile.end(), strFile.begin(), Q_tolower_ascii);
         return std::make_pair(strFile, package.m_cubSize);
     };
     std::set<std::pair<std::string, uint64>> setOld, setNew;

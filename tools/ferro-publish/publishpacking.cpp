@@ -3,6 +3,7 @@
 #include "publishkeys.h"
 
 #include "crypto/sha256.h"
+#include "foundation/strtools.h"
 
 #include <algorithm>
 #include <map>
@@ -21,16 +22,6 @@ struct Entry_t
     uint64 m_cubBound;
     uint8 m_rgubDigest[k_cubSHA256Hash];
 };
-
-std::string LowerASCII(std::string str)
-{
-    for (char &ch : str)
-    {
-        if (ch >= 'A' && ch <= 'Z')
-            ch = (char)(ch + ('a' - 'A'));
-    }
-    return str;
-}
 
 bool BDigestBit(const Entry_t &entry, size_t iBit)
 {
@@ -91,7 +82,8 @@ bool BPackFolder(const std::string &strFolder, const std::vector<PublishZipItem_
     CSHA256 sha256;
     for (const PublishZipItem_t &item : vecItems)
     {
-        std::string strLower = LowerASCII(item.m_strName);
+        std::string strLower = item.m_strName;
+        std::transform(strLower.begin(), strLower.end(), strLower.begin(), Q_tolower_ascii);
         auto inserted = mapLowerPaths.emplace(strLower, &item);
         if (!inserted.second)
         {
@@ -115,6 +107,9 @@ bool BPackFolder(const std::string &strFolder, const std::vector<PublishZipItem_
         package.m_bOversize = true;
         mapPackages[strName] = package;
     }
+    // An empty folder stays the empty package it always was.
+    if (vecItems.empty())
+        mapPackages[strFolder] = MakePackage(strFolder, {});
     if (!vecFitting.empty() &&
         !BSplit(strFolder, "", std::move(vecFitting), cubMaxPackage, &mapPackages, pstrError))
         return false;

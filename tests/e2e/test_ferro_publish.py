@@ -297,6 +297,10 @@ class PublishTest(unittest.TestCase):
             self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode), other)
             self.assertIn("its platform and beta name the manifest arvo_launcher_xyz_win32, not " + other,
                           result.stderr)
+        # A copy kept under another kind of name is checked for its values alone.
+        write(self.path("moved", "arvo_launcher_win32.old"), text)
+        result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, self.path("moved", "arvo_launcher_win32.old"))
+        self.assertEqual(("valid", 0), verdict(result), result.stderr)
         # An old manifest carries none of them; one signed by hand may carry some.
         write(self.path("old.txt"), write_kv("manifest", [("version", "1"), ("core", [
             ("file", "core.zip." + "ab" * 20), ("size", "12")])]))
@@ -320,8 +324,9 @@ class PublishTest(unittest.TestCase):
         ]
         for values, message in cases:
             write(self.path("m.txt"), write_kv("manifest", [("version", "1")] + values))
-            self.assertEqual(0, publish("sign", "--key", DEV_PRIVATE_DER, self.path("m.txt"),
-                                        self.path("signed.txt")).returncode)
+            result = publish("sign", "--key", DEV_PRIVATE_DER, self.path("m.txt"), self.path("signed.txt"))
+            self.assertEqual(0, result.returncode)
+            self.assertIn("warning: a launcher that checks the build's values refuses", result.stderr)
             result = publish("verify", "--pubkey", DEV_PUBLIC_HEX, self.path("signed.txt"))
             self.assertEqual(("invalid\n", 1), (result.stdout, result.returncode), values)
             self.assertIn(message, result.stderr)

@@ -318,9 +318,15 @@ int Sign(int argc, char **argv)
     KeyValues *pSigned = LoadManifestText(strSigned, strOut.c_str(), &strError);
     CKeyValuesAutoDelete signedDelete(pSigned);
     CUtlString strReason;
+    ManifestChecks_t checks;
+    std::string strChecksProblem;
     if (pSigned && !BCheckManifestStructure(pSigned, &strReason))
         fprintf(stderr, "ferro-publish: warning: a launcher refuses %s: %s\n", strOut.c_str(),
                 strReason.Get());
+    else if (pSigned && !BReadManifestChecks(pSigned, std::filesystem::path(strOut).filename().string(),
+                                             &checks, &strChecksProblem))
+        fprintf(stderr, "ferro-publish: warning: a launcher that checks the build's values refuses %s: %s\n",
+                strOut.c_str(), strChecksProblem.c_str());
     return k_nExitOk;
 }
 

@@ -88,8 +88,11 @@ bool BCheckChannel(const ManifestChecks_t &checks, const std::string &strFileNam
     }
     if (checks.m_bBeta && checks.m_strBeta.empty())
         return BFail(pstrReason, "an empty \"beta\" (the public build has none)");
-    if (checks.m_strPlatform.empty() ||
-        strFileName.compare(0, strlen(k_szManifestNamePrefix), k_szManifestNamePrefix) != 0)
+    // Only a name that a launcher asks for ("arvo_launcher_" and name characters) binds; a copy
+    // kept as "arvo_launcher_linux.old" or "manifest-41" is checked for its values alone.
+    bool bServedName = strFileName.compare(0, strlen(k_szManifestNamePrefix), k_szManifestNamePrefix) == 0 &&
+                       BIsPublishNameToken(strFileName);
+    if (checks.m_strPlatform.empty() || !bServedName)
         return true;
     std::string strName = PublishManifestName(checks.m_strBeta, checks.m_strPlatform);
     if (strName != strFileName)

@@ -103,6 +103,12 @@ bool BPackFolder(const std::string &strFolder, const std::vector<PublishZipItem_
         }
         std::string strHex = HexEncode(entry.m_rgubDigest, sizeof(entry.m_rgubDigest));
         std::string strName = strFolder + "-f" + strHex.substr(0, k_cchOversizeDigest);
+        // Two paths whose digests share 64 bits: never seen, but a file must not be lost to it.
+        if (mapPackages.count(strName))
+        {
+            *pstrError = "two files of \"" + strFolder + "\" would both be the package " + strName;
+            return false;
+        }
         PublishPackage_t package = MakePackage(strName, {entry});
         package.m_bOversize = true;
         mapPackages[strName] = package;

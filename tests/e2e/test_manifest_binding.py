@@ -160,6 +160,19 @@ class ManifestBindingTest(unittest.TestCase):
         self.assertEqual(7, self.run_launcher("-download", EXIT_FERRO), self.output)
         self.assertEqual(as_bytes(build(3)), self.install.game_files())
 
+    def test_malformed_values_are_refused_as_an_invalid_manifest(self):
+        self.install_build(1)
+        for values, sha256, reason in (
+                ({}, {"bin": "abc"}, "package 'bin': sha256 'abc' is not 64 hex digits"),
+                ({"timestamp": "17e8"}, None,
+                 "the timestamp '17e8' is not a plain decimal number of seconds up to 2^63 - 1"),
+                ({"expires": str(2 ** 63)}, None,
+                 "the expires '%d' is not a plain decimal number of seconds up to 2^63 - 1" % 2 ** 63),
+                ({"platform": "x" * 10000}, None,
+                 "the platform '%s...' is longer than 64 characters" % ("x" * 100))):
+            self.publish(2, values=values, sha256=sha256)
+            self.assert_refused(reason, 1)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -78,20 +78,28 @@ std::string BetaForReason(const char *pchBeta)
 }
 } // namespace
 
-bool BParseManifestTime(const char *pchText, int64 *pnSeconds)
+bool BParsePlainDecimal(const char *pchText, uint64 ulMax, uint64 *pulValue)
 {
-    *pnSeconds = 0;
+    *pulValue = 0;
     size_t cch = strlen(pchText);
-    // 2^63 - 1 has 19 digits.
+    // Nineteen digits cannot overflow 64 bits, and 2^63 - 1 has nineteen.
     if (cch == 0 || cch > 19 || strspn(pchText, "0123456789") != cch || (cch > 1 && pchText[0] == '0'))
         return false;
     uint64 ul = 0;
     for (size_t i = 0; i < cch; ++i)
         ul = ul * 10 + (uint64)(pchText[i] - '0');
-    if (ul > (uint64)INT64_MAX)
+    if (ul > ulMax)
         return false;
-    *pnSeconds = (int64)ul;
+    *pulValue = ul;
     return true;
+}
+
+bool BParseManifestTime(const char *pchText, int64 *pnSeconds)
+{
+    uint64 ul;
+    bool bParsed = BParsePlainDecimal(pchText, (uint64)INT64_MAX, &ul);
+    *pnSeconds = (int64)ul;
+    return bParsed;
 }
 
 bool BGetManifestTime(KeyValues *pManifest, const char *pchKey, int64 *pnSeconds)

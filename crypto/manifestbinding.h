@@ -46,6 +46,8 @@ bool BCheckManifestBindingValues(KeyValues *pManifest, bool bRequirePackageSHA25
 bool BGetManifestTime(KeyValues *pManifest, const char *pchKey, int64 *pnSeconds);
 // Reads a plain decimal (digits only, no leading zero unless it is "0") of at most 2^63 - 1.
 bool BParseManifestTime(const char *pchText, int64 *pnSeconds);
+// Reads a plain decimal of at most ulMax (which is at most 2^63 - 1); 0 when it is not one.
+bool BParsePlainDecimal(const char *pchText, uint64 ulMax, uint64 *pulValue);
 
 // Whether the manifest is meant for the channel the launcher asked for: its "platform", when
 // present, names pchPlatform, and its "beta" names pchBeta ("" for none); both compared

@@ -228,18 +228,7 @@ bool BManifestTextWithinLimits(const char *pchText, CUtlString *pstrReason)
 
 bool BParseManifestSize(const char *pchText, uint64 *pulSize)
 {
-    *pulSize = 0;
-    size_t cch = strlen(pchText);
-    // 2^53 has 16 digits.
-    if (cch == 0 || cch > 16 || strspn(pchText, "0123456789") != cch || (cch > 1 && pchText[0] == '0'))
-        return false;
-    uint64 ul = 0;
-    for (size_t i = 0; i < cch; ++i)
-        ul = ul * 10 + (uint64)(pchText[i] - '0');
-    if (ul > k_cubMaxManifestPackageSize)
-        return false;
-    *pulSize = ul;
-    return true;
+    return BParsePlainDecimal(pchText, k_cubMaxManifestPackageSize, pulSize);
 }
 
 uint64 ManifestPackageSize(KeyValues *pPackage)

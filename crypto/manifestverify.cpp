@@ -2,6 +2,8 @@
 
 #include "crypto/crypto.h"
 #include "crypto/kvsignature.h"
+#include "crypto/manifestbinding.h"
+#include "crypto/manifestreason.h"
 #include "foundation/dbg.h"
 #include "foundation/keyvalues.h"
 #include "foundation/strtools.h"
@@ -17,18 +19,9 @@ namespace
 {
 // What precedes every Ed25519 message, so that no other signed thing can pass for one.
 const char k_szEd25519Label[] = "arvo manifest ed25519 1";
-// Names and values quoted in a reason are cut to this many characters.
-const size_t k_cchQuotedMax = 100;
-
-// Text fit for a log line: control bytes shown as '?', cut when long.
 std::string Quoted(const char *pch)
 {
-    std::string str;
-    for (; *pch && str.size() < k_cchQuotedMax; ++pch)
-        str += ((unsigned char)*pch < 0x20 || *pch == 0x7F) ? '?' : *pch;
-    if (*pch)
-        str += "...";
-    return "'" + str + "'";
+    return QuoteManifestText(pch);
 }
 
 std::string LowerCase(const char *pch)
@@ -62,9 +55,7 @@ bool BIsSection(KeyValues *pKV)
 
 bool Fail(CUtlString *pstrReason, const std::string &strReason)
 {
-    if (pstrReason)
-        *pstrReason = strReason.c_str();
-    return false;
+    return BFailManifestCheck(pstrReason, strReason);
 }
 
 // One package block: plain values only, one "file" naming this package's archive and one
@@ -237,18 +228,7 @@ bool BManifestTextWithinLimits(const char *pchText, CUtlString *pstrReason)
 
 bool BParseManifestSize(const char *pchText, uint64 *pulSize)
 {
-    *pulSize = 0;
-    size_t cch = strlen(pchText);
-    // 2^53 has 16 digits.
-    if (cch == 0 || cch > 16 || strspn(pchText, "0123456789") != cch || (cch > 1 && pchText[0] == '0'))
-        return false;
-    uint64 ul = 0;
-    for (size_t i = 0; i < cch; ++i)
-        ul = ul * 10 + (uint64)(pchText[i] - '0');
-    if (ul > k_cubMaxManifestPackageSize)
-        return false;
-    *pulSize = ul;
-    return true;
+    return BParsePlainDecimal(pchText, k_cubMaxManifestPackageSize, pulSize);
 }
 
 uint64 ManifestPackageSize(KeyValues *pPackage)
@@ -351,7 +331,8 @@ bool BVerifyManifest(KeyValues *pManifest, const ManifestTrust_t &trust, CUtlStr
         return Fail(pstrReason, "no manifest");
     if (!BVerifyKeyValuesSignature(pManifest, trust.m_pchRSAPublicKeyHex))
         return Fail(pstrReason, "the RSA signature does not verify");
-    if (!BCheckManifestStructure(pManifest, pstrReason))
+    if (!BCheckManifestStructure(pManifest, pstrReason) ||
+        !BCheckManifestBindingValues(pManifest, trust.m_bRequirePackageSHA256, pstrReason))
         return false;
 
     KeyValues *pSignatures = LastPeer(pManifest);

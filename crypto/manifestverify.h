@@ -63,8 +63,11 @@ struct ManifestTrust_t
     const char *m_pchRSAPublicKeyHex = nullptr;     // hex DER SubjectPublicKeyInfo
     const char *m_pchEd25519PublicKeyHex = nullptr; // 64 hex digits, or null/"" for none
     bool m_bRequireEd25519 = false;
+    // Refuse a manifest with a package that has no "sha256" (manifestbinding.h).
+    bool m_bRequirePackageSHA256 = false;
 };
 
-// The RSA signature, the structure check, then the Ed25519 signature: it must be well
-// formed when present, verify when a key is configured, and be present when required.
+// The RSA signature, the structure check with the signed binding values (manifestbinding.h),
+// then the Ed25519 signature: it must be well formed when present, verify when a key is
+// configured, and be present when required.
 bool BVerifyManifest(KeyValues *pManifest, const ManifestTrust_t &trust, CUtlString *pstrReason);

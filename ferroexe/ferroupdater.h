@@ -13,7 +13,8 @@
 // operations of the installation), ferroupdater_backups.cpp (the journal of a commit's
 // backups, leftovers of interrupted work), ferroupdater_verify.cpp (the content check and
 // the repair), ferroupdater_lock.cpp (one updater per installation),
-// ferroupdater_check.cpp (the update check and the downloads), ferroupdater_thread.cpp (the
+// ferroupdater_check.cpp (the update check and the downloads), ferroupdater_trust.cpp (a
+// manifest's channel, expiry and age, an archive's SHA-256), ferroupdater_thread.cpp (the
 // thread body, the background loop, shutdown).
 //
 // Threads. The main thread constructs the updater, initialises it, starts its thread and
@@ -364,6 +365,17 @@ public:
     void SetFileOps(IInstallFileOps *pFileOps);
     IInstallFileOps &FileOps() const { return *m_pFileOps; }
 
+    // ---- beyond the signature (ferroupdater_trust.cpp) ----
+    // Whether a verified manifest fetched for the beta pchBeta may be used: it is for this
+    // platform and that beta, has not expired, and is not older than the installed manifest
+    // (crypto/manifestbinding.h). A refusal is logged as "Manifest <pchWhat> refused: why".
+    bool BAcceptManifest(KeyValues *pManifest, const char *pchBeta, const char *pchWhat);
+    // Whether an archive's bytes match its package: the SHA-1 its file name (the last part of
+    // pchPath) carries and the block's "sha256" where there is one (or where the build
+    // requires one). pPackage may be null (no "sha256" known). A SHA-256 refusal is logged
+    // with the package's name.
+    bool BCheckPackageArchive(KeyValues *pPackage, const char *pchPath, const void *pubData, size_t cubData);
+
     // ---- update check (ferroupdater_check.cpp) ----
     // Fetches and verifies the manifest and downloads the archives it names that are
     // missing; when all are present (and something was downloaded, or bSaveManifest) the
@@ -514,7 +526,8 @@ private:
     };
     // Clears the temporary folder and unpacks the archives into it, in order. Whatever way
     // it fails, the temporary folder is cleared again at once.
-    EUnpackResult UnpackPackages(const CUtlVector<CUtlString> &vecPackagePaths,
+    // The archives are checked against their blocks of pManifest (BCheckPackageArchive).
+    EUnpackResult UnpackPackages(KeyValues *pManifest, const CUtlVector<CUtlString> &vecPackagePaths,
                                  const std::vector<std::string> &vecPackageNames,
                                  CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles,
                                  ExtractedFiles_t *pExtracted);

@@ -10,7 +10,6 @@
 #include "ferroexe/ferroupdater.h"
 
 #include "crypto/manifestverify.h"
-#include "crypto/sha1.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/clock.h"
 #include "foundation/keyvalues.h"
@@ -303,6 +302,8 @@ KeyValues *CFerroUpdater::FetchVerifiedManifest(const DownloadLocation_t &locati
 {
     UpdateStatusLocalized("#FerroBootstrapper_UpdateChecking", "Checking for available update...");
     int nHTTPStatus = 0;
+    // The beta whose manifest is asked for, which the manifest must say it is for.
+    const CUtlString strBeta = GetClientBeta();
     CKeyValuesAutoDelete manifest(DownloadManifest(location, &nHTTPStatus));
     if (!manifest.Get() && nHTTPStatus == k_EHTTPStatusCode200OK && !BStopRequested())
     {
@@ -325,8 +326,10 @@ KeyValues *CFerroUpdater::FetchVerifiedManifest(const DownloadLocation_t &locati
         return nullptr;
     }
 
-    // Only a manifest signed for this build, in the shape the updater reads, is believed.
-    if (!BVerifyManifestTree(manifest.Get(), "download"))
+    // Only a manifest signed for this build, in the shape the updater reads, is believed; and
+    // only one of this channel, neither stale nor older than the installed one, is used.
+    if (!BVerifyManifestTree(manifest.Get(), "download") ||
+        !BAcceptManifest(manifest.Get(), strBeta.Get(), "download"))
     {
         SetUpdateError(
             LocalizeUpdaterText("#FerroBootstrapper_FailedManifestVerify", "Failed to verify manifest").Get(),
@@ -440,7 +443,7 @@ bool CFerroUpdater::BKeepDownloadedPackage(KeyValues *pManifest, const char *pch
     // the next check asks for them again.
     const CUtlBuffer &bufBody = pResponse->GetBodyBuffer();
     const char *pchFileName = FileNameOfEntry(pchEntry);
-    if (!BCheckPackageSHA1(pchFileName, bufBody.Base(), (uint32)cubBody))
+    if (!BCheckPackageArchive(pPackage, pchFileName, bufBody.Base(), (size_t)cubBody))
     {
         CKeyValuesAutoDelete params("params");
         params->SetString("pkgName", pchFileName);

@@ -11,7 +11,6 @@
 // short are removed by a later run.
 #include "ferroexe/ferroupdater.h"
 
-#include "crypto/sha1.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "ferroexe/installedfilelist.h"
 #include "ferroexe/installpaths.h"
@@ -155,7 +154,7 @@ bool CFerroUpdater::BApplyUpdate()
     CUtlVector<CUtlString> vecNewFiles;
     ExtractedFiles_t extracted;
     EUnpackResult eUnpack =
-        UnpackPackages(vecPackagePaths, vecPackageNames, vecOldFiles, vecNewFiles, &extracted);
+        UnpackPackages(pManifest, vecPackagePaths, vecPackageNames, vecOldFiles, vecNewFiles, &extracted);
     if (eUnpack == k_EUnpackRefused)
     {
         // The update cannot be installed as it is: the next check fetches the manifest and
@@ -199,7 +198,8 @@ bool CFerroUpdater::BApplyUpdate()
     return true;
 }
 
-CFerroUpdater::EUnpackResult CFerroUpdater::UnpackPackages(const CUtlVector<CUtlString> &vecPackagePaths,
+CFerroUpdater::EUnpackResult CFerroUpdater::UnpackPackages(KeyValues *pManifest,
+                                                           const CUtlVector<CUtlString> &vecPackagePaths,
                                                            const std::vector<std::string> &vecPackageNames,
                                                            CUtlVector<CUtlString> &vecOldFiles,
                                                            CUtlVector<CUtlString> &vecNewFiles,
@@ -232,7 +232,8 @@ CFerroUpdater::EUnpackResult CFerroUpdater::UnpackPackages(const CUtlVector<CUtl
                 strFailure = PackageText("#FerroBootstrapper_FailedPackageRead",
                                          "Failed to read package (%s)", strPath.Get());
             }
-            else if (!BCheckPackageSHA1(strPath.Get(), archive.m_pubData.get(), (uint32)archive.m_cubData))
+            else if (!BCheckPackageArchive(pManifest ? pManifest->FindKey(pchName) : nullptr, strPath.Get(),
+                                           archive.m_pubData.get(), archive.m_cubData))
             {
                 strFailure = PackageText("#FerroBootstrapper_CorruptPackageFile", "Corrupt package file (%s)",
                                          strPath.Get());

@@ -3,7 +3,6 @@
 #include "ferroexe/ferroupdater.h"
 
 #include "crypto/manifestverify.h"
-#include "crypto/sha1.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/dbg.h"
 #include "foundation/keyvalues.h"
@@ -285,6 +284,13 @@ bool CFerroUpdater::BImportUpdateFromDirectory(const char *pchSourceDir)
         return false;
     }
     CKeyValuesAutoDelete manifestDelete(pManifest);
+    // Signed, but perhaps an older build's, another channel's or a stale one, left where
+    // anyone may write.
+    if (!BAcceptManifest(pManifest, GetClientBeta().Get(), rgchSourceManifest))
+    {
+        Log("update in %s is refused, not installing update\n", pchSourceDir);
+        return false;
+    }
 
     // The source directory serves as the package directory of this import only; the
     // shared one stays as it is for everyone else.
@@ -298,9 +304,13 @@ bool CFerroUpdater::BImportUpdateFromDirectory(const char *pchSourceDir)
     // An archive of the source, read whole and checked against the manifest; the bytes that
     // were checked are the ones written. One archive is in memory at a time.
     std::vector<uint64> vecSizes;
+    std::vector<KeyValues *> vecPackages;
     for (KeyValues *pPackage = pManifest->GetFirstTrueSubKey(); pPackage;
          pPackage = pPackage->GetNextTrueSubKey())
+    {
         vecSizes.push_back(ManifestPackageSize(pPackage));
+        vecPackages.push_back(pPackage);
+    }
     auto fnReadChecked = [&](int iPath, InstallFileData_t *pArchive)
     {
         const char *pchFileName = Q_UnqualifiedFileName(vecPaths[iPath].Get());
@@ -310,8 +320,8 @@ bool CFerroUpdater::BImportUpdateFromDirectory(const char *pchSourceDir)
             Log("Package file %s missing or incorrect size, not installing update\n", pchFileName);
             return false;
         }
-        if (pArchive->m_cubData != (uint32)pArchive->m_cubData ||
-            !BCheckPackageSHA1(pchFileName, pArchive->m_pubData.get(), (uint32)pArchive->m_cubData))
+        if (!BCheckPackageArchive(vecPackages[(size_t)iPath], pchFileName, pArchive->m_pubData.get(),
+                                  pArchive->m_cubData))
         {
             Log("Package file %s does not match its digest, not installing update\n", pchFileName);
             return false;

@@ -298,7 +298,7 @@ bool CFerroUpdater::BRepairInstalledFiles(const std::vector<InstalledFile_t> &ve
     ReadInstalledFileEntries(rgchInstalledList, &vecListed);
     CUtlVector<CUtlString> vecOldFiles, vecNewFiles;
     ExtractedFiles_t extracted;
-    if (UnpackPackages(vecPaths, vecNames, vecOldFiles, vecNewFiles, &extracted) != k_EUnpackDone)
+    if (UnpackPackages(pManifest, vecPaths, vecNames, vecOldFiles, vecNewFiles, &extracted) != k_EUnpackDone)
         return false;
     if (!BCommitTemporaryFolder(ReadListedFileKeys(rgchInstalledList)))
         return false;

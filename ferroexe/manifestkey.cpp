@@ -6,5 +6,6 @@ ManifestTrust_t GetBuiltInManifestTrust()
     trust.m_pchRSAPublicKeyHex = GetManifestPublicKeyHex();
     trust.m_pchEd25519PublicKeyHex = GetManifestEd25519PublicKeyHex();
     trust.m_bRequireEd25519 = BManifestRequiresEd25519();
+    trust.m_bRequirePackageSHA256 = BManifestRequiresPackageSHA256();
     return trust;
 }

@@ -12,6 +12,7 @@ public:
     uint64 GetTicksPerSecond() override { return PLAT_GetHighResTicksPerSecond(); }
     void Sleep(uint32 unMilliseconds) override { PLAT_Sleep(unMilliseconds); }
     bool BIsManual() const override { return false; }
+    int64 GetSecondsSince1970() override { return PLAT_GetSecondsSince1970(); }
 };
 
 CRealClock g_RealClock;

@@ -1,6 +1,7 @@
-// The one clock of the core: high-resolution ticks, the scheduler's microseconds, sleeps
-// and timed waits all read it. The real clock reads the platform's monotonic counter;
-// tests install a CManualClock and move time by hand, so no test waits for a real time-out.
+// The one clock of the core: high-resolution ticks, the scheduler's microseconds, sleeps,
+// timed waits and the calendar time that signed dates are compared with all read it. The real clock reads the
+// platform's monotonic counter; tests install a CManualClock and move time by hand, so no test waits for a
+// real time-out.
 #pragma once
 
 #include "foundation/basetypes.h"
@@ -16,6 +17,9 @@ public:
     // Sleeps the calling thread for the given time on this clock; 0 yields the processor.
     virtual void Sleep(uint32 unMilliseconds) = 0;
     virtual bool BIsManual() const = 0;
+    // Whole seconds since 1970-01-01 00:00 UTC. Unlike the ticks it may jump either way
+    // when the user or the system sets the clock.
+    virtual int64 GetSecondsSince1970() = 0;
 };
 
 // The installed clock (the real one unless a test installed another).
@@ -32,6 +36,10 @@ inline uint64 Clock_GetTicksPerSecond()
 {
     return GetClock()->GetTicksPerSecond();
 }
+inline int64 Clock_GetSecondsSince1970()
+{
+    return GetClock()->GetSecondsSince1970();
+}
 inline void Clock_Sleep(uint32 unMilliseconds)
 {
     GetClock()->Sleep(unMilliseconds);
@@ -45,7 +53,8 @@ inline uint64 Clock_GetMicroseconds()
     return Clock_TicksToMicroseconds(Clock_GetTicks());
 }
 
-// A clock that moves only when told to. Ticks are microseconds. Thread-safe.
+// A clock that moves only when told to. Ticks are microseconds; the calendar time moves with
+// them from k_nManualClockStartSeconds (or where SetSecondsSince1970 put it). Thread-safe.
 class CManualClock : public IClock
 {
 public:
@@ -64,6 +73,17 @@ public:
     uint64 GetTicksPerSecond() override { return 1000000; }
     void Sleep(uint32 unMilliseconds) override;
     bool BIsManual() const override { return true; }
+    int64 GetSecondsSince1970() override
+    {
+        return m_nCalendarOffsetSeconds.load() + (int64)(m_unMicroseconds.load() / 1000000);
+    }
+    // The calendar time now is nSeconds; ticks stay where they are.
+    void SetSecondsSince1970(int64 nSeconds)
+    {
+        m_nCalendarOffsetSeconds.store(nSeconds - (int64)(m_unMicroseconds.load() / 1000000));
+    }
+    // 2026-05-28 09:46:40 UTC: a plausible present for the calendar time of tests.
+    static const int64 k_nManualClockStartSeconds = 1780000000;
 
     void Advance(uint64 unMicroseconds) { m_unMicroseconds.fetch_add(unMicroseconds); }
     void AdvanceMilliseconds(uint64 unMilliseconds) { Advance(unMilliseconds * 1000); }
@@ -74,6 +94,7 @@ public:
 private:
     std::atomic<uint64> m_unMicroseconds;
     std::atomic<ESleepMode> m_eSleepMode;
+    std::atomic<int64> m_nCalendarOffsetSeconds{k_nManualClockStartSeconds};
 };
 
 // Installs a manual clock for the lifetime of a scope (tests).

@@ -18,3 +18,6 @@ struct PlatLocalTime_t
 };
 
 void PLAT_GetLocalTime(PlatLocalTime_t *pTime);
+
+// Calendar time: whole seconds since 1970-01-01 00:00 UTC, as the system's clock says.
+int64 PLAT_GetSecondsSince1970();

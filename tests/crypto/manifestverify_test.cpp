@@ -130,7 +130,7 @@ TEST_F(ManifestVerifyTest, OnlyTheShapeTheUpdaterReadsPasses)
         std::string m_strReason; // "" when accepted, else a part of the reason
     } rgCases[] = {
         // Unknown plain values, under the manifest key and in a block, are for later.
-        {Manifest(Package("core", strFile, "7", "\t\t\"sha256\" \"ab\"\n"),
+        {Manifest(Package("core", strFile, "7", "\t\t\"note\" \"ab\"\n"),
                   "\t\"timestamp\" \"1\"\n\t\"beta\" \"x\"\n"),
          ""},
         {Manifest(""), ""},

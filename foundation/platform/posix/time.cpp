@@ -27,3 +27,8 @@ void PLAT_GetLocalTime(PlatLocalTime_t *pTime)
     pTime->m_unMinute = (uint32)tmLocal.tm_min;
     pTime->m_unSecond = (uint32)tmLocal.tm_sec;
 }
+
+int64 PLAT_GetSecondsSince1970()
+{
+    return (int64)time(nullptr);
+}

@@ -33,3 +33,12 @@ void PLAT_GetLocalTime(PlatLocalTime_t *pTime)
     pTime->m_unMinute = st.wMinute;
     pTime->m_unSecond = st.wSecond;
 }
+
+int64 PLAT_GetSecondsSince1970()
+{
+    // FILETIME counts 100 ns steps since 1601-01-01; 1970 is 11,644,473,600 seconds later.
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    const uint64 ul100ns = ((uint64)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+    return (int64)(ul100ns / 10000000ull) - 11644473600ll;
+}

@@ -313,12 +313,13 @@ class PublishTest(unittest.TestCase):
     def test_verify_refuses_build_values_of_a_bad_form(self):
         package = [("file", "core.zip." + "ab" * 20), ("size", "12")]
         cases = [
-            ([("core", package + [("sha256", "ab" * 31)])], "package 'core': \"sha256\" is not 64 hex digits"),
-            ([("core", package + [("sha256", "xy" * 32)])], "package 'core': \"sha256\" is not 64 hex digits"),
-            ([("timestamp", "12a")], '"timestamp" is not a plain decimal below 2^63: "12a"'),
-            ([("expires", "9223372036854775808")], '"expires" is not a plain decimal below 2^63'),
-            ([("timestamp", "0123")], '"timestamp" is not a plain decimal below 2^63'),
-            ([("platform", "x" * 10000 + "-")], "is not a name of ASCII letters, digits and '_'"),
+            ([("core", package + [("sha256", "ab" * 31)])], "package 'core': sha256 '%s' is not 64 hex digits" % ("ab" * 31)),
+            ([("core", package + [("sha256", "xy" * 32)])], "package 'core': sha256 '%s' is not 64 hex digits" % ("xy" * 32)),
+            ([("timestamp", "12a")], "the timestamp '12a' is not a plain decimal number of seconds"),
+            ([("expires", "9223372036854775808")], "the expires '9223372036854775808' is not a plain decimal"),
+            ([("timestamp", "0123")], "the timestamp '0123' is not a plain decimal"),
+            ([("platform", "x" * 10000 + "-")], "is longer than 64 characters"),
+            ([("platform", "lin-ux")], "is not a name of ASCII letters, digits and '_'"),
             ([("beta", "xyz")], 'a "beta" without a "platform"'),
             ([("platform", "linux"), ("beta", "")], 'an empty "beta"'),
         ]

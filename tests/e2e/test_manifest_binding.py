@@ -12,6 +12,8 @@ from e2elib import ContentService, PLATFORM_TAG, UpdaterInstall, exit_status, re
 
 EXIT_FERRO = "ferro://ExitFerro"
 DAY = 24 * 60 * 60
+# What a publisher of today signs into a manifest beside its packages.
+BINDING_KEYS = ("timestamp", "expires", "platform", "beta", "sha256")
 
 
 def build(version):
@@ -40,18 +42,19 @@ class ManifestBindingTest(unittest.TestCase):
         return exit_status(result.returncode)
 
     def publish(self, version, values=None, sha256=None, beta=""):
-        """Publishes a build, then signs its manifest again with the top-level values given
-        (name -> text) after "version" and, for the packages in sha256 (name -> digest or
-        True for the archive's own), a "sha256" in their blocks."""
+        """Publishes a build, then signs its manifest again as an old publisher would have
+        written it (without the values below), with the top-level values given (name -> text)
+        after "version" and, for the packages in sha256 (name -> digest or True for the
+        archive's own), a "sha256" in their blocks."""
         self.service.publish(build(version), version=version, beta=beta)
-        if not values and not sha256:
-            return
         text = read_file(self.service.manifest_path(beta), "r")
         text = text[:text.index('"kvsignatures"')]
         lines = text.splitlines(keepends=True)
         out, package = [], None
         for line in lines:
             tokens = line.strip().split('"')[1::2]
+            if tokens[:1] and tokens[0] in BINDING_KEYS:
+                continue
             if len(tokens) == 1 and line.startswith("\t") and not line.startswith("\t\t"):
                 package = tokens[0]
             if line.strip() == "}" and line.startswith("\t") and package in (sha256 or {}):

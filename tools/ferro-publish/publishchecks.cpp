@@ -4,6 +4,7 @@
 #include "publishmanifest.h"
 
 #include "crypto/kvsignature.h"
+#include "crypto/manifestbinding.h"
 #include "crypto/manifestverify.h"
 #include "crypto/sha256.h"
 #include "foundation/keyvalues.h"
@@ -16,21 +17,6 @@
 namespace
 {
 const char k_szManifestNamePrefix[] = "arvo_launcher_";
-
-// Digits only, no leading zero, below 2^63: what every reader of seconds holds.
-bool BIsSeconds(const std::string &strText)
-{
-    if (strText.empty() || strText.size() > 19 || (strText.size() > 1 && strText[0] == '0'))
-        return false;
-    unsigned long long ulValue = 0;
-    for (char ch : strText)
-    {
-        if (ch < '0' || ch > '9')
-            return false;
-        ulValue = ulValue * 10 + (unsigned long long)(ch - '0');
-    }
-    return ulValue <= (unsigned long long)INT64_MAX;
-}
 
 // The plain value of the manifest key's child, if it has one.
 bool BFindValue(KeyValues *pManifest, const char *pchName, std::string *pstrValue)
@@ -58,22 +44,16 @@ bool BFail(std::string *pstrReason, const std::string &strReason)
     return false;
 }
 
-bool BReadPackageDigests(KeyValues *pManifest, ManifestChecks_t *pChecks, std::string *pstrReason)
+void CountPackageDigests(KeyValues *pManifest, ManifestChecks_t *pChecks)
 {
     for (KeyValues *pPackage = pManifest->GetFirstTrueSubKey(); pPackage;
          pPackage = pPackage->GetNextTrueSubKey())
     {
         ++pChecks->m_cPackages;
         std::string strDigest;
-        if (!BFindValue(pPackage, k_szManifestSHA256Key, &strDigest))
-            continue;
-        if (!BIsSHA256Hex(strDigest.c_str(), strDigest.size()))
-            return BFail(pstrReason, std::string("package '") + pPackage->GetName() + "': \"" +
-                                         k_szManifestSHA256Key + "\" is not " +
-                                         std::to_string(k_cchSHA256Hex) + " hex digits");
-        ++pChecks->m_cPackagesWithSHA256;
+        if (BFindValue(pPackage, k_szManifestSHA256Key, &strDigest))
+            ++pChecks->m_cPackagesWithSHA256;
     }
-    return true;
 }
 
 // The platform and beta bind the manifest to the name it is served under.
@@ -110,16 +90,13 @@ bool BReadManifestChecks(KeyValues *pManifest, const std::string &strFileName, M
         pSignatures = pSignatures->GetNextKey();
     pChecks->m_bEd25519 = Q_stricmp(pSignatures->GetName(), KV_SIGNATURES_KEY) == 0 &&
                           pSignatures->FindKey(KV_ED25519_SIGNATURE_KEY) != nullptr;
-    if (!BReadPackageDigests(pManifest, pChecks, pstrReason))
-        return false;
-    for (std::pair<const char *, std::string *> seconds :
-         {std::make_pair(k_szManifestTimestampKey, &pChecks->m_strTimestamp),
-          std::make_pair(k_szManifestExpiresKey, &pChecks->m_strExpires)})
-    {
-        if (BFindValue(pManifest, seconds.first, seconds.second) && !BIsSeconds(*seconds.second))
-            return BFail(pstrReason, std::string("\"") + seconds.first +
-                                         "\" is not a plain decimal below 2^63: \"" + *seconds.second + "\"");
-    }
+    // The forms a launcher refuses, in the launcher's own words.
+    CUtlString strReason;
+    if (!BCheckManifestBindingValues(pManifest, false, &strReason))
+        return BFail(pstrReason, strReason.String());
+    CountPackageDigests(pManifest, pChecks);
+    BFindValue(pManifest, k_szManifestTimestampKey, &pChecks->m_strTimestamp);
+    BFindValue(pManifest, k_szManifestExpiresKey, &pChecks->m_strExpires);
     BFindValue(pManifest, k_szManifestPlatformKey, &pChecks->m_strPlatform);
     pChecks->m_bBeta = BFindValue(pManifest, k_szManifestBetaKey, &pChecks->m_strBeta);
     return BCheckChannel(*pChecks, strFileName, pstrReason);

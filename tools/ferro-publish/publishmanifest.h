@@ -3,6 +3,8 @@
 // given), and the signatures go into the "kvsignatures" block written last.
 #pragma once
 
+#include "crypto/manifestbinding.h"
+
 #include <string>
 
 class CPublishEd25519Key;
@@ -19,11 +21,11 @@ class KeyValues;
 //   "beta"       the beta of the manifest's name, exactly (absent for the public build, so
 //                that a manifest with "platform" and without "beta" is the public one);
 //   "sha256"     in each package block: the archive's SHA-256, 64 lower-case hex digits.
-const char k_szManifestTimestampKey[] = "timestamp";
-const char k_szManifestExpiresKey[] = "expires";
-const char k_szManifestPlatformKey[] = "platform";
-const char k_szManifestBetaKey[] = "beta";
-const char k_szManifestSHA256Key[] = "sha256";
+const char *const k_szManifestTimestampKey = KV_MANIFEST_TIMESTAMP_KEY;
+const char *const k_szManifestExpiresKey = KV_MANIFEST_EXPIRES_KEY;
+const char *const k_szManifestPlatformKey = KV_MANIFEST_PLATFORM_KEY;
+const char *const k_szManifestBetaKey = KV_MANIFEST_BETA_KEY;
+const char *const k_szManifestSHA256Key = KV_PACKAGE_SHA256_KEY;
 
 // Loads KeyValues text as the launcher loads a manifest (a root created as "manifest",
 // within the launcher's limits on size and keys); the caller deletes the tree. Null, with

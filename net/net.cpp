@@ -195,37 +195,36 @@ HNetConnection CNet::AsyncConnect(ENetConnectionType eType, IConnectionCallback 
                         &g_Ferro3StreamParser);
 }
 
-HNetConnection CNet::AsyncConnect(ENetConnectionType eType, IConnectionCallback *pConnectionCallback,
-                                  const netadr_t &adrRemote, uint32 unFlags, IKeyCallback *pKeyCallback,
-                                  const NetConnectOptions_t *pOptions, IStreamParser *pStreamParser)
+namespace
 {
-    if (!NetState().m_bInitialized)
-    {
-        AssertMsg(false, "CNet class was not initialized");
-        return k_HNetConnectionInvalid;
-    }
+// Whether a connection may be asked for with these arguments (an assertion names what is
+// wrong); *punFlags gets the flag this program always needs.
+bool BConnectArgumentsUsable(ENetConnectionType eType, IConnectionCallback *pConnectionCallback,
+                             const netadr_t &adrRemote, uint32 *punFlags, IKeyCallback *pKeyCallback)
+{
     if (adrRemote.GetIP() == 0)
     {
         AssertMsg(false, "CNet::AsyncConnect: somebody is trying to connect to invalid IP 0.0.0.0.");
-        return k_HNetConnectionInvalid;
+        return false;
     }
     if (adrRemote.GetIP() == 0xcdcdcdcd)
     {
         AssertMsg(false,
                   "CNet::AsyncConnect: somebody is trying to connect to 0xcdcdcdcd.  Uninitialized memory?");
-        return k_HNetConnectionInvalid;
+        return false;
     }
     if (!pConnectionCallback)
     {
         AssertMsg(false, "pConnectionCallback");
-        return k_HNetConnectionInvalid;
+        return false;
     }
+    const uint32 unFlags = *punFlags;
     if (!(unFlags & k_uNetFlagNoIOCP))
     {
         AssertMsg(false, "IOCP only supported in server build; you must pass flag k_uNetFlagNoIOCP");
         if (unFlags & k_uNetFlagUnboundSocket)
             AssertMsg(false, "Unbound socket cannot be used with IOCP");
-        unFlags |= k_uNetFlagNoIOCP;
+        *punFlags |= k_uNetFlagNoIOCP;
     }
     const bool bKeyed = (unFlags & (k_uNetFlagAuthenticate | k_uNetFlagEncrypt)) != 0;
     if (bKeyed)
@@ -237,31 +236,46 @@ HNetConnection CNet::AsyncConnect(ENetConnectionType eType, IConnectionCallback 
         if (eType != k_ENetConnectionTypeTCP)
         {
             AssertMsg(false, "Raw stream mode only supported for TCP connections");
-            return k_HNetConnectionInvalid;
+            return false;
         }
         if (unFlags & k_uNetFlagAuthenticate)
         {
             AssertMsg(false, "Cannot use authentication with raw stream connection");
-            return k_HNetConnectionInvalid;
+            return false;
         }
         if (unFlags & k_uNetFlagEncrypt)
         {
             AssertMsg(false, "Cannot use encryption with raw stream connection");
-            return k_HNetConnectionInvalid;
+            return false;
         }
     }
     if (eType != k_ENetConnectionTypeTCP)
     {
         AssertMsg(false, "CNet::AsyncConnect: UDP connections are not available in this program");
-        return k_HNetConnectionInvalid;
+        return false;
     }
     if (bKeyed)
     {
         // Sending in the clear what the caller asked to protect would be worse than failing.
         AssertMsg(false,
                   "CNet::AsyncConnect: authentication and encryption are not available in this program");
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+HNetConnection CNet::AsyncConnect(ENetConnectionType eType, IConnectionCallback *pConnectionCallback,
+                                  const netadr_t &adrRemote, uint32 unFlags, IKeyCallback *pKeyCallback,
+                                  const NetConnectOptions_t *pOptions, IStreamParser *pStreamParser)
+{
+    if (!NetState().m_bInitialized)
+    {
+        AssertMsg(false, "CNet class was not initialized");
         return k_HNetConnectionInvalid;
     }
+    if (!BConnectArgumentsUsable(eType, pConnectionCallback, adrRemote, &unFlags, pKeyCallback))
+        return k_HNetConnectionInvalid;
 
     HNetConnection hConnection = AllocateConnectionHandle(eType);
     if (hConnection == k_HNetConnectionInvalid)

@@ -8,7 +8,6 @@
 #include "net/networkitems.h"
 #include "net/tcpconnection.h"
 
-#include <map>
 #include <unordered_map>
 #include <vector>
 
@@ -45,7 +44,6 @@ struct NetState_t
     std::unordered_map<HNetConnection, IConnectionCallback *> m_mapHandleCallbacks;
     std::vector<HNetConnection> m_vecPollList;
     size_t m_iNextPoll = 0;
-    std::multimap<uint64, HNetConnection> m_mapWakeUps;
 };
 
 NetState_t &NetState()
@@ -167,7 +165,6 @@ void CNet::Shutdown()
     state.m_pEncryptPool = nullptr;
     state.m_pResolverPool = nullptr;
     state.m_vecPollList.clear();
-    state.m_mapWakeUps.clear();
     state.m_mapHandleCallbacks.clear();
     state.m_pFrameFunctionMgr = nullptr;
     state.m_bInitialized = false;
@@ -495,21 +492,10 @@ bool CNet::BFrameFuncPollConnections(CLimitTimer &limitTimer)
     return false;
 }
 
-bool CNet::BFrameFuncWakeUpConnections(CLimitTimer &limitTimer)
+bool CNet::BFrameFuncWakeUpConnections(CLimitTimer &)
 {
-    std::multimap<uint64, HNetConnection> &mapWakeUps = NetState().m_mapWakeUps;
-    while (!mapWakeUps.empty())
-    {
-        auto it = mapWakeUps.begin();
-        if (it->first > Clock_GetMicroseconds())
-            return false;
-        HNetConnection hConnection = it->second;
-        mapWakeUps.erase(it);
-        if (CNetConnection *pConnection = FindTCP(hConnection))
-            pConnection->WakeUp();
-        if (limitTimer.BLimitReached())
-            return true;
-    }
+    // Nothing in this program asks for a connection to be woken at a time: the TCP
+    // connections are polled every frame.
     return false;
 }
 

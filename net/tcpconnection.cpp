@@ -541,11 +541,6 @@ bool CTCPConnection::BGetLocalAddress(netadr_t *pAdrLocal) const
     return true;
 }
 
-void CTCPConnection::WakeUp()
-{
-    BPollConnection();
-}
-
 void CTCPConnection::LogDisconnect(const char *pchOperation, int nError, bool bAllConnections)
 {
     const bool bNormal = BIsNormalDisconnectError(nError);

@@ -40,7 +40,6 @@ public:
     void AsyncDisconnect() override;
     void Disconnect(int eReason, ENotifyOwner eNotify) override;
     bool BGetLocalAddress(netadr_t *pAdrLocal) const override;
-    void WakeUp() override;
 
     bool BRawRecv() const;
     bool BRawSend() const;

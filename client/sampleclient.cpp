@@ -90,11 +90,13 @@ public:
             return;
         memset(pStatus, 0, sizeof(*pStatus));
         const char *pchMode = FailMode();
-        if (!strncmp(pchMode, "status:", 7))
+        static const char k_szStatusMode[] = "status:";
+        const size_t cchStatusMode = sizeof(k_szStatusMode) - 1;
+        if (!strncmp(pchMode, k_szStatusMode, cchStatusMode))
         {
             // "status:3:x": code 3, description "x".
             char *pchEnd = nullptr;
-            pStatus->m_nErrorCode = (int32)strtol(pchMode + 7, &pchEnd, 10);
+            pStatus->m_nErrorCode = (int32)strtol(pchMode + cchStatusMode, &pchEnd, 10);
             const char *pchText = (pchEnd && *pchEnd == ':') ? pchEnd + 1 : "";
             snprintf(pStatus->m_rgchDescription, sizeof(pStatus->m_rgchDescription), "%s", pchText);
         }

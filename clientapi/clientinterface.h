@@ -30,12 +30,16 @@ struct FerroClientStatus_t
     char m_rgchDescription[256]; // NUL-terminated, at most 256 bytes with the NUL
 };
 
+// The exit code that asks for a new launcher (to take an update); the launcher ends with it
+// too when it ends without starting the client.
+const int32 k_nClientExitRestartLauncher = 7;
+
 // C calling convention, all of them.
 typedef void *(*FnClientFactory_t)(const char *pchInterfaceVersion);
 // Runs the launcher's frame functions once; true when any of them has more work.
 typedef bool (*FnClientFrame_t)();
-// Runs the client for as long as it lives; the result is the process's exit code (7 asks
-// the launcher to start itself again).
+// Runs the client for as long as it lives; the result is the process's exit code
+// (k_nClientExitRestartLauncher asks the launcher to start itself again).
 typedef int32 (*FnClientEntryPoint_t)(int32 argc, char **argv, FnClientFrame_t pfnFrame);
 
 // The two operations as the client declares them (member functions of the interface):

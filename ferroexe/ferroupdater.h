@@ -47,6 +47,7 @@ class CHTTPClient;
 class CHTTPRequestHandle;
 class CUtlBuffer;
 class IInstallFileOps;
+struct InstallFileData_t;
 class KeyValues;
 
 // The content service a launcher belongs to.
@@ -95,10 +96,6 @@ CUtlString FilterClientBetaName(const char *pchName);
 // The case test of a directory: from iStart to the end, capitals become small letters and
 // everything else becomes a capital (ASCII only).
 void InvertCaseFrom(std::string *pstrName, size_t iStart);
-
-// Deletes a file; when that fails and the file is still there, clears its read-only and
-// hidden attributes and tries once more.
-bool BDeleteFileClearingAttributes(const char *pchPath);
 
 // The text of a localization token (the fallback when the language files have none), with
 // the parameters the text names; the fallback is used as it is, so format it first. A copy:
@@ -328,6 +325,12 @@ public:
     // moves the files into place keeping ".old" backups (moved back on failure), cleans up
     // and records the installed file list and manifest. Updater thread.
     bool BApplyUpdate();
+    // BApplyUpdate's phases: the pending manifest (null with the error set; one that is
+    // there and refused is deleted), and after the commit the installed file list and
+    // manifest written (false with the error set when the list cannot be).
+    KeyValues *LoadPendingManifestToInstall(const char *pchPendingManifest);
+    bool BRecordInstalledBuild(KeyValues *pManifest, const char *pchInstalledList,
+                               const CUtlVector<CUtlString> &vecNewFiles, const ExtractedFiles_t &extracted);
     // Unpacks an archive held in memory into the temporary folder: every item name (lower
     // case) is appended to vecNewFiles once and taken out of vecOldFiles. Refuses an archive
     // with an item that would land outside the folder or in the launcher's own folders
@@ -345,6 +348,12 @@ public:
     // working directory), renaming each replaced file to "<name>.old" first; every step is
     // recorded in order.
     bool BCommitUpdatedFiles(const char *pchSourceRoot, const char *pchRelativeDir, CommitRecord_t &record);
+    // BCommitUpdatedFiles of one directory (created when it is not there; a file in its
+    // place stops the commit) and of one file (moved aside when something stands there).
+    bool BCommitUpdatedDirectory(const char *pchSourceRoot, const std::string &strTarget,
+                                 CommitRecord_t &record);
+    bool BCommitUpdatedFile(const std::string &strSource, const std::string &strTarget,
+                            CommitRecord_t &record);
     // Undoes the commit's steps in reverse order: the files it added are deleted, each
     // backup is renamed back over what replaced it, the directories it created are removed.
     // Steps that cannot be undone stay in the record (and their backups in the journal).
@@ -360,10 +369,10 @@ public:
     // the installed manifest without beta names. Always true.
     bool BCleanupPackageDir(KeyValues *pManifest, const char *pchPackageDir);
 
-    // The file operations of the package bookkeeping and the installation; null puts the
-    // platform's back. Tests set a fake before they start the work.
+    // The file operations of the configuration, the package bookkeeping and the
+    // installation; null puts the platform's back. Tests set a fake before they start the
+    // work (ferro.cfg and the beta file are read by the constructor, through the platform's).
     void SetFileOps(IInstallFileOps *pFileOps);
-    IInstallFileOps &FileOps() const { return *m_pFileOps; }
 
     // ---- beyond the signature (ferroupdater_trust.cpp) ----
     // Whether a verified manifest fetched for the beta pchBeta may be used: it is for this
@@ -449,6 +458,18 @@ private:
     // A content verification asked for while the client runs: repairs what the packages
     // can, else makes the build a pending update for the next start.
     void BackgroundVerifyAndRepair();
+    // The phases of BRepairInstalledFiles: the manifest's paths and names of the packages
+    // (false when it does not name them all), their archives fetched when some are not here
+    // (false when they cannot be had), and their installation again with the other lines of
+    // the installed list kept as they were.
+    bool BSelectRepairPackages(KeyValues *pManifest, const char *pchPackageDir,
+                               const std::unordered_set<std::string> &setPackages,
+                               CUtlVector<CUtlString> &vecPaths, std::vector<std::string> *pvecNames);
+    bool BFetchRepairArchives(KeyValues *pManifest, const char *pchPackageDir,
+                              const std::unordered_set<std::string> &setPackages);
+    bool BReinstallPackages(KeyValues *pManifest, const CUtlVector<CUtlString> &vecPaths,
+                            const std::vector<std::string> &vecNames,
+                            const std::unordered_set<std::string> &setPackages);
     // The user's Cancel or a shutdown: a check in progress ends.
     bool BStopRequested();
     // A start-up step failed without ending the start: the player sees why on the status
@@ -482,6 +503,8 @@ private:
     bool BSaveDownloadedPackage(const char *pchPackageDir, const char *pchFileName,
                                 const CUtlBuffer &bufBody);
 
+    // Whether the file can be created (it is deleted again at once).
+    bool BProbeWritable(const char *pchPath);
     // Reports a directory check failure: log, fatal error in the UI, m_bFatalError.
     void ReportDirectoryFailure(const char *pchText);
     // The beta file name "package\beta" (relative to the working directory).
@@ -502,8 +525,24 @@ private:
     // that was read and refused (empty, cut, unsigned, altered) from one that could not be
     // read at all.
     KeyValues *LoadVerifiedManifestFile(const char *pchPath, bool *pbRefused = nullptr);
-    // BInstallUpdateFromDirectory's work, under the installation's lock.
+    // BInstallUpdateFromDirectory's work, under the installation's lock, in phases: the
+    // source's manifest read once and verified (null, logged, when not signed), an archive
+    // read whole and checked against the manifest, every archive checked before anything is
+    // copied, and the copy of the checked bytes (false when an archive changed meanwhile:
+    // what was written goes again; a failed copy or owner clears *pbResult).
     bool BImportUpdateFromDirectory(const char *pchSourceDir);
+    struct ImportArchives_t
+    {
+        CUtlVector<CUtlString> m_vecPaths;      // in the source directory
+        std::vector<uint64> m_vecSizes;         // the manifest's, by path
+        std::vector<KeyValues *> m_vecPackages; // their blocks in the manifest, by path
+        CUtlString m_strInstallPackages;        // "<install dir>/package"
+    };
+    KeyValues *LoadSignedImportManifest(const char *pchManifestPath, const char *pchSourceDir,
+                                        InstallFileData_t *pData);
+    bool BReadCheckedArchive(const ImportArchives_t &archives, int iPath, InstallFileData_t *pArchive);
+    bool BCheckImportArchives(const ImportArchives_t &archives);
+    bool BCopyImportArchives(const ImportArchives_t &archives, bool *pbResult);
 
     // Gives a file or directory that an elevated import created the install directory's
     // owner; logs a failure.

@@ -4,14 +4,14 @@
 
 #include "ferroexe/ferroupdater_fileops.h"
 #include "foundation/dbg.h"
-#include "foundation/platform/file.h"
 #include "foundation/platform/process.h"
 #include "foundation/platform/registry.h"
 #include "foundation/strtools.h"
 #include "foundation/uniformrandom.h"
 
-#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 // Build settings (ferroexe/CMakeLists.txt): the production and test endpoints of the
@@ -72,13 +72,35 @@ bool BIsBetaNameChar(char ch)
     return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_';
 }
 
-// Creates (mode "w") and closes the file; true when it could be created.
-bool BCreateEmptyFile(const char *pchPath)
+// Creates (as text) and closes the file; true when it could be created.
+bool BCreateEmptyFile(IInstallFileOps &ops, const char *pchPath)
 {
-    FILE *pFile = PLAT_fopen(pchPath, "w");
-    if (!pFile)
+    std::unique_ptr<IInstallFileWriter> pFile = ops.OpenForWrite(pchPath, true);
+    return pFile && pFile->BClose();
+}
+
+// The next piece of the configuration text from *piPos, as a line reader with a buffer of
+// k_cchConfigLine characters takes it: up to and with the line feed, or that many
+// characters of a longer line. Text mode: a carriage return before the line feed is
+// dropped. False at the end.
+bool BNextConfigPiece(const InstallFileData_t &file, size_t *piPos, char *pchPiece)
+{
+    const char *pchText = (const char *)file.m_pubData.get();
+    size_t iPos = *piPos;
+    if (iPos >= file.m_cubData)
         return false;
-    fclose(pFile);
+    int cch = 0;
+    while (iPos < file.m_cubData && cch < k_cchConfigLine)
+    {
+        char ch = pchText[iPos++];
+        if (ch == '\r' && iPos < file.m_cubData && pchText[iPos] == '\n')
+            continue;
+        pchPiece[cch++] = ch;
+        if (ch == '\n')
+            break;
+    }
+    pchPiece[cch] = 0;
+    *piPos = iPos;
     return true;
 }
 } // namespace
@@ -171,26 +193,20 @@ void InvertCaseFrom(std::string *pstrName, size_t iStart)
     }
 }
 
-bool BDeleteFileClearingAttributes(const char *pchPath)
-{
-    return BDeleteFileWithRetry(PlatformInstallFileOps(), pchPath);
-}
-
 // ---- ferro.cfg ----
 
 void CFerroUpdater::ReadConfigFile()
 {
-    FILE *pFile = PLAT_fopen("ferro.cfg", "r");
-    if (!pFile)
-        pFile = PLAT_fopen("Ferro.cfg", "r");
-    if (!pFile)
+    InstallFileData_t file;
+    if (!m_pFileOps->BReadWholeFile("ferro.cfg", &file) && !m_pFileOps->BReadWholeFile("Ferro.cfg", &file))
         return;
 
     // Plain substring rules, every one that matches applies: "BootStrapperInhibitAll = not
     // enabled" counts as enabled, as it always has.
     CUtlString strHostOverride;
     char rgchLine[k_cchConfigLine + 1];
-    while (fgets(rgchLine, sizeof(rgchLine), pFile))
+    size_t iPos = 0;
+    while (BNextConfigPiece(file, &iPos, rgchLine))
     {
         Q_StripSurroundingWhiteSpace(rgchLine);
         if (rgchLine[0] == '#')
@@ -223,7 +239,6 @@ void CFerroUpdater::ReadConfigFile()
             }
         }
     }
-    fclose(pFile);
 
     // The row is the one of the universe the whole file chose, wherever the host line stood.
     if (!strHostOverride.IsEmpty())
@@ -243,18 +258,15 @@ CUtlString CFerroUpdater::BetaFilePath()
 
 void CFerroUpdater::ReadBetaFile()
 {
-    int64 cubFile = PLAT_GetFileSize(BetaFilePath().Get());
+    int64 cubFile = m_pFileOps->GetFileSize(BetaFilePath().Get());
     if (cubFile < 0 || cubFile >= k_cubBetaFileLimit)
         return;
-    FILE *pFile = PLAT_fopen(BetaFilePath().Get(), "rb");
-    if (!pFile)
+    InstallFileData_t file;
+    if (!m_pFileOps->BReadWholeFile(BetaFilePath().Get(), &file))
         return;
-    std::vector<char> vecContent((size_t)cubFile + 1, '\0');
-    size_t cubRead = fread(vecContent.data(), 1, (size_t)cubFile, pFile);
-    fclose(pFile);
-    vecContent[cubRead] = '\0';
+    std::string strContent((const char *)file.m_pubData.get(), file.m_cubData);
 
-    CUtlString strBeta = FilterClientBetaName(vecContent.data());
+    CUtlString strBeta = FilterClientBetaName(strContent.c_str());
     if (strBeta.IsEmpty())
         return;
     {
@@ -281,26 +293,26 @@ void CFerroUpdater::SetClientBeta(const char *pchBeta)
             m_strClientBeta = strBeta;
         }
         // A fresh installation may not have its package folder yet; the choice must survive.
-        PLAT_CreateDirectory(k_szPackageFolder);
+        m_pFileOps->BCreateDirectory(k_szPackageFolder);
         bool bSaved = false;
-        if (FILE *pFile = PLAT_fopen(BetaFilePath().Get(), "w"))
+        if (std::unique_ptr<IInstallFileWriter> pFile = m_pFileOps->OpenForWrite(BetaFilePath().Get(), true))
         {
-            bSaved = fwrite(strBeta.Get(), 1, (size_t)strBeta.Length(), pFile) == (size_t)strBeta.Length();
-            bSaved = fclose(pFile) == 0 && bSaved;
+            bSaved = pFile->BWrite(strBeta.Get(), (size_t)strBeta.Length());
+            bSaved = pFile->BClose() && bSaved;
         }
         if (!bSaved)
             Log("Failed to save client beta '%s' to %s", strBeta.Get(), BetaFilePath().Get());
     }
     else
     {
-        BDeleteFileClearingAttributes(BetaFilePath().Get());
+        BDeleteFileWithRetry(*m_pFileOps, BetaFilePath().Get());
         if (!GetClientBeta().IsEmpty())
         {
             char rgchPath[MAX_PATH_BYTES];
             BuildInstalledFilePath(rgchPath, sizeof(rgchPath), ".installed");
-            BDeleteFileClearingAttributes(rgchPath);
+            BDeleteFileWithRetry(*m_pFileOps, rgchPath);
             BuildInstalledFilePath(rgchPath, sizeof(rgchPath), ".manifest");
-            BDeleteFileClearingAttributes(rgchPath);
+            BDeleteFileWithRetry(*m_pFileOps, rgchPath);
             std::lock_guard<std::mutex> lock(m_Mutex);
             m_strClientBeta.Clear();
         }
@@ -391,8 +403,7 @@ void CFerroUpdater::EnsurePackageDir()
         if (!m_strPackageDir.IsEmpty())
             return;
     }
-    bool bCreated = BCreateEmptyFile(".writable");
-    PLAT_DeleteFile(".writable");
+    bool bCreated = BProbeWritable(".writable");
     bool bUsable = BCheckDirectoryUsable(m_strInstallDir.Get());
     CUtlString strDir;
     strDir.Format("%s/%s", (bCreated && bUsable ? m_strInstallDir : m_strAlternateBaseDir).Get(),
@@ -410,10 +421,16 @@ CUtlString CFerroUpdater::GetPackageDir()
 
 // ---- directory checks ----
 
+bool CFerroUpdater::BProbeWritable(const char *pchPath)
+{
+    bool bCreated = BCreateEmptyFile(*m_pFileOps, pchPath);
+    m_pFileOps->BDeleteFile(pchPath);
+    return bCreated;
+}
+
 bool CFerroUpdater::BIsInstallDirWritable()
 {
-    bool bCreated = BCreateEmptyFile(".writable");
-    PLAT_DeleteFile(".writable");
+    bool bCreated = BProbeWritable(".writable");
     return bCreated && BCheckDirectoryUsable(m_strInstallDir.Get());
 }
 
@@ -434,7 +451,7 @@ bool CFerroUpdater::BCheckDirectoryUsable(const char *pchDir)
 {
     CUtlString strText;
     std::vector<PlatDirEntry_t> vecEntries;
-    PLAT_ListDirectory(pchDir, "*", &vecEntries);
+    m_pFileOps->BListDirectory(pchDir, "*", &vecEntries);
 
     if (!vecEntries.empty())
     {
@@ -444,7 +461,7 @@ bool CFerroUpdater::BCheckDirectoryUsable(const char *pchDir)
         InvertCaseFrom(&strName, (size_t)GetUniformRandomStream().RandomInt(0, (int)strName.size()));
         CUtlString strPath;
         strPath.Format("%s/%s", pchDir, strName.c_str());
-        if (PLAT_FileExists(strPath.Get()))
+        if (m_pFileOps->BFileExists(strPath.Get()))
             return true;
         strText.Format("Ferro requires that '%s' be on a case-insensitive filesystem.", pchDir);
         ReportDirectoryFailure(strText.Get());
@@ -454,17 +471,17 @@ bool CFerroUpdater::BCheckDirectoryUsable(const char *pchDir)
     // An empty (or missing) directory: make it, write into it, and look for what was
     // written under another spelling.
     bool bWritten = false;
-    if (PLAT_FileExists(pchDir) || PLAT_CreateDirectory(pchDir))
+    if (m_pFileOps->BFileExists(pchDir) || m_pFileOps->BCreateDirectory(pchDir))
     {
         CUtlString strProbe;
         strProbe.Format("%s/.writable", pchDir);
-        bWritten = BCreateEmptyFile(strProbe.Get());
+        bWritten = BCreateEmptyFile(*m_pFileOps, strProbe.Get());
         if (bWritten)
         {
             CUtlString strOtherCase;
             strOtherCase.Format("%s/.WRITABLE", pchDir);
-            bool bFound = PLAT_FileExists(strOtherCase.Get());
-            PLAT_DeleteFile(strProbe.Get());
+            bool bFound = m_pFileOps->BFileExists(strOtherCase.Get());
+            m_pFileOps->BDeleteFile(strProbe.Get());
             if (bFound)
                 return true;
             strText.Format("Ferro requires that '%s' be on a case-insensitive filesystem.", pchDir);
@@ -473,9 +490,9 @@ bool CFerroUpdater::BCheckDirectoryUsable(const char *pchDir)
         }
     }
 
-    if (!PLAT_FileExists(pchDir))
+    if (!m_pFileOps->BFileExists(pchDir))
         strText.Format("Ferro Fatal Error: Could not create directory:\n%s.", pchDir);
-    else if (PLAT_IsDirectory(pchDir))
+    else if (m_pFileOps->BIsDirectory(pchDir))
         strText.Format("Ferro Fatal Error: Failed to access directory:\n%s.", pchDir);
     else
         strText.Format("Ferro Fatal Error: Expected:\n %s\nto be a directory.", pchDir);

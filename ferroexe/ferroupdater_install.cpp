@@ -129,20 +129,9 @@ bool CFerroUpdater::BApplyUpdate()
 
     char rgchPendingManifest[MAX_PATH_BYTES];
     BuildPackageBasePath(rgchPendingManifest, sizeof(rgchPendingManifest), k_szPackageFolder, true);
-    // A manifest that cannot be read, is empty, does not load or does not verify is unusable
-    // alike; one that is there and does not verify goes, so that the update is fetched anew.
-    bool bRefused = false;
-    KeyValues *pManifest = LoadVerifiedManifestFile(rgchPendingManifest, &bRefused);
+    KeyValues *pManifest = LoadPendingManifestToInstall(rgchPendingManifest);
     if (!pManifest)
-    {
-        if (bRefused && BDeleteFileWithRetry(*m_pFileOps, rgchPendingManifest))
-            Log("Deleted the refused pending manifest %s\n", rgchPendingManifest);
-        SetUpdateError(
-            LocalizeUpdaterText("#FerroBootstrapper_FailedManifestLoad", "Failed to load package manifest.")
-                .Get(),
-            false);
         return false;
-    }
     CKeyValuesAutoDelete manifestDelete(pManifest);
 
     CUtlVector<CUtlString> vecPackagePaths;
@@ -172,8 +161,37 @@ bool CFerroUpdater::BApplyUpdate()
         UpdateStatusLocalized(k_szCleanupFailToken, k_szArchivesStayText);
     DeleteObsoleteFiles(vecOldFiles);
 
-    BDeleteFileWithRetry(*m_pFileOps, rgchInstalledList);
-    if (!BWriteInstalledFileList(rgchInstalledList, {}, vecNewFiles, extracted))
+    if (!BRecordInstalledBuild(pManifest, rgchInstalledList, vecNewFiles, extracted))
+        return false;
+    BDeleteFileWithRetry(*m_pFileOps, rgchPendingManifest);
+
+    UpdateStatusLocalized("#FerroBootstrapper_UpdateComplete", "Update complete, launching...");
+    return true;
+}
+
+KeyValues *CFerroUpdater::LoadPendingManifestToInstall(const char *pchPendingManifest)
+{
+    // A manifest that cannot be read, is empty, does not load or does not verify is unusable
+    // alike; one that is there and does not verify goes, so that the update is fetched anew.
+    bool bRefused = false;
+    KeyValues *pManifest = LoadVerifiedManifestFile(pchPendingManifest, &bRefused);
+    if (pManifest)
+        return pManifest;
+    if (bRefused && BDeleteFileWithRetry(*m_pFileOps, pchPendingManifest))
+        Log("Deleted the refused pending manifest %s\n", pchPendingManifest);
+    SetUpdateError(
+        LocalizeUpdaterText("#FerroBootstrapper_FailedManifestLoad", "Failed to load package manifest.")
+            .Get(),
+        false);
+    return nullptr;
+}
+
+bool CFerroUpdater::BRecordInstalledBuild(KeyValues *pManifest, const char *pchInstalledList,
+                                          const CUtlVector<CUtlString> &vecNewFiles,
+                                          const ExtractedFiles_t &extracted)
+{
+    BDeleteFileWithRetry(*m_pFileOps, pchInstalledList);
+    if (!BWriteInstalledFileList(pchInstalledList, {}, vecNewFiles, extracted))
     {
         // The pending manifest stays: the next start finds the list missing and the update
         // still pending, and installs it again.
@@ -192,9 +210,6 @@ bool CFerroUpdater::BApplyUpdate()
     BuildInstalledFilePath(rgchInstalledManifest, sizeof(rgchInstalledManifest), ".manifest");
     if (!BSaveManifestFile(pManifest, rgchInstalledManifest))
         Log("Failed to save installed manifest %s\n", rgchInstalledManifest);
-    BDeleteFileWithRetry(*m_pFileOps, rgchPendingManifest);
-
-    UpdateStatusLocalized("#FerroBootstrapper_UpdateComplete", "Update complete, launching...");
     return true;
 }
 
@@ -340,62 +355,74 @@ bool CFerroUpdater::BCommitUpdatedFiles(const char *pchSourceRoot, const char *p
         if (m_pUpdateStatusUI && m_pUpdateStatusUI->BUserCancelled())
             return false;
         std::string strTarget = std::string(pchRelativeDir) + "/" + entry.m_strName;
-        std::string strSource = JoinPath(pchSourceRoot, strTarget.c_str()).Get();
-
         if (entry.m_bIsDirectory)
         {
-            // A file where the build has a directory is not ours to remove. The directory's
-            // parent exists (the walk goes down from the top), so it is created alone.
-            bool bExists = m_pFileOps->BFileExists(strTarget.c_str());
-            if (bExists && !m_pFileOps->BIsDirectory(strTarget.c_str()))
-            {
-                Log("BCommitUpdatedFiles: failed to create directory %s\n", strTarget.c_str());
+            if (!BCommitUpdatedDirectory(pchSourceRoot, strTarget, record))
                 return false;
-            }
-            if (!bExists)
-            {
-                if (!m_pFileOps->BCreateDirectory(strTarget.c_str()))
-                {
-                    Log("BCommitUpdatedFiles: failed to create directory %s\n", strTarget.c_str());
-                    return false;
-                }
-                record.m_vecSteps.push_back({CommitStep_t::k_ECreatedDirectory, strTarget, std::string()});
-            }
-            if (!BCommitUpdatedFiles(pchSourceRoot, strTarget.c_str(), record))
-            {
-                Log("BCommitUpdatedFiles: failed to update date %s\n", strTarget.c_str());
-                return false;
-            }
             continue;
         }
-
         if (BIsExemptLauncher(strTarget.c_str()))
             continue;
-        if (m_pFileOps->BFileExists(strTarget.c_str()) || m_pFileOps->BIsLink(strTarget.c_str()))
+        if (!BCommitUpdatedFile(JoinPath(pchSourceRoot, strTarget.c_str()).Get(), strTarget, record))
+            return false;
+    }
+    return true;
+}
+
+bool CFerroUpdater::BCommitUpdatedDirectory(const char *pchSourceRoot, const std::string &strTarget,
+                                            CommitRecord_t &record)
+{
+    // A file where the build has a directory is not ours to remove. The directory's parent
+    // exists (the walk goes down from the top), so it is created alone.
+    bool bExists = m_pFileOps->BFileExists(strTarget.c_str());
+    if (bExists && !m_pFileOps->BIsDirectory(strTarget.c_str()))
+    {
+        Log("BCommitUpdatedFiles: failed to create directory %s\n", strTarget.c_str());
+        return false;
+    }
+    if (!bExists)
+    {
+        if (!m_pFileOps->BCreateDirectory(strTarget.c_str()))
         {
-            std::string strBackup = strTarget + k_szBackupSuffix;
-            // A directory where the build has a file is not ours to move aside either, unless
-            // it stands where the installed list has our file.
-            bool bMovable =
-                !m_pFileOps->BIsDirectory(strTarget.c_str()) ||
-                (record.m_pListedFiles && record.m_pListedFiles->count(InstalledFileKey(strTarget)));
-            if (!bMovable || !m_pFileOps->BRenameReplace(strTarget.c_str(), strBackup.c_str()))
-            {
-                Log("BCommitUpdatedFiles: failed to rename %s -> %s\n", strTarget.c_str(), strBackup.c_str());
-                return false;
-            }
-            record.m_vecSteps.push_back({CommitStep_t::k_EBackup, strTarget, strBackup});
-        }
-        else
-        {
-            // Recorded before the move: a move that fails half-way must be undone as well.
-            record.m_vecSteps.push_back({CommitStep_t::k_EAddedFile, strTarget, std::string()});
-        }
-        if (!m_pFileOps->BRenameReplace(strSource.c_str(), strTarget.c_str()))
-        {
-            Log("BCommitUpdatedFiles: failed to rename %s -> %s\n", strSource.c_str(), strTarget.c_str());
+            Log("BCommitUpdatedFiles: failed to create directory %s\n", strTarget.c_str());
             return false;
         }
+        record.m_vecSteps.push_back({CommitStep_t::k_ECreatedDirectory, strTarget, std::string()});
+    }
+    if (!BCommitUpdatedFiles(pchSourceRoot, strTarget.c_str(), record))
+    {
+        Log("BCommitUpdatedFiles: failed to update date %s\n", strTarget.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool CFerroUpdater::BCommitUpdatedFile(const std::string &strSource, const std::string &strTarget,
+                                       CommitRecord_t &record)
+{
+    if (m_pFileOps->BFileExists(strTarget.c_str()) || m_pFileOps->BIsLink(strTarget.c_str()))
+    {
+        std::string strBackup = strTarget + k_szBackupSuffix;
+        // A directory where the build has a file is not ours to move aside either, unless it
+        // stands where the installed list has our file.
+        bool bMovable = !m_pFileOps->BIsDirectory(strTarget.c_str()) ||
+                        (record.m_pListedFiles && record.m_pListedFiles->count(InstalledFileKey(strTarget)));
+        if (!bMovable || !m_pFileOps->BRenameReplace(strTarget.c_str(), strBackup.c_str()))
+        {
+            Log("BCommitUpdatedFiles: failed to rename %s -> %s\n", strTarget.c_str(), strBackup.c_str());
+            return false;
+        }
+        record.m_vecSteps.push_back({CommitStep_t::k_EBackup, strTarget, strBackup});
+    }
+    else
+    {
+        // Recorded before the move: a move that fails half-way must be undone as well.
+        record.m_vecSteps.push_back({CommitStep_t::k_EAddedFile, strTarget, std::string()});
+    }
+    if (!m_pFileOps->BRenameReplace(strSource.c_str(), strTarget.c_str()))
+    {
+        Log("BCommitUpdatedFiles: failed to rename %s -> %s\n", strSource.c_str(), strTarget.c_str());
+        return false;
     }
     return true;
 }

@@ -270,19 +270,9 @@ bool CFerroUpdater::BImportUpdateFromDirectory(const char *pchSourceDir)
     // the content service signed is copied, and every byte is checked as read, then written
     // from memory, so that nothing can be swapped between the check and the copy.
     InstallFileData_t manifestData;
-    KeyValues *pManifest = nullptr;
-    if (m_pFileOps->BReadWholeFile(rgchSourceManifest, &manifestData) && manifestData.m_cubData > 0)
-    {
-        std::string strText((const char *)manifestData.m_pubData.get(), manifestData.m_cubData);
-        pManifest = LoadManifestFromBuffer(strText.c_str());
-    }
-    if (!pManifest || !BVerifyManifestTree(pManifest, rgchSourceManifest))
-    {
-        if (pManifest)
-            pManifest->DeleteThis();
-        Log("update in %s is not signed by the content service, not installing update\n", pchSourceDir);
+    KeyValues *pManifest = LoadSignedImportManifest(rgchSourceManifest, pchSourceDir, &manifestData);
+    if (!pManifest)
         return false;
-    }
     CKeyValuesAutoDelete manifestDelete(pManifest);
     // Signed, but perhaps an older build's, another channel's or a stale one, left where
     // anyone may write.
@@ -294,73 +284,112 @@ bool CFerroUpdater::BImportUpdateFromDirectory(const char *pchSourceDir)
 
     // The source directory serves as the package directory of this import only; the
     // shared one stays as it is for everyone else.
-    CUtlVector<CUtlString> vecPaths;
-    GetPackagePathsIn(pManifest, pchSourceDir, vecPaths);
-
-    UpdateStatusLocalized("#FerroBootstrapper_UpdatePrepare", "Preparing to update...");
-
-    CUtlString strInstallPackages;
-    strInstallPackages.Format("%s/%s", m_strInstallDir.Get(), k_szPackageFolder);
-    // An archive of the source, read whole and checked against the manifest; the bytes that
-    // were checked are the ones written. One archive is in memory at a time.
-    std::vector<uint64> vecSizes;
-    std::vector<KeyValues *> vecPackages;
+    ImportArchives_t archives;
+    GetPackagePathsIn(pManifest, pchSourceDir, archives.m_vecPaths);
     for (KeyValues *pPackage = pManifest->GetFirstTrueSubKey(); pPackage;
          pPackage = pPackage->GetNextTrueSubKey())
     {
-        vecSizes.push_back(ManifestPackageSize(pPackage));
-        vecPackages.push_back(pPackage);
+        archives.m_vecSizes.push_back(ManifestPackageSize(pPackage));
+        archives.m_vecPackages.push_back(pPackage);
     }
-    auto fnReadChecked = [&](int iPath, InstallFileData_t *pArchive)
-    {
-        const char *pchFileName = Q_UnqualifiedFileName(vecPaths[iPath].Get());
-        if (!m_pFileOps->BReadWholeFile(vecPaths[iPath].Get(), pArchive) ||
-            pArchive->m_cubData != vecSizes[(size_t)iPath])
-        {
-            Log("Package file %s missing or incorrect size, not installing update\n", pchFileName);
-            return false;
-        }
-        if (!BCheckPackageArchive(vecPackages[(size_t)iPath], pchFileName, pArchive->m_pubData.get(),
-                                  pArchive->m_cubData))
-        {
-            Log("Package file %s does not match its digest, not installing update\n", pchFileName);
-            return false;
-        }
-        return true;
-    };
+    archives.m_strInstallPackages.Format("%s/%s", m_strInstallDir.Get(), k_szPackageFolder);
+
+    UpdateStatusLocalized("#FerroBootstrapper_UpdatePrepare", "Preparing to update...");
 
     // Every archive is checked before anything is copied.
-    for (int iPath = 0; iPath < vecPaths.Count(); ++iPath)
+    if (!BCheckImportArchives(archives))
+        return false;
+    bool bResult = m_pFileOps->BCreateDirectoryHierarchy(archives.m_strInstallPackages.Get());
+    bResult = SetOwnershipToAppOwner(archives.m_strInstallPackages.Get()) && bResult;
+    if (!BCopyImportArchives(archives, &bResult))
+        return false;
+    // The manifest last: an import cut short leaves no pending manifest whose archives are
+    // missing.
+    CUtlString strManifestTarget;
+    strManifestTarget.Format("%s/%s", archives.m_strInstallPackages.Get(), pchManifestName);
+    Log("copying %s -> %s\n", rgchSourceManifest, strManifestTarget.Get());
+    bResult = BWriteWholeFile(*m_pFileOps, strManifestTarget.Get(), manifestData.m_pubData.get(),
+                              (size_t)manifestData.m_cubData, false) &&
+              bResult;
+    bResult = SetOwnershipToAppOwner(strManifestTarget.Get()) && bResult;
+    return bResult;
+}
+
+KeyValues *CFerroUpdater::LoadSignedImportManifest(const char *pchManifestPath, const char *pchSourceDir,
+                                                   InstallFileData_t *pData)
+{
+    KeyValues *pManifest = nullptr;
+    if (m_pFileOps->BReadWholeFile(pchManifestPath, pData) && pData->m_cubData > 0)
     {
-        const char *pchPath = vecPaths[iPath].Get();
+        std::string strText((const char *)pData->m_pubData.get(), pData->m_cubData);
+        pManifest = LoadManifestFromBuffer(strText.c_str());
+    }
+    if (!pManifest || !BVerifyManifestTree(pManifest, pchManifestPath))
+    {
+        if (pManifest)
+            pManifest->DeleteThis();
+        Log("update in %s is not signed by the content service, not installing update\n", pchSourceDir);
+        return nullptr;
+    }
+    return pManifest;
+}
+
+// An archive of the source, read whole and checked against the manifest; the bytes that
+// were checked are the ones written. One archive is in memory at a time.
+bool CFerroUpdater::BReadCheckedArchive(const ImportArchives_t &archives, int iPath,
+                                        InstallFileData_t *pArchive)
+{
+    const char *pchFileName = Q_UnqualifiedFileName(archives.m_vecPaths[iPath].Get());
+    if (!m_pFileOps->BReadWholeFile(archives.m_vecPaths[iPath].Get(), pArchive) ||
+        pArchive->m_cubData != archives.m_vecSizes[(size_t)iPath])
+    {
+        Log("Package file %s missing or incorrect size, not installing update\n", pchFileName);
+        return false;
+    }
+    if (!BCheckPackageArchive(archives.m_vecPackages[(size_t)iPath], pchFileName, pArchive->m_pubData.get(),
+                              pArchive->m_cubData))
+    {
+        Log("Package file %s does not match its digest, not installing update\n", pchFileName);
+        return false;
+    }
+    return true;
+}
+
+bool CFerroUpdater::BCheckImportArchives(const ImportArchives_t &archives)
+{
+    for (int iPath = 0; iPath < archives.m_vecPaths.Count(); ++iPath)
+    {
+        const char *pchPath = archives.m_vecPaths[iPath].Get();
         CUtlString strInInstall;
-        strInInstall.Format("%s/%s", strInstallPackages.Get(), Q_UnqualifiedFileName(pchPath));
+        strInInstall.Format("%s/%s", archives.m_strInstallPackages.Get(), Q_UnqualifiedFileName(pchPath));
         if (!m_pFileOps->BFileExists(pchPath))
         {
             // Already in the install directory only: the installation checks its digest.
-            if (BHasFileOfSize(*m_pFileOps, strInInstall.Get(), vecSizes[(size_t)iPath]))
+            if (BHasFileOfSize(*m_pFileOps, strInInstall.Get(), archives.m_vecSizes[(size_t)iPath]))
                 continue;
             Log("Package file %s missing or incorrect size, not installing update\n",
                 Q_UnqualifiedFileName(pchPath));
             return false;
         }
         InstallFileData_t archive;
-        if (!fnReadChecked(iPath, &archive))
+        if (!BReadCheckedArchive(archives, iPath, &archive))
             return false;
     }
+    return true;
+}
 
-    bool bResult = m_pFileOps->BCreateDirectoryHierarchy(strInstallPackages.Get());
-    bResult = SetOwnershipToAppOwner(strInstallPackages.Get()) && bResult;
+bool CFerroUpdater::BCopyImportArchives(const ImportArchives_t &archives, bool *pbResult)
+{
     CUtlVector<CUtlString> vecWritten;
-    for (int iPath = 0; iPath < vecPaths.Count(); ++iPath)
+    for (int iPath = 0; iPath < archives.m_vecPaths.Count(); ++iPath)
     {
-        const char *pchPath = vecPaths[iPath].Get();
+        const char *pchPath = archives.m_vecPaths[iPath].Get();
         if (!m_pFileOps->BFileExists(pchPath))
             continue;
         CUtlString strTarget;
-        strTarget.Format("%s/%s", strInstallPackages.Get(), Q_UnqualifiedFileName(pchPath));
+        strTarget.Format("%s/%s", archives.m_strInstallPackages.Get(), Q_UnqualifiedFileName(pchPath));
         InstallFileData_t archive;
-        if (!fnReadChecked(iPath, &archive))
+        if (!BReadCheckedArchive(archives, iPath, &archive))
         {
             // Changed since it was checked: what this import wrote goes again.
             for (const CUtlString &strWritten : vecWritten)
@@ -372,18 +401,9 @@ bool CFerroUpdater::BImportUpdateFromDirectory(const char *pchSourceDir)
             BWriteWholeFile(*m_pFileOps, strTarget.Get(), archive.m_pubData.get(), archive.m_cubData, false);
         if (bCopied)
             vecWritten.AddToTail(strTarget);
-        bResult = bCopied && SetOwnershipToAppOwner(strTarget.Get()) && bResult;
+        *pbResult = bCopied && SetOwnershipToAppOwner(strTarget.Get()) && *pbResult;
     }
-    // The manifest last: an import cut short leaves no pending manifest whose archives are
-    // missing.
-    CUtlString strManifestTarget;
-    strManifestTarget.Format("%s/%s", strInstallPackages.Get(), pchManifestName);
-    Log("copying %s -> %s\n", rgchSourceManifest, strManifestTarget.Get());
-    bResult = BWriteWholeFile(*m_pFileOps, strManifestTarget.Get(), manifestData.m_pubData.get(),
-                              (size_t)manifestData.m_cubData, false) &&
-              bResult;
-    bResult = SetOwnershipToAppOwner(strManifestTarget.Get()) && bResult;
-    return bResult;
+    return true;
 }
 
 bool CFerroUpdater::BRemoveUpdateFromDirectory(const char *pchSourceDir)

@@ -59,6 +59,166 @@ std::string HashFile(const char *pchPath, uint8 *pubBuffer, const std::function<
     fclose(pFile);
     return bOk ? sha256.FinalHex() : std::string();
 }
+
+// The bytes read so far against the bytes there are to read, shown as a percentage when it
+// changes. Each step asks whether to go on.
+class CVerifyProgress
+{
+public:
+    CVerifyProgress(uint64 cubTotal, std::function<void(int)> fnShow, std::function<bool()> fnStop)
+        : m_cubTotal(cubTotal), m_fnShow(std::move(fnShow)), m_fnStop(std::move(fnStop))
+    {
+    }
+    bool BAdvance(size_t cubMore)
+    {
+        m_cubDone += cubMore;
+        uint64 cubShown = m_cubDone > m_cubTotal ? m_cubTotal : m_cubDone;
+        int nPercent = m_cubTotal ? (int)((double)cubShown * 100.0 / (double)m_cubTotal) : 100;
+        if (nPercent != m_nLastPercent)
+        {
+            m_nLastPercent = nPercent;
+            m_fnShow(nPercent);
+        }
+        return !m_fnStop();
+    }
+    uint64 CubDone() const { return m_cubDone; }
+
+private:
+    uint64 m_cubTotal;
+    uint64 m_cubDone = 0;
+    int m_nLastPercent = -1;
+    std::function<void(int)> m_fnShow;
+    std::function<bool()> m_fnStop;
+};
+
+// The damaged files found: the first ones logged by name, the rest counted; kept for the
+// repair up to a bound, beyond which one entry with an empty path says the list is in doubt
+// (as it does for a line that could not be read).
+class CDamageList
+{
+public:
+    CDamageList(CFerroUpdater &updater, std::vector<InstalledFile_t> *pvecDamaged)
+        : m_Updater(updater), m_pvecDamaged(pvecDamaged)
+    {
+    }
+    void Add(const InstalledFile_t &file, const std::string &strWhy)
+    {
+        ++m_cDamaged;
+        if (m_cDamaged <= k_cMaxDamageLogged)
+            m_Updater.Log("BVerifyInstalledContents: %s %s\n", file.m_strPath.c_str(), strWhy.c_str());
+        if (m_pvecDamaged->size() < k_cMaxDamagedKept)
+        {
+            m_pvecDamaged->push_back(file);
+        }
+        else if (!m_bInDoubt)
+        {
+            m_bInDoubt = true;
+            m_pvecDamaged->push_back(InstalledFile_t());
+        }
+    }
+    int Count() const { return m_cDamaged; }
+
+private:
+    CFerroUpdater &m_Updater;
+    std::vector<InstalledFile_t> *m_pvecDamaged;
+    int m_cDamaged = 0;
+    bool m_bInDoubt = false;
+};
+
+// What one pass over the installed list works with.
+struct VerifyPass_t
+{
+    CDirectoryPresence &m_Directories;
+    uint8 *m_pubBuffer;
+    CVerifyProgress &m_Progress;
+    CDamageList &m_Damage;
+};
+
+// The bytes the entries of the list name: the whole of the progress. False when there is
+// no list.
+bool BCountListedBytes(const char *pchListPath, uint64 *pcubTotal)
+{
+    CInstalledFileListReader list(pchListPath);
+    if (!list.BIsOpen())
+        return false;
+    InstalledFile_t file;
+    std::string strLine;
+    CInstalledFileListReader::ELine eLine;
+    while ((eLine = list.Next(&file, &strLine)) != CInstalledFileListReader::k_ELineEnd)
+    {
+        if (eLine == CInstalledFileListReader::k_ELineEntry && file.m_llSize > 0)
+            *pcubTotal += (uint64)file.m_llSize;
+    }
+    return true;
+}
+
+// Whether the file's size matches the list's (a directory item: whether a directory is
+// there); what differs goes to the damage list, and the bytes of a file that will not be
+// read count as done. False when the file is damaged or settled without reading it.
+bool BSizeMatches(const InstalledFile_t &file, VerifyPass_t &pass, int64 *pllSize)
+{
+    const char *pchPath = file.m_strPath.c_str();
+    const bool bMayExist = pass.m_Directories.BMayExist(file.m_strPath);
+    const bool bIsDirectory = bMayExist && PLAT_IsDirectory(pchPath);
+    if (file.BIsDirectoryItem())
+    {
+        if (!bIsDirectory &&
+            !(file.m_llSize == -1 && !file.m_strPath.empty() && file.m_strPath.back() == '\\'))
+            pass.m_Damage.Add(file, "is missing (a directory)");
+        return false;
+    }
+    if (bIsDirectory)
+    {
+        pass.m_Damage.Add(file, "is a directory where the list has a file");
+        return false;
+    }
+    const size_t cubListed = (size_t)(file.m_llSize > 0 ? file.m_llSize : 0);
+    *pllSize = bMayExist ? PLAT_GetFileSize(pchPath) : -1;
+    if (*pllSize < 0)
+    {
+        pass.m_Damage.Add(file, "is missing");
+        pass.m_Progress.BAdvance(cubListed);
+        return false;
+    }
+    if (*pllSize != file.m_llSize)
+    {
+        pass.m_Damage.Add(file, "has the wrong size: " + std::to_string(*pllSize) + " bytes, the list says " +
+                                    std::to_string(file.m_llSize));
+        pass.m_Progress.BAdvance(cubListed);
+        return false;
+    }
+    return true;
+}
+
+// Checks one entry of the list: its size, then its content. False when stopped meanwhile.
+bool BCheckListedFile(const InstalledFile_t &file, VerifyPass_t &pass)
+{
+    int64 llSize = 0;
+    if (!BSizeMatches(file, pass, &llSize))
+        return true;
+    if (file.m_strSHA256.empty())
+    {
+        // Listed by an older launcher (or the field is not a digest): its content cannot be
+        // vouched for.
+        pass.m_Damage.Add(file, "has no content hash in the list");
+        pass.m_Progress.BAdvance((size_t)llSize);
+        return true;
+    }
+    bool bStopped = false;
+    uint64 cubBefore = pass.m_Progress.CubDone();
+    std::string strActual = HashFile(
+        file.m_strPath.c_str(), pass.m_pubBuffer, [&](size_t cub) { return pass.m_Progress.BAdvance(cub); },
+        &bStopped);
+    if (bStopped)
+        return false;
+    // The last piece (or a file of one piece) counts now.
+    pass.m_Progress.BAdvance((size_t)((uint64)llSize - (pass.m_Progress.CubDone() - cubBefore)));
+    if (strActual.empty())
+        pass.m_Damage.Add(file, "cannot be read");
+    else if (strActual != file.m_strSHA256)
+        pass.m_Damage.Add(file, "has other content than the list says (SHA-256 " + strActual + ")");
+    return true;
+}
 } // namespace
 
 void CFerroUpdater::RequestContentVerification()
@@ -74,69 +234,29 @@ bool CFerroUpdater::BVerifyInstalledContents(std::vector<InstalledFile_t> *pvecD
 
     // A first pass for the progress: the bytes there are to read.
     uint64 cubTotal = 0;
+    if (!BCountListedBytes(rgchListPath, &cubTotal))
     {
-        CInstalledFileListReader list(rgchListPath);
-        if (!list.BIsOpen())
-        {
-            Log("BVerifyInstalledContents: there is no installed file list %s\n", rgchListPath);
-            pvecDamaged->push_back(InstalledFile_t());
-            return false;
-        }
-        InstalledFile_t file;
-        std::string strLine;
-        CInstalledFileListReader::ELine eLine;
-        while ((eLine = list.Next(&file, &strLine)) != CInstalledFileListReader::k_ELineEnd)
-        {
-            if (eLine == CInstalledFileListReader::k_ELineEntry && file.m_llSize > 0)
-                cubTotal += (uint64)file.m_llSize;
-        }
+        Log("BVerifyInstalledContents: there is no installed file list %s\n", rgchListPath);
+        pvecDamaged->push_back(InstalledFile_t());
+        return false;
     }
 
     std::unique_ptr<uint8[]> pubBuffer(new uint8[k_cubHashBuffer]);
-    uint64 cubDone = 0;
-    int nLastPercent = -1;
-    auto Progress = [&](size_t cubMore)
-    {
-        cubDone += cubMore;
-        int nPercent =
-            cubTotal ? (int)((double)(cubDone > cubTotal ? cubTotal : cubDone) * 100.0 / (double)cubTotal)
-                     : 100;
-        if (nPercent != nLastPercent)
-        {
-            nLastPercent = nPercent;
-            SetProgress(nPercent);
-        }
-        return !BStopRequested();
-    };
-    Progress(0);
-
-    int cFiles = 0, cDamaged = 0;
-    bool bInDoubt = false;
-    // An entry with an empty path stands for a line that could not be read.
-    auto Damaged = [&](const InstalledFile_t &file, const std::string &strWhy)
-    {
-        ++cDamaged;
-        if (cDamaged <= k_cMaxDamageLogged)
-            Log("BVerifyInstalledContents: %s %s\n", file.m_strPath.c_str(), strWhy.c_str());
-        if (pvecDamaged->size() < k_cMaxDamagedKept)
-        {
-            pvecDamaged->push_back(file);
-        }
-        else if (!bInDoubt)
-        {
-            bInDoubt = true;
-            pvecDamaged->push_back(InstalledFile_t());
-        }
-    };
-
+    CVerifyProgress progress(
+        cubTotal, [this](int nPercent) { SetProgress(nPercent); }, [this]() { return BStopRequested(); });
+    progress.BAdvance(0);
+    CDamageList damage(*this, pvecDamaged);
     CDirectoryPresence directories(*m_pFileOps);
+    VerifyPass_t pass{directories, pubBuffer.get(), progress, damage};
+
+    int cFiles = 0;
     CInstalledFileListReader list(rgchListPath);
     InstalledFile_t file;
     std::string strLine;
     CInstalledFileListReader::ELine eLine;
     while ((eLine = list.Next(&file, &strLine)) != CInstalledFileListReader::k_ELineEnd)
     {
-        if (!Progress(0))
+        if (!progress.BAdvance(0))
         {
             *pbStopped = true;
             break;
@@ -147,73 +267,28 @@ bool CFerroUpdater::BVerifyInstalledContents(std::vector<InstalledFile_t> *pvecD
             std::string strShown = strLine.substr(0, 200);
             while (!strShown.empty() && (strShown.back() == '\n' || strShown.back() == '\r'))
                 strShown.pop_back();
-            Damaged(InstalledFile_t(), "(malformed line '" + strShown + "')");
+            damage.Add(InstalledFile_t(), "(malformed line '" + strShown + "')");
             continue;
         }
-        const char *pchPath = file.m_strPath.c_str();
-        if (BIsExemptLauncher(pchPath))
+        if (BIsExemptLauncher(file.m_strPath.c_str()))
             continue;
         ++cFiles;
-        const bool bMayExist = directories.BMayExist(file.m_strPath);
-        const bool bIsDirectory = bMayExist && PLAT_IsDirectory(pchPath);
-        if (file.BIsDirectoryItem())
-        {
-            if (!bIsDirectory &&
-                !(file.m_llSize == -1 && !file.m_strPath.empty() && file.m_strPath.back() == '\\'))
-                Damaged(file, "is missing (a directory)");
-            continue;
-        }
-        if (bIsDirectory)
-        {
-            Damaged(file, "is a directory where the list has a file");
-            continue;
-        }
-        int64 llSize = bMayExist ? PLAT_GetFileSize(pchPath) : -1;
-        if (llSize < 0)
-        {
-            Damaged(file, "is missing");
-            Progress((size_t)(file.m_llSize > 0 ? file.m_llSize : 0));
-            continue;
-        }
-        if (llSize != file.m_llSize)
-        {
-            Damaged(file, "has the wrong size: " + std::to_string(llSize) + " bytes, the list says " +
-                              std::to_string(file.m_llSize));
-            Progress((size_t)(file.m_llSize > 0 ? file.m_llSize : 0));
-            continue;
-        }
-        if (file.m_strSHA256.empty())
-        {
-            // Listed by an older launcher (or the field is not a digest): its content cannot be
-            // vouched for.
-            Damaged(file, "has no content hash in the list");
-            Progress((size_t)llSize);
-            continue;
-        }
-        bool bStopped = false;
-        uint64 cubBefore = cubDone;
-        std::string strActual = HashFile(pchPath, pubBuffer.get(), Progress, &bStopped);
-        if (bStopped)
+        if (!BCheckListedFile(file, pass))
         {
             *pbStopped = true;
             break;
         }
-        // The last piece (or a file of one piece) counts now.
-        Progress((size_t)((uint64)llSize - (cubDone - cubBefore)));
-        if (strActual.empty())
-            Damaged(file, "cannot be read");
-        else if (strActual != file.m_strSHA256)
-            Damaged(file, "has other content than the list says (SHA-256 " + strActual + ")");
     }
     if (*pbStopped)
     {
         Log("BVerifyInstalledContents: stopped\n");
         return false;
     }
-    if (cDamaged > k_cMaxDamageLogged)
-        Log("BVerifyInstalledContents: %d more damaged files not named\n", cDamaged - k_cMaxDamageLogged);
-    Log("BVerifyInstalledContents: %d files checked, %d damaged\n", cFiles, cDamaged);
-    return cDamaged == 0;
+    if (damage.Count() > k_cMaxDamageLogged)
+        Log("BVerifyInstalledContents: %d more damaged files not named\n",
+            damage.Count() - k_cMaxDamageLogged);
+    Log("BVerifyInstalledContents: %d files checked, %d damaged\n", cFiles, damage.Count());
+    return damage.Count() == 0;
 }
 
 bool CFerroUpdater::BRepairInstalledFiles(const std::vector<InstalledFile_t> &vecDamaged)
@@ -241,13 +316,32 @@ bool CFerroUpdater::BRepairInstalledFiles(const std::vector<InstalledFile_t> &ve
     }
     CKeyValuesAutoDelete manifestDelete(pManifest);
 
-    // The packages to install again, in manifest order, and whether their archives are here.
     CUtlString strPackageDir = GetPackageDir();
-    CUtlVector<CUtlString> vecAllPaths;
-    GetPackagePathsIn(pManifest, strPackageDir.Get(), vecAllPaths);
     CUtlVector<CUtlString> vecPaths;
     std::vector<std::string> vecNames;
+    if (!BSelectRepairPackages(pManifest, strPackageDir.Get(), setPackages, vecPaths, &vecNames))
+    {
+        Log("The installed manifest does not name every package of the damaged files: installing the build "
+            "again\n");
+        return false;
+    }
     std::string strNames;
+    for (const std::string &strName : vecNames)
+        strNames += (strNames.empty() ? "" : ", ") + strName;
+    Log("Repairing %d files from the packages %s\n", (int)vecDamaged.size(), strNames.c_str());
+
+    if (!BFetchRepairArchives(pManifest, strPackageDir.Get(), setPackages) || !BHasFreeDiskSpaceForUpdate())
+        return false;
+    return BReinstallPackages(pManifest, vecPaths, vecNames, setPackages);
+}
+
+bool CFerroUpdater::BSelectRepairPackages(KeyValues *pManifest, const char *pchPackageDir,
+                                          const std::unordered_set<std::string> &setPackages,
+                                          CUtlVector<CUtlString> &vecPaths,
+                                          std::vector<std::string> *pvecNames)
+{
+    CUtlVector<CUtlString> vecAllPaths;
+    GetPackagePathsIn(pManifest, pchPackageDir, vecAllPaths);
     int iPath = 0;
     for (KeyValues *pPackage = pManifest->GetFirstTrueSubKey(); pPackage;
          pPackage = pPackage->GetNextTrueSubKey(), ++iPath)
@@ -255,42 +349,42 @@ bool CFerroUpdater::BRepairInstalledFiles(const std::vector<InstalledFile_t> &ve
         if (!setPackages.count(pPackage->GetName()))
             continue;
         vecPaths.AddToTail(vecAllPaths[iPath]);
-        vecNames.push_back(pPackage->GetName());
-        strNames += (strNames.empty() ? "" : ", ") + vecNames.back();
+        pvecNames->push_back(pPackage->GetName());
     }
-    if (vecNames.size() != setPackages.size())
-    {
-        Log("The installed manifest does not name every package of the damaged files: installing the build "
-            "again\n");
-        return false;
-    }
-    Log("Repairing %d files from the packages %s\n", (int)vecDamaged.size(), strNames.c_str());
+    return pvecNames->size() == setPackages.size();
+}
 
+bool CFerroUpdater::BFetchRepairArchives(KeyValues *pManifest, const char *pchPackageDir,
+                                         const std::unordered_set<std::string> &setPackages)
+{
     DownloadLocation_t location;
     auto ArchivesMissing = [&]()
     {
         CUtlVector<CUtlString> vecMissing;
         uint64 cubMissing = 0;
-        return BuildDownloadListIn(location, pManifest, strPackageDir.Get(), vecMissing, &cubMissing,
+        return BuildDownloadListIn(location, pManifest, pchPackageDir, vecMissing, &cubMissing,
                                    &setPackages) > 0;
     };
-    if (ArchivesMissing())
-    {
-        if (m_bOffline)
-            return false;
-        // The content service's current build names the same archives while it is the
-        // installed one; a newer build is an update, which installs everything.
-        SetProgress(0);
-        UpdateStatusLocalized("#FerroBootstrapper_UpdateDownload", "Downloading Update...");
-        if (!BCheckForUpdate(false, &setPackages) || ArchivesMissing())
-        {
-            Log("The archives of the damaged files cannot be had: installing the build again\n");
-            return false;
-        }
-    }
-    if (!BHasFreeDiskSpaceForUpdate())
+    if (!ArchivesMissing())
+        return true;
+    if (m_bOffline)
         return false;
+    // The content service's current build names the same archives while it is the
+    // installed one; a newer build is an update, which installs everything.
+    SetProgress(0);
+    UpdateStatusLocalized("#FerroBootstrapper_UpdateDownload", "Downloading Update...");
+    if (!BCheckForUpdate(false, &setPackages) || ArchivesMissing())
+    {
+        Log("The archives of the damaged files cannot be had: installing the build again\n");
+        return false;
+    }
+    return true;
+}
 
+bool CFerroUpdater::BReinstallPackages(KeyValues *pManifest, const CUtlVector<CUtlString> &vecPaths,
+                                       const std::vector<std::string> &vecNames,
+                                       const std::unordered_set<std::string> &setPackages)
+{
     SetProgress(-1);
     char rgchInstalledList[MAX_PATH_BYTES];
     BuildInstalledFilePath(rgchInstalledList, sizeof(rgchInstalledList), ".installed");

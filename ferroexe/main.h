@@ -1,6 +1,8 @@
 // The launcher's main flow and the restart of the launcher.
 #pragma once
 
+#include "clientapi/clientinterface.h"
+
 #include <string>
 
 // The exit codes of the launcher; a run that launched the client ends with the client's own
@@ -18,7 +20,7 @@ enum ELauncherExitCode
     k_ELauncherExitUpdaterInitFailed = -7,
     // Ended without launching the client (also what the client returns to ask for a new
     // launcher, to take an update).
-    k_ELauncherExitRestart = 7,
+    k_ELauncherExitRestart = k_nClientExitRestartLauncher,
 };
 
 // The whole run of the launcher; returns the process exit code (ELauncherExitCode, or the

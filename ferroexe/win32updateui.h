@@ -46,8 +46,6 @@ public:
     const char *GetHeading() const { return m_strHeading.Get(); }
     const char *GetCancelText() const { return m_strCancel.Get(); }
     const char *GetStoppingText() const { return m_strStopping.Get(); }
-    const char *GetFatalErrorTitle() const { return m_strFatalErrorTitle.Get(); }
-    const char *GetWarningTitle() const { return m_strWarningTitle.Get(); }
 
     // From the process entry, before the main flow starts.
     void SetShowCommand(int nShowCommand) { m_nShowCommand = nShowCommand; }

@@ -224,6 +224,14 @@ protected:
     bool BGrowTo(int nSize);
 
 private:
+    // The formatted reader's parts: white space skipped, one conversion made into the next
+    // target of *pArgs (nSize: the length modifier), and the number of an integer or a
+    // float conversion read. False at a mismatch (GET_OVERFLOW when the data ran out).
+    void SkipScanSpace();
+    bool BScanConversion(char chConversion, int nWidth, int nSize, va_list *pArgs);
+    bool BScanInteger(char chConversion, uint64 *punValue);
+    bool BScanFloat(double *pdbl);
+
     unsigned char *m_pMemory;
     int m_nAllocated;
     int m_nGrowSize;

@@ -345,6 +345,73 @@ enum EScanSize
     k_EScanSizeLong,
     k_EScanSizeLongLong,
 };
+
+// The width and length modifier of a conversion after its '%'; returns the position of the
+// conversion character.
+const char *ParseScanSpec(const char *pchFmt, int *pnWidth, EScanSize *peSize)
+{
+    *pnWidth = 0;
+    while (*pchFmt >= '0' && *pchFmt <= '9')
+        *pnWidth = *pnWidth * 10 + (*pchFmt++ - '0');
+    *peSize = k_EScanSizeDefault;
+    if (*pchFmt == 'h')
+    {
+        ++pchFmt;
+        *peSize = k_EScanSizeShort;
+        if (*pchFmt == 'h')
+        {
+            ++pchFmt;
+            *peSize = k_EScanSizeChar;
+        }
+    }
+    else if (*pchFmt == 'l')
+    {
+        ++pchFmt;
+        *peSize = k_EScanSizeLong;
+        if (*pchFmt == 'l')
+        {
+            ++pchFmt;
+            *peSize = k_EScanSizeLongLong;
+        }
+    }
+    return pchFmt;
+}
+
+// Stores a converted integer in the next target, of the size and signedness the
+// conversion names.
+void StoreScannedInteger(va_list *pArgs, EScanSize eSize, bool bSigned, uint64 unValue)
+{
+    switch (eSize)
+    {
+    case k_EScanSizeChar:
+        *va_arg(*pArgs, char *) = (char)unValue;
+        break;
+    case k_EScanSizeShort:
+        if (bSigned)
+            *va_arg(*pArgs, short *) = (short)unValue;
+        else
+            *va_arg(*pArgs, unsigned short *) = (unsigned short)unValue;
+        break;
+    case k_EScanSizeDefault:
+        if (bSigned)
+            *va_arg(*pArgs, int *) = (int)unValue;
+        else
+            *va_arg(*pArgs, unsigned int *) = (unsigned int)unValue;
+        break;
+    case k_EScanSizeLong:
+        if (bSigned)
+            *va_arg(*pArgs, long *) = (long)unValue;
+        else
+            *va_arg(*pArgs, unsigned long *) = (unsigned long)unValue;
+        break;
+    case k_EScanSizeLongLong:
+        if (bSigned)
+            *va_arg(*pArgs, long long *) = (long long)unValue;
+        else
+            *va_arg(*pArgs, unsigned long long *) = (unsigned long long)unValue;
+        break;
+    }
+}
 } // namespace
 
 int CUtlBuffer::Scanf(const char *pchFormat, ...)
@@ -364,17 +431,15 @@ int CUtlBuffer::VaScanf(const char *pchFormat, va_list args)
     int nConverted = 0;
     if (!IsValid())
         return 0;
-    auto skipSpace = [this]()
-    {
-        while (m_nGet < m_nMaxPut && BIsSpace(m_pMemory[m_nGet]))
-            ++m_nGet;
-    };
+    // The conversions take their targets through a pointer to the list.
+    va_list argsLeft;
+    va_copy(argsLeft, args);
     const char *pchFmt = pchFormat;
     while (*pchFmt)
     {
         if (BIsSpace((unsigned char)*pchFmt))
         {
-            skipSpace();
+            SkipScanSpace();
             ++pchFmt;
             continue;
         }
@@ -382,175 +447,142 @@ int CUtlBuffer::VaScanf(const char *pchFormat, va_list args)
         {
             char chLiteral = *pchFmt;
             pchFmt += (*pchFmt == '%') ? 2 : 1;
-            if (!CheckGet(1))
-                return nConverted;
-            if ((char)m_pMemory[m_nGet] != chLiteral)
-                return nConverted;
+            if (!CheckGet(1) || (char)m_pMemory[m_nGet] != chLiteral)
+                break;
             ++m_nGet;
             continue;
         }
-        ++pchFmt;
         int nWidth = 0;
-        while (*pchFmt >= '0' && *pchFmt <= '9')
-            nWidth = nWidth * 10 + (*pchFmt++ - '0');
         EScanSize eSize = k_EScanSizeDefault;
-        if (*pchFmt == 'h')
-        {
-            ++pchFmt;
-            eSize = k_EScanSizeShort;
-            if (*pchFmt == 'h')
-            {
-                ++pchFmt;
-                eSize = k_EScanSizeChar;
-            }
-        }
-        else if (*pchFmt == 'l')
-        {
-            ++pchFmt;
-            eSize = k_EScanSizeLong;
-            if (*pchFmt == 'l')
-            {
-                ++pchFmt;
-                eSize = k_EScanSizeLongLong;
-            }
-        }
+        pchFmt = ParseScanSpec(pchFmt + 1, &nWidth, &eSize);
         char chConversion = *pchFmt;
         if (chConversion)
             ++pchFmt;
-        switch (chConversion)
-        {
-        case 'c':
-        {
-            char *pch = va_arg(args, char *);
-            if (!Get(pch, 1))
-                return nConverted;
+        if (!BScanConversion(chConversion, nWidth, eSize, &argsLeft))
             break;
-        }
-        case 'd':
-        case 'i':
-        case 'u':
-        case 'x':
-        {
-            skipSpace();
-            int nPos = m_nGet;
-            bool bNegative = false;
-            if (nPos < m_nMaxPut && (m_pMemory[nPos] == '-' || m_pMemory[nPos] == '+'))
-                bNegative = m_pMemory[nPos++] == '-';
-            int nBase = chConversion == 'x' ? 16 : 10;
-            if ((chConversion == 'x' || chConversion == 'i') && nPos + 1 < m_nMaxPut &&
-                m_pMemory[nPos] == '0' && (m_pMemory[nPos + 1] == 'x' || m_pMemory[nPos + 1] == 'X'))
-            {
-                nPos += 2;
-                nBase = 16;
-            }
-            else if (chConversion == 'i' && nPos < m_nMaxPut && m_pMemory[nPos] == '0')
-            {
-                nBase = 8;
-            }
-            uint64 unValue = 0;
-            int nDigitsStart = nPos;
-            while (nPos < m_nMaxPut)
-            {
-                unsigned char ch = m_pMemory[nPos];
-                int nDigit = (ch >= '0' && ch <= '9')   ? ch - '0'
-                             : (ch >= 'a' && ch <= 'f') ? ch - 'a' + 10
-                             : (ch >= 'A' && ch <= 'F') ? ch - 'A' + 10
-                                                        : 99;
-                if (nDigit >= nBase)
-                    break;
-                unValue = unValue * (uint64)nBase + (uint64)nDigit;
-                ++nPos;
-            }
-            if (nPos == nDigitsStart)
-            {
-                if (nPos >= m_nMaxPut)
-                    m_nError |= GET_OVERFLOW;
-                return nConverted;
-            }
-            m_nGet = nPos;
-            if (bNegative)
-                unValue = (uint64)0 - unValue;
-            bool bSigned = chConversion == 'd' || chConversion == 'i';
-            switch (eSize)
-            {
-            case k_EScanSizeChar:
-                *va_arg(args, char *) = (char)unValue;
-                break;
-            case k_EScanSizeShort:
-                if (bSigned)
-                    *va_arg(args, short *) = (short)unValue;
-                else
-                    *va_arg(args, unsigned short *) = (unsigned short)unValue;
-                break;
-            case k_EScanSizeDefault:
-                if (bSigned)
-                    *va_arg(args, int *) = (int)unValue;
-                else
-                    *va_arg(args, unsigned int *) = (unsigned int)unValue;
-                break;
-            case k_EScanSizeLong:
-                if (bSigned)
-                    *va_arg(args, long *) = (long)unValue;
-                else
-                    *va_arg(args, unsigned long *) = (unsigned long)unValue;
-                break;
-            case k_EScanSizeLongLong:
-                if (bSigned)
-                    *va_arg(args, long long *) = (long long)unValue;
-                else
-                    *va_arg(args, unsigned long long *) = (unsigned long long)unValue;
-                break;
-            }
-            break;
-        }
-        case 'f':
-        {
-            skipSpace();
-            // strtod needs a terminated copy; a float's text is short.
-            char rgchNumber[128];
-            int cch = 0;
-            while (m_nGet + cch < m_nMaxPut && cch < (int)sizeof(rgchNumber) - 1)
-            {
-                char ch = (char)m_pMemory[m_nGet + cch];
-                if (!((ch >= '0' && ch <= '9') || ch == '.' || ch == '-' || ch == '+' || ch == 'e' ||
-                      ch == 'E'))
-                    break;
-                rgchNumber[cch++] = ch;
-            }
-            rgchNumber[cch] = 0;
-            char *pchEnd = rgchNumber;
-            double dbl = strtod(rgchNumber, &pchEnd);
-            if (pchEnd == rgchNumber)
-            {
-                if (m_nGet + cch >= m_nMaxPut)
-                    m_nError |= GET_OVERFLOW;
-                return nConverted;
-            }
-            m_nGet += (int)(pchEnd - rgchNumber);
-            if (eSize == k_EScanSizeLong || eSize == k_EScanSizeLongLong)
-                *va_arg(args, double *) = dbl;
-            else
-                *va_arg(args, float *) = (float)dbl;
-            break;
-        }
-        case 's':
-        {
-            char *pch = va_arg(args, char *);
-            if (nWidth <= 0)
-            {
-                // Without a width the size of the target is unknown.
-                AssertFailed("CUtlBuffer::Scanf: %s needs a width");
-                return nConverted;
-            }
-            if (!GetString(pch, nWidth + 1) && pch[0] == 0)
-                return nConverted;
-            break;
-        }
-        default:
-            AssertFailed("0");
-            return nConverted;
-        }
         ++nConverted;
     }
+    va_end(argsLeft);
     return nConverted;
+}
+
+void CUtlBuffer::SkipScanSpace()
+{
+    while (m_nGet < m_nMaxPut && BIsSpace(m_pMemory[m_nGet]))
+        ++m_nGet;
+}
+
+bool CUtlBuffer::BScanConversion(char chConversion, int nWidth, int nSize, va_list *pArgs)
+{
+    const EScanSize eSize = (EScanSize)nSize;
+    switch (chConversion)
+    {
+    case 'c':
+        return Get(va_arg(*pArgs, char *), 1);
+    case 'd':
+    case 'i':
+    case 'u':
+    case 'x':
+    {
+        uint64 unValue = 0;
+        if (!BScanInteger(chConversion, &unValue))
+            return false;
+        StoreScannedInteger(pArgs, eSize, chConversion == 'd' || chConversion == 'i', unValue);
+        return true;
+    }
+    case 'f':
+    {
+        double dbl = 0;
+        if (!BScanFloat(&dbl))
+            return false;
+        if (eSize == k_EScanSizeLong || eSize == k_EScanSizeLongLong)
+            *va_arg(*pArgs, double *) = dbl;
+        else
+            *va_arg(*pArgs, float *) = (float)dbl;
+        return true;
+    }
+    case 's':
+    {
+        char *pch = va_arg(*pArgs, char *);
+        if (nWidth <= 0)
+        {
+            // Without a width the size of the target is unknown.
+            AssertFailed("CUtlBuffer::Scanf: %s needs a width");
+            return false;
+        }
+        return GetString(pch, nWidth + 1) || pch[0] != 0;
+    }
+    default:
+        AssertFailed("0");
+        return false;
+    }
+}
+
+bool CUtlBuffer::BScanInteger(char chConversion, uint64 *punValue)
+{
+    SkipScanSpace();
+    int nPos = m_nGet;
+    bool bNegative = false;
+    if (nPos < m_nMaxPut && (m_pMemory[nPos] == '-' || m_pMemory[nPos] == '+'))
+        bNegative = m_pMemory[nPos++] == '-';
+    int nBase = chConversion == 'x' ? 16 : 10;
+    if ((chConversion == 'x' || chConversion == 'i') && nPos + 1 < m_nMaxPut && m_pMemory[nPos] == '0' &&
+        (m_pMemory[nPos + 1] == 'x' || m_pMemory[nPos + 1] == 'X'))
+    {
+        nPos += 2;
+        nBase = 16;
+    }
+    else if (chConversion == 'i' && nPos < m_nMaxPut && m_pMemory[nPos] == '0')
+    {
+        nBase = 8;
+    }
+    uint64 unValue = 0;
+    int nDigitsStart = nPos;
+    while (nPos < m_nMaxPut)
+    {
+        unsigned char ch = m_pMemory[nPos];
+        int nDigit = (ch >= '0' && ch <= '9')   ? ch - '0'
+                     : (ch >= 'a' && ch <= 'f') ? ch - 'a' + 10
+                     : (ch >= 'A' && ch <= 'F') ? ch - 'A' + 10
+                                                : 99;
+        if (nDigit >= nBase)
+            break;
+        unValue = unValue * (uint64)nBase + (uint64)nDigit;
+        ++nPos;
+    }
+    if (nPos == nDigitsStart)
+    {
+        if (nPos >= m_nMaxPut)
+            m_nError |= GET_OVERFLOW;
+        return false;
+    }
+    m_nGet = nPos;
+    *punValue = bNegative ? (uint64)0 - unValue : unValue;
+    return true;
+}
+
+bool CUtlBuffer::BScanFloat(double *pdbl)
+{
+    SkipScanSpace();
+    // strtod needs a terminated copy; a float's text is short.
+    char rgchNumber[128];
+    int cch = 0;
+    while (m_nGet + cch < m_nMaxPut && cch < (int)sizeof(rgchNumber) - 1)
+    {
+        char ch = (char)m_pMemory[m_nGet + cch];
+        if (!((ch >= '0' && ch <= '9') || ch == '.' || ch == '-' || ch == '+' || ch == 'e' || ch == 'E'))
+            break;
+        rgchNumber[cch++] = ch;
+    }
+    rgchNumber[cch] = 0;
+    char *pchEnd = rgchNumber;
+    *pdbl = strtod(rgchNumber, &pchEnd);
+    if (pchEnd == rgchNumber)
+    {
+        if (m_nGet + cch >= m_nMaxPut)
+            m_nError |= GET_OVERFLOW;
+        return false;
+    }
+    m_nGet += (int)(pchEnd - rgchNumber);
+    return true;
 }

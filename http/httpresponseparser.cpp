@@ -183,69 +183,17 @@ CHTTPResponseParser::EResult CHTTPResponseParser::Feed(const void *pvData, uint3
 
     if (m_bBodyDirect && m_eState == k_EHTTPClientConnectionState_WAITING_BODY_WITH_LENGTH)
     {
-        // The body goes straight to the response; what follows it is kept.
-        uint32 cubTake = m_cubContentLength - (uint32)m_cubBodyReceived;
-        if (cubTake > cubData)
-            cubTake = cubData;
-        pResponse->GetBodyBuffer().Put(pubData, (int)cubTake);
-        m_cubBodyReceived += (int32)cubTake;
-        pResponse->m_unBodyBytesReceived.store((uint32)m_cubBodyReceived);
-        pubData += cubTake;
-        cubData -= cubTake;
-        if ((uint32)m_cubBodyReceived == m_cubContentLength)
-            m_eState = k_EHTTPClientConnectionState_RESPONSE_COMPLETE;
+        uint32 cubTaken = TakeDirectBody(pubData, cubData, pResponse);
+        pubData += cubTaken;
+        cubData -= cubTaken;
     }
     if (cubData)
         m_bufRecv.Put(pubData, (int)cubData);
 
     // Each step runs when the state is its own; one call can go from the status line to the
     // end of the body.
-    bool bProgress = true;
-    while (bProgress && !m_bAbort)
+    while (!m_bAbort && BStep(pResponse))
     {
-        switch (m_eState)
-        {
-        case k_EHTTPClientConnectionState_WAITING_RESPONSELINE_VERSION:
-            // Waits for the version and the blank after it; then the status code.
-            bProgress = BStepResponseLineVersion();
-            break;
-        case k_EHTTPClientConnectionState_WAITING_RESPONSELINE_STATUSCODE:
-            // Waits for the code and the blank (or line end) after it; then the reason phrase.
-            bProgress = BStepResponseLineStatusCode(pResponse);
-            break;
-        case k_EHTTPClientConnectionState_WAITING_RESPONSELINE_STATUSSTRING:
-            // Waits for the CR LF that ends the status line; then the headers.
-            bProgress = BStepResponseLineStatusString();
-            break;
-        case k_EHTTPClientConnectionState_WAITING_HEADERS:
-            // Waits for whole header lines and the empty line; then the body mode.
-            bProgress = BStepHeaders(pResponse, false);
-            break;
-        case k_EHTTPClientConnectionState_WAITING_BODY_WITH_LENGTH:
-            // Waits for Content-Length body bytes; then the response is complete.
-            bProgress = BStepBodyWithLength(pResponse);
-            break;
-        case k_EHTTPClientConnectionState_WAITING_BODY_CHUNKED_HEADER:
-            // Waits for a chunk-size line; then its data, or the trailers after the last chunk.
-            bProgress = BStepChunkHeader();
-            break;
-        case k_EHTTPClientConnectionState_WAITING_BODY_CHUNKED_CHUNK:
-            // Waits for the chunk's data; then the next chunk-size line.
-            bProgress = BStepChunkData(pResponse);
-            break;
-        case k_EHTTPClientConnectionState_WAITING_BODY_CHUNKED_TRAILER:
-            // Waits for trailer lines and the empty line; then the response is complete.
-            bProgress = BStepHeaders(pResponse, true);
-            break;
-        case k_EHTTPClientConnectionState_WAITING_BODY_UNTIL_CLOSE:
-            // Keeps everything until the peer closes (BFinishBodyAtClose).
-            pResponse->m_unBodyBytesReceived.store((uint32)(End() - m_iParse));
-            bProgress = false;
-            break;
-        default:
-            bProgress = false;
-            break;
-        }
     }
     m_pResponse = nullptr;
     if (m_bAbort)
@@ -254,6 +202,58 @@ CHTTPResponseParser::EResult CHTTPResponseParser::Feed(const void *pvData, uint3
         return k_EResultComplete;
     CheckLimits();
     return m_bAbort ? k_EResultAbort : k_EResultNeedMore;
+}
+
+uint32 CHTTPResponseParser::TakeDirectBody(const uint8 *pubData, uint32 cubData,
+                                           CHTTPClientResponse *pResponse)
+{
+    // The body goes straight to the response; what follows it is kept.
+    uint32 cubTake = m_cubContentLength - (uint32)m_cubBodyReceived;
+    if (cubTake > cubData)
+        cubTake = cubData;
+    pResponse->GetBodyBuffer().Put(pubData, (int)cubTake);
+    m_cubBodyReceived += (int32)cubTake;
+    pResponse->m_unBodyBytesReceived.store((uint32)m_cubBodyReceived);
+    if ((uint32)m_cubBodyReceived == m_cubContentLength)
+        m_eState = k_EHTTPClientConnectionState_RESPONSE_COMPLETE;
+    return cubTake;
+}
+
+bool CHTTPResponseParser::BStep(CHTTPClientResponse *pResponse)
+{
+    switch (m_eState)
+    {
+    case k_EHTTPClientConnectionState_WAITING_RESPONSELINE_VERSION:
+        // Waits for the version and the blank after it; then the status code.
+        return BStepResponseLineVersion();
+    case k_EHTTPClientConnectionState_WAITING_RESPONSELINE_STATUSCODE:
+        // Waits for the code and the blank (or line end) after it; then the reason phrase.
+        return BStepResponseLineStatusCode(pResponse);
+    case k_EHTTPClientConnectionState_WAITING_RESPONSELINE_STATUSSTRING:
+        // Waits for the CR LF that ends the status line; then the headers.
+        return BStepResponseLineStatusString();
+    case k_EHTTPClientConnectionState_WAITING_HEADERS:
+        // Waits for whole header lines and the empty line; then the body mode.
+        return BStepHeaders(pResponse, false);
+    case k_EHTTPClientConnectionState_WAITING_BODY_WITH_LENGTH:
+        // Waits for Content-Length body bytes; then the response is complete.
+        return BStepBodyWithLength(pResponse);
+    case k_EHTTPClientConnectionState_WAITING_BODY_CHUNKED_HEADER:
+        // Waits for a chunk-size line; then its data, or the trailers after the last chunk.
+        return BStepChunkHeader();
+    case k_EHTTPClientConnectionState_WAITING_BODY_CHUNKED_CHUNK:
+        // Waits for the chunk's data; then the next chunk-size line.
+        return BStepChunkData(pResponse);
+    case k_EHTTPClientConnectionState_WAITING_BODY_CHUNKED_TRAILER:
+        // Waits for trailer lines and the empty line; then the response is complete.
+        return BStepHeaders(pResponse, true);
+    case k_EHTTPClientConnectionState_WAITING_BODY_UNTIL_CLOSE:
+        // Keeps everything until the peer closes (BFinishBodyAtClose).
+        pResponse->m_unBodyBytesReceived.store((uint32)(End() - m_iParse));
+        return false;
+    default:
+        return false;
+    }
 }
 
 bool CHTTPResponseParser::BNextToken(int *piStart, int *piEnd, bool bCRLFEnds)
@@ -433,40 +433,43 @@ bool CHTTPResponseParser::BChooseBodyMode(CHTTPClientResponse *pResponse)
     }
 
     if (m_eState == k_EHTTPClientConnectionState_WAITING_BODY_WITH_LENGTH)
+        return BPrepareBodyWithLength(pResponse, pchContentEncoding);
+    return true;
+}
+
+bool CHTTPResponseParser::BPrepareBodyWithLength(CHTTPClientResponse *pResponse,
+                                                 const char *pchContentEncoding)
+{
+    // Everything before the body is consumed: drop it, then make room for the whole body at
+    // once, in the response itself when nothing has to be decoded.
+    ResetBuffer();
+    if (!BIsIdentityContentEncoding(pchContentEncoding))
     {
-        // Everything before the body is consumed: drop it, then make room for the whole body
-        // at once, in the response itself when nothing has to be decoded.
-        ResetBuffer();
-        if (BIsIdentityContentEncoding(pchContentEncoding))
-        {
-            m_bBodyDirect = true;
-            CUtlBuffer &bufBody = pResponse->GetBodyBuffer();
-            bufBody.Clear();
-            if (m_cubContentLength && !bufBody.EnsureCapacity((int)m_cubContentLength))
-            {
-                DMsg("http", 1, "Aborting HTTP request because pResponse->BSetBodyData() failed. URL: %s\n",
-                     pResponse->GetURL());
-                Abort();
-                return false;
-            }
-            AdviseWholeBodyFill(bufBody);
-            int cubTake = End() - m_iParse;
-            if ((uint32)cubTake > m_cubContentLength)
-                cubTake = (int)m_cubContentLength;
-            bufBody.Put(Buf() + m_iParse, cubTake);
-            m_iParse += cubTake;
-            m_cubBodyReceived = cubTake;
-            pResponse->m_unBodyBytesReceived.store((uint32)cubTake);
-            if ((uint32)m_cubBodyReceived == m_cubContentLength)
-                m_eState = k_EHTTPClientConnectionState_RESPONSE_COMPLETE;
-        }
-        else
-        {
-            m_bufRecv.EnsureCapacity(End() - m_iParse > (int)m_cubContentLength ? End() - m_iParse
-                                                                                : (int)m_cubContentLength);
-            AdviseWholeBodyFill(m_bufRecv);
-        }
+        m_bufRecv.EnsureCapacity(End() - m_iParse > (int)m_cubContentLength ? End() - m_iParse
+                                                                            : (int)m_cubContentLength);
+        AdviseWholeBodyFill(m_bufRecv);
+        return true;
     }
+    m_bBodyDirect = true;
+    CUtlBuffer &bufBody = pResponse->GetBodyBuffer();
+    bufBody.Clear();
+    if (m_cubContentLength && !bufBody.EnsureCapacity((int)m_cubContentLength))
+    {
+        DMsg("http", 1, "Aborting HTTP request because pResponse->BSetBodyData() failed. URL: %s\n",
+             pResponse->GetURL());
+        Abort();
+        return false;
+    }
+    AdviseWholeBodyFill(bufBody);
+    int cubTake = End() - m_iParse;
+    if ((uint32)cubTake > m_cubContentLength)
+        cubTake = (int)m_cubContentLength;
+    bufBody.Put(Buf() + m_iParse, cubTake);
+    m_iParse += cubTake;
+    m_cubBodyReceived = cubTake;
+    pResponse->m_unBodyBytesReceived.store((uint32)cubTake);
+    if ((uint32)m_cubBodyReceived == m_cubContentLength)
+        m_eState = k_EHTTPClientConnectionState_RESPONSE_COMPLETE;
     return true;
 }
 

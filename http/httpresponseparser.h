@@ -90,6 +90,13 @@ private:
     bool BStepResponseLineStatusString();
     bool BStepHeaders(CHTTPClientResponse *pResponse, bool bTrailers);
     bool BChooseBodyMode(CHTTPClientResponse *pResponse);
+    // A body of a known length: the buffer made ready for all of it (the response's own
+    // when nothing has to be decoded, with what has arrived of it moved there).
+    bool BPrepareBodyWithLength(CHTTPClientResponse *pResponse, const char *pchContentEncoding);
+    // The step of the current state; false to wait.
+    bool BStep(CHTTPClientResponse *pResponse);
+    // Bytes of a body that goes straight to the response, up to its length; how many.
+    uint32 TakeDirectBody(const uint8 *pubData, uint32 cubData, CHTTPClientResponse *pResponse);
     // Whether the header at the parse position is whole (its line end and the byte after it
     // are here); remembers how far it looked.
     bool BHeaderComplete();

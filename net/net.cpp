@@ -8,7 +8,6 @@
 #include "net/networkitems.h"
 #include "net/tcpconnection.h"
 
-#include <map>
 #include <unordered_map>
 #include <vector>
 
@@ -45,7 +44,6 @@ struct NetState_t
     std::unordered_map<HNetConnection, IConnectionCallback *> m_mapHandleCallbacks;
     std::vector<HNetConnection> m_vecPollList;
     size_t m_iNextPoll = 0;
-    std::multimap<uint64, HNetConnection> m_mapWakeUps;
 };
 
 NetState_t &NetState()
@@ -167,7 +165,6 @@ void CNet::Shutdown()
     state.m_pEncryptPool = nullptr;
     state.m_pResolverPool = nullptr;
     state.m_vecPollList.clear();
-    state.m_mapWakeUps.clear();
     state.m_mapHandleCallbacks.clear();
     state.m_pFrameFunctionMgr = nullptr;
     state.m_bInitialized = false;
@@ -195,37 +192,36 @@ HNetConnection CNet::AsyncConnect(ENetConnectionType eType, IConnectionCallback 
                         &g_Ferro3StreamParser);
 }
 
-HNetConnection CNet::AsyncConnect(ENetConnectionType eType, IConnectionCallback *pConnectionCallback,
-                                  const netadr_t &adrRemote, uint32 unFlags, IKeyCallback *pKeyCallback,
-                                  const NetConnectOptions_t *pOptions, IStreamParser *pStreamParser)
+namespace
 {
-    if (!NetState().m_bInitialized)
-    {
-        AssertMsg(false, "CNet class was not initialized");
-        return k_HNetConnectionInvalid;
-    }
+// Whether a connection may be asked for with these arguments (an assertion names what is
+// wrong); *punFlags gets the flag this program always needs.
+bool BConnectArgumentsUsable(ENetConnectionType eType, IConnectionCallback *pConnectionCallback,
+                             const netadr_t &adrRemote, uint32 *punFlags, IKeyCallback *pKeyCallback)
+{
     if (adrRemote.GetIP() == 0)
     {
         AssertMsg(false, "CNet::AsyncConnect: somebody is trying to connect to invalid IP 0.0.0.0.");
-        return k_HNetConnectionInvalid;
+        return false;
     }
     if (adrRemote.GetIP() == 0xcdcdcdcd)
     {
         AssertMsg(false,
                   "CNet::AsyncConnect: somebody is trying to connect to 0xcdcdcdcd.  Uninitialized memory?");
-        return k_HNetConnectionInvalid;
+        return false;
     }
     if (!pConnectionCallback)
     {
         AssertMsg(false, "pConnectionCallback");
-        return k_HNetConnectionInvalid;
+        return false;
     }
+    const uint32 unFlags = *punFlags;
     if (!(unFlags & k_uNetFlagNoIOCP))
     {
         AssertMsg(false, "IOCP only supported in server build; you must pass flag k_uNetFlagNoIOCP");
         if (unFlags & k_uNetFlagUnboundSocket)
             AssertMsg(false, "Unbound socket cannot be used with IOCP");
-        unFlags |= k_uNetFlagNoIOCP;
+        *punFlags |= k_uNetFlagNoIOCP;
     }
     const bool bKeyed = (unFlags & (k_uNetFlagAuthenticate | k_uNetFlagEncrypt)) != 0;
     if (bKeyed)
@@ -237,31 +233,46 @@ HNetConnection CNet::AsyncConnect(ENetConnectionType eType, IConnectionCallback 
         if (eType != k_ENetConnectionTypeTCP)
         {
             AssertMsg(false, "Raw stream mode only supported for TCP connections");
-            return k_HNetConnectionInvalid;
+            return false;
         }
         if (unFlags & k_uNetFlagAuthenticate)
         {
             AssertMsg(false, "Cannot use authentication with raw stream connection");
-            return k_HNetConnectionInvalid;
+            return false;
         }
         if (unFlags & k_uNetFlagEncrypt)
         {
             AssertMsg(false, "Cannot use encryption with raw stream connection");
-            return k_HNetConnectionInvalid;
+            return false;
         }
     }
     if (eType != k_ENetConnectionTypeTCP)
     {
         AssertMsg(false, "CNet::AsyncConnect: UDP connections are not available in this program");
-        return k_HNetConnectionInvalid;
+        return false;
     }
     if (bKeyed)
     {
         // Sending in the clear what the caller asked to protect would be worse than failing.
         AssertMsg(false,
                   "CNet::AsyncConnect: authentication and encryption are not available in this program");
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+HNetConnection CNet::AsyncConnect(ENetConnectionType eType, IConnectionCallback *pConnectionCallback,
+                                  const netadr_t &adrRemote, uint32 unFlags, IKeyCallback *pKeyCallback,
+                                  const NetConnectOptions_t *pOptions, IStreamParser *pStreamParser)
+{
+    if (!NetState().m_bInitialized)
+    {
+        AssertMsg(false, "CNet class was not initialized");
         return k_HNetConnectionInvalid;
     }
+    if (!BConnectArgumentsUsable(eType, pConnectionCallback, adrRemote, &unFlags, pKeyCallback))
+        return k_HNetConnectionInvalid;
 
     HNetConnection hConnection = AllocateConnectionHandle(eType);
     if (hConnection == k_HNetConnectionInvalid)
@@ -481,21 +492,10 @@ bool CNet::BFrameFuncPollConnections(CLimitTimer &limitTimer)
     return false;
 }
 
-bool CNet::BFrameFuncWakeUpConnections(CLimitTimer &limitTimer)
+bool CNet::BFrameFuncWakeUpConnections(CLimitTimer &)
 {
-    std::multimap<uint64, HNetConnection> &mapWakeUps = NetState().m_mapWakeUps;
-    while (!mapWakeUps.empty())
-    {
-        auto it = mapWakeUps.begin();
-        if (it->first > Clock_GetMicroseconds())
-            return false;
-        HNetConnection hConnection = it->second;
-        mapWakeUps.erase(it);
-        if (CNetConnection *pConnection = FindTCP(hConnection))
-            pConnection->WakeUp();
-        if (limitTimer.BLimitReached())
-            return true;
-    }
+    // Nothing in this program asks for a connection to be woken at a time: the TCP
+    // connections are polled every frame.
     return false;
 }
 

@@ -191,7 +191,8 @@ public:
     static CWorkThreadPool *GetResolverPool();
     static IStreamParser *GetDefaultStreamParser();
 
-    // The frame functions.
+    // The frame functions. The wake-ups and the hosts have no work in this program (no
+    // connection asks to be woken at a time; no datagram layer): registered all the same.
     static bool BFrameHandleCompletedWorkItems(CLimitTimer &limitTimer);
     static bool BFrameFuncPollConnections(CLimitTimer &limitTimer);
     static bool BFrameFuncWakeUpConnections(CLimitTimer &limitTimer);

@@ -44,8 +44,6 @@ public:
     // Ends it now.
     virtual void Disconnect(int eReason, ENotifyOwner eNotify) = 0;
     virtual bool BGetLocalAddress(netadr_t *pAdrLocal) const = 0;
-    // A wake-up that CNet's wake-up list brought.
-    virtual void WakeUp() {}
     // Connected, and every layer on top of the socket is connected too.
     virtual bool BIsConnected() const { return m_EConnectionState == k_EConnectionStateConnected; }
 

@@ -133,16 +133,9 @@ bool CTCPConnection::BPollConnection()
 
         if (poll.m_bError)
         {
-            if (m_EConnectionState == k_EConnectionStateConnecting)
-            {
-                LogDisconnect("connect", poll.m_nError, false);
-                Disconnect(k_ENetDisconnectSocketError, k_ENotifyOwnerNow);
-            }
-            else
-            {
-                LogDisconnect("select", poll.m_nError, false);
-                Disconnect(k_ENetDisconnectSocketError, k_ENotifyOwnerNow);
-            }
+            LogDisconnect(m_EConnectionState == k_EConnectionStateConnecting ? "connect" : "select",
+                          poll.m_nError, false);
+            Disconnect(k_ENetDisconnectSocketError, k_ENotifyOwnerNow);
             return bReceived;
         }
 
@@ -160,41 +153,8 @@ bool CTCPConnection::BPollConnection()
                   m_EConnectionState == k_EConnectionStateClosing) &&
                  poll.m_bReadable)
         {
-            if (!m_pubRecvBuffer)
-            {
-                m_pubRecvBuffer = (uint8 *)malloc(k_cubRecvBuffer);
-                m_cubRecvBuffer = m_pubRecvBuffer ? k_cubRecvBuffer : 0;
-                m_cubRecvBufferUsed = 0;
-            }
-            uint32 cubFree = m_cubRecvBuffer - m_cubRecvBufferUsed;
-            uint32 cubRecv = 0;
-            int nError = 0;
-            EPlatSocketIO eResult =
-                PLAT_RecvSocket(m_hSocket, m_pubRecvBuffer + m_cubRecvBufferUsed, cubFree, &cubRecv, &nError);
-            if (eResult == k_EPlatSocketIOError)
-            {
-                LogDisconnect("recv", nError, false);
-                Disconnect(k_ENetDisconnectRecvError, k_ENotifyOwnerNow);
+            if (!BReceiveFromSocket(&bReceived, &bReadAgain))
                 return bReceived;
-            }
-            if (eResult == k_EPlatSocketIOClosed)
-            {
-                DMsg("net", 3, "Disconnecting connection because ::recv() returned zero bytes\n");
-                if (!m_bReportedZeroByteRecv)
-                {
-                    m_bReportedZeroByteRecv = true;
-                    Disconnect(k_ENetDisconnectRemoteClosed, k_ENotifyOwnerNow);
-                }
-                return bReceived;
-            }
-            if (eResult == k_EPlatSocketIOOK)
-            {
-                bReceived = true;
-                if (!BOnDataArrived(m_pubRecvBuffer + m_cubRecvBufferUsed, cubRecv))
-                    return bReceived;
-                // A full read suggests that more is waiting.
-                bReadAgain = cubRecv == cubFree;
-            }
         }
 
         // Queued data goes out as the socket takes it.
@@ -213,6 +173,46 @@ bool CTCPConnection::BPollConnection()
             break;
     }
     return bReceived;
+}
+
+bool CTCPConnection::BReceiveFromSocket(bool *pbReceived, bool *pbReadAgain)
+{
+    if (!m_pubRecvBuffer)
+    {
+        m_pubRecvBuffer = (uint8 *)malloc(k_cubRecvBuffer);
+        m_cubRecvBuffer = m_pubRecvBuffer ? k_cubRecvBuffer : 0;
+        m_cubRecvBufferUsed = 0;
+    }
+    uint32 cubFree = m_cubRecvBuffer - m_cubRecvBufferUsed;
+    uint32 cubRecv = 0;
+    int nError = 0;
+    EPlatSocketIO eResult =
+        PLAT_RecvSocket(m_hSocket, m_pubRecvBuffer + m_cubRecvBufferUsed, cubFree, &cubRecv, &nError);
+    if (eResult == k_EPlatSocketIOError)
+    {
+        LogDisconnect("recv", nError, false);
+        Disconnect(k_ENetDisconnectRecvError, k_ENotifyOwnerNow);
+        return false;
+    }
+    if (eResult == k_EPlatSocketIOClosed)
+    {
+        DMsg("net", 3, "Disconnecting connection because ::recv() returned zero bytes\n");
+        if (!m_bReportedZeroByteRecv)
+        {
+            m_bReportedZeroByteRecv = true;
+            Disconnect(k_ENetDisconnectRemoteClosed, k_ENotifyOwnerNow);
+        }
+        return false;
+    }
+    if (eResult == k_EPlatSocketIOOK)
+    {
+        *pbReceived = true;
+        if (!BOnDataArrived(m_pubRecvBuffer + m_cubRecvBufferUsed, cubRecv))
+            return false;
+        // A full read suggests that more is waiting.
+        *pbReadAgain = cubRecv == cubFree;
+    }
+    return true;
 }
 
 bool CTCPConnection::BOnDataArrived(const uint8 *pubData, uint32 cubData)
@@ -241,37 +241,48 @@ bool CTCPConnection::BAppendToIncomingMessage(const uint8 *pubData, uint32 cubDa
 {
     // "CTCPConnection::AppendToIncomingMessage": append, then hand out every whole message.
     int64 cubNeeded = (int64)m_cubMsgIncomingRecv + cubData;
-    if (cubNeeded > m_cubMsgIncomingAlloc)
+    if (cubNeeded > m_cubMsgIncomingAlloc && !BGrowIncomingMessage(cubNeeded))
     {
-        if (cubNeeded > (int64)k_cubMaxMsgRecv + k_cubMsgHeader + k_cubRecvBuffer)
-        {
-            // clang-format off
-            DMsg("net", 1,
-                 "About to overflow TCP msg buffer after failing to determine cubMsgSizeMax.  Disconnecting.\n");
-            // clang-format on
-            Disconnect(k_ENetDisconnectStreamError, k_ENotifyOwnerNow);
-            return false;
-        }
-        int64 cubAlloc = m_cubMsgIncomingAlloc ? (int64)m_cubMsgIncomingAlloc * 2 : 4096;
-        if (cubAlloc < cubNeeded)
-            cubAlloc = cubNeeded;
-        uint8 *pubNew = (uint8 *)realloc(m_pubMsgIncoming, (size_t)cubAlloc);
-        if (!pubNew)
-        {
-            // clang-format off
-            DMsg("net", 1,
-                 "About to overflow TCP msg buffer after failing to determine cubMsgSizeMax.  Disconnecting.\n");
-            // clang-format on
-            Disconnect(k_ENetDisconnectStreamError, k_ENotifyOwnerNow);
-            return false;
-        }
-        m_pubMsgIncoming = pubNew;
-        m_cubMsgIncomingAlloc = (int32)cubAlloc;
+        // clang-format off
+        DMsg("net", 1,
+             "About to overflow TCP msg buffer after failing to determine cubMsgSizeMax.  Disconnecting.\n");
+        // clang-format on
+        Disconnect(k_ENetDisconnectStreamError, k_ENotifyOwnerNow);
+        return false;
     }
     memcpy(m_pubMsgIncoming + m_cubMsgIncomingRecv, pubData, cubData);
     m_cubMsgIncomingRecv += (int32)cubData;
 
     int32 iOffset = 0;
+    bool bConnected = BDeliverWholeMessages(&iOffset);
+    if (!bConnected)
+        return false;
+    if (iOffset > 0)
+    {
+        memmove(m_pubMsgIncoming, m_pubMsgIncoming + iOffset, (size_t)(m_cubMsgIncomingRecv - iOffset));
+        m_cubMsgIncomingRecv -= iOffset;
+    }
+    return true;
+}
+
+bool CTCPConnection::BGrowIncomingMessage(int64 cubNeeded)
+{
+    if (cubNeeded > (int64)k_cubMaxMsgRecv + k_cubMsgHeader + k_cubRecvBuffer)
+        return false;
+    int64 cubAlloc = m_cubMsgIncomingAlloc ? (int64)m_cubMsgIncomingAlloc * 2 : 4096;
+    if (cubAlloc < cubNeeded)
+        cubAlloc = cubNeeded;
+    uint8 *pubNew = (uint8 *)realloc(m_pubMsgIncoming, (size_t)cubAlloc);
+    if (!pubNew)
+        return false;
+    m_pubMsgIncoming = pubNew;
+    m_cubMsgIncomingAlloc = (int32)cubAlloc;
+    return true;
+}
+
+bool CTCPConnection::BDeliverWholeMessages(int32 *piOffset)
+{
+    int32 &iOffset = *piOffset;
     while (iOffset < m_cubMsgIncomingRecv)
     {
         const uint8 *pubStart = m_pubMsgIncoming + iOffset;
@@ -316,11 +327,6 @@ bool CTCPConnection::BAppendToIncomingMessage(const uint8 *pubData, uint32 cubDa
             return false; // the owner ended the connection
         iOffset = (int32)(pubEnd - m_pubMsgIncoming);
     }
-    if (iOffset > 0)
-    {
-        memmove(m_pubMsgIncoming, m_pubMsgIncoming + iOffset, (size_t)(m_cubMsgIncomingRecv - iOffset));
-        m_cubMsgIncomingRecv -= iOffset;
-    }
     return true;
 }
 
@@ -333,25 +339,10 @@ bool CTCPConnection::BInternalAsyncSend(const void *pvData, uint32 cubData, bool
     uint64 ulNow = Clock_GetMicroseconds();
     if (m_cubOutstanding < k_cubBacklogResetThreshold)
         m_ulBacklogStart = ulNow;
-    int64 cubAll = CNet::sm_cubOutstandingAllConnections.load();
-    if (cubAll > k_cubBacklogAllConnections)
+    if (BBackloggedTooLong(ulNow))
     {
-        int64 nSecondsBacklogged = (int64)((ulNow - m_ulBacklogStart) / 1000000);
-        if (nSecondsBacklogged >= CNet::GetSettingInt("@net_backlog_time_allowed_sec") ||
-            m_cubOutstanding > CNet::GetSettingInt("@net_backlog_bytes_allowed"))
-        {
-            static std::atomic<bool> s_bReported{false};
-            if (!s_bReported.exchange(true))
-                AssertMsg(false, "CTCPConnection::BInternalAsyncSend(): outstanding sends over the limit");
-            // clang-format off
-            DMsg("net", 1,
-                 "CTCPConnection::BInternalAsyncSend(): Outstanding sends has reached %lld bytes.  Connection %d to %s with %d outstanding bytes, backlogged for %d seconds, self-destructing.\n",
-                 (long long)cubAll, (int)m_hConnection, m_adrRemote.ToString(), (int)m_cubOutstanding,
-                 (int)nSecondsBacklogged);
-            // clang-format on
-            Disconnect(k_ENetDisconnectBacklog, k_ENotifyOwnerQueued);
-            return false;
-        }
+        Disconnect(k_ENetDisconnectBacklog, k_ENotifyOwnerQueued);
+        return false;
     }
 
     const bool bRaw = BRawSend();
@@ -376,7 +367,38 @@ bool CTCPConnection::BInternalAsyncSend(const void *pvData, uint32 cubData, bool
             return true;
     }
 
+    if (!BQueueUnsent((const uint8 *)pvData, cubData, cubSentNow, ulNow))
+        return false;
+    if (m_dequeSendBuffers.size() == 1 && !bTriedDirect)
+        return BFlushSendQueue(true);
+    return true;
+}
+
+bool CTCPConnection::BBackloggedTooLong(uint64 ulNow)
+{
+    int64 cubAll = CNet::sm_cubOutstandingAllConnections.load();
+    if (cubAll <= k_cubBacklogAllConnections)
+        return false;
+    int64 nSecondsBacklogged = (int64)((ulNow - m_ulBacklogStart) / 1000000);
+    if (nSecondsBacklogged < CNet::GetSettingInt("@net_backlog_time_allowed_sec") &&
+        m_cubOutstanding <= CNet::GetSettingInt("@net_backlog_bytes_allowed"))
+        return false;
+    static std::atomic<bool> s_bReported{false};
+    if (!s_bReported.exchange(true))
+        AssertMsg(false, "CTCPConnection::BInternalAsyncSend(): outstanding sends over the limit");
+    // clang-format off
+    DMsg("net", 1,
+         "CTCPConnection::BInternalAsyncSend(): Outstanding sends has reached %lld bytes.  Connection %d to %s with %d outstanding bytes, backlogged for %d seconds, self-destructing.\n",
+         (long long)cubAll, (int)m_hConnection, m_adrRemote.ToString(), (int)m_cubOutstanding,
+         (int)nSecondsBacklogged);
+    // clang-format on
+    return true;
+}
+
+bool CTCPConnection::BQueueUnsent(const uint8 *pubData, uint32 cubData, uint32 cubSentNow, uint64 ulNow)
+{
     // Packet: header and payload, or the raw bytes not yet sent.
+    const bool bRaw = BRawSend();
     uint32 cubHeader = bRaw ? 0 : (uint32)k_cubMsgHeader;
     uint32 cubPacket = cubHeader + cubData - cubSentNow;
     SendBuffer_t sendBuffer;
@@ -400,7 +422,7 @@ bool CTCPConnection::BInternalAsyncSend(const void *pvData, uint32 cubData, bool
         }
     }
     if (cubData > cubSentNow)
-        memcpy(sendBuffer.m_pubData + cubHeader, (const uint8 *)pvData + cubSentNow, cubData - cubSentNow);
+        memcpy(sendBuffer.m_pubData + cubHeader, pubData + cubSentNow, cubData - cubSentNow);
 
     if (!m_dequeSendBuffers.empty())
     {
@@ -422,9 +444,6 @@ bool CTCPConnection::BInternalAsyncSend(const void *pvData, uint32 cubData, bool
     m_cubOutstanding += cubPacket;
     CNet::sm_cOutstandingSendsAllConnections.fetch_add(1);
     CNet::sm_cubOutstandingAllConnections.fetch_add(cubPacket);
-
-    if (m_dequeSendBuffers.size() == 1 && !bTriedDirect)
-        return BFlushSendQueue(true);
     return true;
 }
 
@@ -520,11 +539,6 @@ bool CTCPConnection::BGetLocalAddress(netadr_t *pAdrLocal) const
         return false;
     *pAdrLocal = netadr_t(unIP, usPort);
     return true;
-}
-
-void CTCPConnection::WakeUp()
-{
-    BPollConnection();
 }
 
 void CTCPConnection::LogDisconnect(const char *pchOperation, int nError, bool bAllConnections)

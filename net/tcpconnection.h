@@ -40,7 +40,6 @@ public:
     void AsyncDisconnect() override;
     void Disconnect(int eReason, ENotifyOwner eNotify) override;
     bool BGetLocalAddress(netadr_t *pAdrLocal) const override;
-    void WakeUp() override;
 
     bool BRawRecv() const;
     bool BRawSend() const;
@@ -64,6 +63,21 @@ private:
     bool BOnDataArrived(const uint8 *pubData, uint32 cubData);
     void NotifyOwnerOfRecv(const uint8 *pubData, uint32 cubData);
     bool BAppendToIncomingMessage(const uint8 *pubData, uint32 cubData);
+    // One read from a readable socket (the receive buffer made on first use): false when
+    // the connection ended meanwhile; *pbReadAgain when the read filled the buffer.
+    bool BReceiveFromSocket(bool *pbReceived, bool *pbReadAgain);
+    // The message assembly made room for cubNeeded bytes; false when it would be too large
+    // or cannot be had.
+    bool BGrowIncomingMessage(int64 cubNeeded);
+    // Hands every whole message from *piOffset on to the owner, advancing *piOffset past
+    // each; false when the connection ended (a bad stream, or the owner ended it).
+    bool BDeliverWholeMessages(int32 *piOffset);
+    // The sends of all connections are over their limit and this connection has been
+    // backlogged too long or holds too much (logged once); the caller disconnects.
+    bool BBackloggedTooLong(uint64 ulNow);
+    // Queues what the socket has not taken (with the header of a framed message); false
+    // after ending the connection when the memory cannot be had.
+    bool BQueueUnsent(const uint8 *pubData, uint32 cubData, uint32 cubSentNow, uint64 ulNow);
     // Writes queued data while the socket takes it; false (after ending the connection) on
     // a send error. bFromSend: called inside BAsyncSend, so the owner hears of a failure
     // later, not from inside its own call.

@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import tempfile
 import time
+import unittest
 import uuid
 
 # The Windows build under Wine when scripts/wine-run chose one (FERRO_WINE, FERRO_WIN_BIN_DIR,
@@ -569,3 +570,29 @@ class UpdaterInstall(InstallDir):
             if line.startswith("[") and "] " in line:
                 messages.append(line.split("] ", 1)[1])
         return messages
+
+
+class ServedInstallTest(unittest.TestCase):
+    """A content service serving first_build() as version 1 (self.one) and an update install
+    directory pointed at it (self.install), both removed after the test. run_launcher runs
+    the launcher with -textclient, keeps its standard output in self.output and returns the
+    exit status."""
+
+    install_parent = None  # the folder the install directory is made in (a temporary one)
+
+    def first_build(self):
+        raise NotImplementedError
+
+    def setUp(self):
+        self.service = ContentService()
+        self.addCleanup(self.service.cleanup)
+        self.one = self.first_build()
+        self.service.publish(self.one, version=1)
+        self.service.start()
+        self.install = UpdaterInstall(self.service.host, parent=self.install_parent)
+        self.addCleanup(self.install.cleanup)
+
+    def run_launcher(self, *args):
+        result = self.install.run(["-textclient"] + list(args), timeout=120)
+        self.output = result.stdout
+        return exit_status(result.returncode)

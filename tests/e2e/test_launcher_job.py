@@ -6,8 +6,7 @@ import re
 import subprocess
 import unittest
 
-from e2elib import (BIN_DIR, ContentService, PLATFORM_TAG, SOURCE_DIR, UpdaterInstall, client_report,
-                    exit_status, read_file)
+from e2elib import BIN_DIR, PLATFORM_TAG, SOURCE_DIR, ServedInstallTest, client_report, exit_status, read_file
 
 
 def build(version, extra=""):
@@ -46,14 +45,9 @@ class DemoTest(unittest.TestCase):
         self.assertEqual(2, len(re.findall(r"GET /client/\S+\.zip\.[0-9a-f]{40} 200", requests)))
 
 
-class ClientServiceTest(unittest.TestCase):
-    def setUp(self):
-        self.service = ContentService()
-        self.addCleanup(self.service.cleanup)
-        self.service.publish(build(1), version=1)
-        self.service.start()
-        self.install = UpdaterInstall(self.service.host)
-        self.addCleanup(self.install.cleanup)
+class ClientServiceTest(ServedInstallTest):
+    def first_build(self):
+        return build(1)
 
     def run_launcher(self, *args):
         result = self.install.run(["-textclient"] + list(args), timeout=120)

@@ -11,8 +11,7 @@ import time
 import unittest
 import zipfile
 
-from e2elib import (ContentService, PLATFORM_TAG, PUBLISH, SOURCE_DIR, UpdaterInstall, exit_status,
-                    read_file, write_file)
+from e2elib import PLATFORM_TAG, PUBLISH, SOURCE_DIR, ServedInstallTest, exit_status, read_file, write_file
 
 EXIT_FERRO = "ferro://ExitFerro"
 MANIFEST = "arvo_launcher_" + PLATFORM_TAG
@@ -51,15 +50,10 @@ def zip_bytes(root, items):
     return read_file(scratch)
 
 
-class ManifestTrustTest(unittest.TestCase):
-    def setUp(self):
-        self.service = ContentService()
-        self.addCleanup(self.service.cleanup)
-        self.one = build(1)
-        self.service.publish(self.one, version=1)
-        self.service.start()
-        self.install = UpdaterInstall(self.service.host)
-        self.addCleanup(self.install.cleanup)
+class ManifestTrustTest(ServedInstallTest):
+    def first_build(self):
+        return build(1)
+
 
     def run_launcher(self, *args, **env):
         result = self.install.run(["-textclient"] + list(args), timeout=120, **env)

@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from e2elib import ContentService, PLATFORM_TAG, UpdaterInstall, exit_status, write_file
+from e2elib import PLATFORM_TAG, ServedInstallTest, write_file
 
 EXIT_FERRO = "ferro://ExitFerro"
 MiB = 1024 * 1024
@@ -34,7 +34,7 @@ def free_bytes(path):
     return st.f_bavail * st.f_frsize
 
 
-class SmallDiskTest(unittest.TestCase):
+class SmallDiskTest(ServedInstallTest):
     def setUp(self):
         self.mount_point = tempfile.mkdtemp(prefix="ferro-smalldisk-")
         self.addCleanup(os.rmdir, self.mount_point)
@@ -44,23 +44,16 @@ class SmallDiskTest(unittest.TestCase):
         if result.returncode != 0:
             self.skipTest("a tmpfs cannot be mounted here (%s)" % result.stdout.strip())
         self.addCleanup(self.unmount)
+        self.install_parent = self.mount_point
+        ServedInstallTest.setUp(self)
 
-        self.service = ContentService()
-        self.addCleanup(self.service.cleanup)
-        self.service.publish(build(1), version=1)
-        self.service.start()
-        self.install = UpdaterInstall(self.service.host, parent=self.mount_point)
-        self.addCleanup(self.install.cleanup)
+    def first_build(self):
+        return build(1)
 
     def unmount(self):
         if subprocess.run(["umount", self.mount_point], timeout=30).returncode != 0:
             # Something still has a file open there: the mount goes when it closes it.
             subprocess.run(["umount", "-l", self.mount_point], timeout=30)
-
-    def run_launcher(self, *args):
-        result = self.install.run(["-textclient"] + list(args), timeout=120)
-        self.output = result.stdout
-        return exit_status(result.returncode)
 
     def publish_bomb(self, version):
         """A build whose package "bomb" holds items of zeros far larger than the disk:

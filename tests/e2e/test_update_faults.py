@@ -12,8 +12,7 @@ import unittest
 import zipfile
 import hashlib
 
-from e2elib import (ContentService, FaultyContentServer, PLATFORM_TAG, UpdaterInstall, exit_status,
-                    read_file, wait_for, write_file)
+from e2elib import FaultyContentServer, PLATFORM_TAG, ServedInstallTest, read_file, wait_for, write_file
 
 EXIT_FERRO = "ferro://ExitFerro"
 NO_NETWORK = ("Ferro needs to be online to update.  Please confirm your network connection and try "
@@ -34,20 +33,10 @@ def as_bytes(files):
     return {rel: data.encode() if isinstance(data, str) else data for rel, data in files.items()}
 
 
-class UpdateFaultTest(unittest.TestCase):
-    def setUp(self):
-        self.service = ContentService()
-        self.addCleanup(self.service.cleanup)
-        self.one = build(1)
-        self.service.publish(self.one, version=1)
-        self.service.start()
-        self.install = UpdaterInstall(self.service.host)
-        self.addCleanup(self.install.cleanup)
+class UpdateFaultTest(ServedInstallTest):
+    def first_build(self):
+        return build(1)
 
-    def run_launcher(self, *args):
-        result = self.install.run(["-textclient"] + list(args), timeout=120)
-        self.output = result.stdout
-        return exit_status(result.returncode)
 
     def assert_nothing_installed(self):
         self.assertEqual({}, self.install.game_files())

@@ -9,8 +9,7 @@ import shutil
 import tempfile
 import unittest
 
-from e2elib import (ContentService, LAUNCHER, PLATFORM_TAG, UpdaterInstall, exit_status, read_file,
-                    wait_for, write_file)
+from e2elib import LAUNCHER, PLATFORM_TAG, ServedInstallTest, exit_status, read_file, wait_for, write_file
 
 EXIT_FERRO = "ferro://ExitFerro"
 
@@ -36,15 +35,10 @@ def as_bytes(files):
     return {rel: data.encode() if isinstance(data, str) else data for rel, data in files.items()}
 
 
-class UpdateInstallTest(unittest.TestCase):
-    def setUp(self):
-        self.service = ContentService()
-        self.addCleanup(self.service.cleanup)
-        self.one = build_one()
-        self.service.publish(self.one, version=1)
-        self.service.start()
-        self.install = UpdaterInstall(self.service.host)
-        self.addCleanup(self.install.cleanup)
+class UpdateInstallTest(ServedInstallTest):
+    def first_build(self):
+        return build_one()
+
 
     def run_launcher(self, *args, **env):
         result = self.install.run(["-textclient"] + list(args), timeout=120, **env)

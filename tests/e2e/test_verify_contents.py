@@ -5,7 +5,7 @@ damaged file in the log and installs again only the packages that hold them."""
 import os
 import unittest
 
-from e2elib import ContentService, UNCLEAN_SHUTDOWN_MESSAGE, UpdaterInstall, exit_status, write_file
+from e2elib import ServedInstallTest, UNCLEAN_SHUTDOWN_MESSAGE, exit_status, write_file
 
 EXIT_FERRO = "ferro://ExitFerro"
 
@@ -29,15 +29,12 @@ def same_size_change(path):
         f.write(bytes(b ^ 0x5A for b in data[:8]) + data[8:])
 
 
-class VerifyContentsTest(unittest.TestCase):
+class VerifyContentsTest(ServedInstallTest):
+    def first_build(self):
+        return build(1)
+
     def setUp(self):
-        self.service = ContentService()
-        self.addCleanup(self.service.cleanup)
-        self.one = build(1)
-        self.service.publish(self.one, version=1)
-        self.service.start()
-        self.install = UpdaterInstall(self.service.host)
-        self.addCleanup(self.install.cleanup)
+        ServedInstallTest.setUp(self)
         self.assertEqual(7, self.run_launcher(EXIT_FERRO))
         self.assertEqual(self.one, self.install.game_files())
 

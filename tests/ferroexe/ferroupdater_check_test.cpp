@@ -271,8 +271,7 @@ TEST_F(UpdateCheckTest, CancelEndsTheCheckInEitherPhase)
     // The manifest does not come until released (bounded).
     auto fnStall = [&](const std::string &, std::string *pstrResponse)
     {
-        for (int i = 0; i < 10000 && !bRelease; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        BWaitUntil([&] { return bRelease.load(); }, 10000);
         *pstrResponse = HTTPResponse(503, {}, "");
         return false;
     };

@@ -66,12 +66,6 @@ protected:
         }
         return fnCondition();
     }
-    static bool BWaitReal(const std::function<bool()> &fnCondition)
-    {
-        for (int i = 0; i < 10000 && !fnCondition(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return fnCondition();
-    }
 
     std::vector<InstalledFile_t> Damaged(bool bExpectIntact = false)
     {
@@ -95,7 +89,7 @@ TEST_F(IntegrityTest, ASecondUpdaterWaitsForTheFirstAndGivesUpInTime)
     // It waits, showing why, as long as the other holds the lock; then goes on.
     std::atomic<int> nResult(-1);
     std::thread waiter([&] { nResult = updater.BLockInstallation(true); });
-    ASSERT_TRUE(BWaitReal([&] { return BStatusSeen(k_szWaiting); }));
+    ASSERT_TRUE(BWaitUntil([&] { return BStatusSeen(k_szWaiting); }));
     EXPECT_EQ(1, m_UI.m_cShowWindow.load());
     EXPECT_EQ(-1, m_UI.Progress().back());
     for (int i = 0; i < 50; ++i)
@@ -356,9 +350,10 @@ TEST_F(IntegrityTest, OlderListsStillVerifyAndGetTheirHashesAtTheNextUpdate)
     FileMap_t mapTwo = PublishBuild(2, TwoPackages("two"));
     ASSERT_TRUE(MakeInstallUpdater().BApplyUpdate());
     std::string strList = ReadTextFile(Install(InstalledList()));
-    EXPECT_EQ(TextModeFile(ListLine("bin/a.dll", "a of two", "core") + ListLine("bin/b.dll", "b of two", "core") +
-                           ListLine("data/x.txt", "x of two", "data") + ListLine("data/y.txt", "y of two", "data")),
-              strList);
+    EXPECT_EQ(
+        TextModeFile(ListLine("bin/a.dll", "a of two", "core") + ListLine("bin/b.dll", "b of two", "core") +
+                     ListLine("data/x.txt", "x of two", "data") + ListLine("data/y.txt", "y of two", "data")),
+        strList);
     EXPECT_TRUE(Damaged(true).empty());
 }
 

@@ -243,8 +243,7 @@ TEST_F(UpdaterThreadTest, ShutdownDuringADownloadReturnsPromptlyAndStopsUsingThe
     std::atomic<bool> bAnswered(false);
     auto fnStall = [&](const std::string &, std::string *pstrResponse)
     {
-        for (int i = 0; i < 10000 && !bRelease; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        BWaitUntil([&] { return bRelease.load(); }, 10000);
         *pstrResponse = HTTPResponse(503, {}, "");
         bAnswered = true;
         return false;

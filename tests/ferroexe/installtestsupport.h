@@ -271,6 +271,9 @@ protected:
     CFerroUpdater &MakeInstallUpdater()
     {
         CFerroUpdater &updater = MakeUpdater();
+        // The launcher fixes the package folder at start-up, before any update work; its
+        // writable probe is not part of what the tests count.
+        updater.EnsurePackageDir();
         m_FileOps = CFaultyFileOps();
         m_FileOps.m_bOverrideFreeSpace = true;
         m_FileOps.m_cubFreeSpace = 1ull << 40;

@@ -104,9 +104,7 @@ bool BRunFramesUntil(CWin32UpdateUI &ui, FnCondition fnCondition)
 // Waits (without running frames) until the flag is set; at most 10 s.
 bool BWaitFor(const std::atomic<bool> &bFlag)
 {
-    for (int i = 0; i < 1000 && !bFlag; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return bFlag;
+    return BWaitUntil([&bFlag] { return bFlag.load(); }, 10000);
 }
 
 int RecordAnswer(int nAnswer, void *pvContext)

@@ -35,15 +35,8 @@ std::string Body(CHTTPRequest *pRequest)
 }
 } // namespace
 
-TEST(HTTPMessages, EnumerationTextsAndTheMissingStringFallback)
+TEST(HTTPMessages, MissingTextsFallBackAndStatusCodesSayWhetherABodyOrRedirectFollows)
 {
-    EXPECT_STREQ("GET", PchNameFromEHTTPMethod(k_EHTTPMethodGET));
-    EXPECT_STREQ("DELETE", PchNameFromEHTTPMethod(k_EHTTPMethodDELETE));
-    EXPECT_STREQ("INVALID", PchNameFromEHTTPMethod(k_EHTTPMethodInvalid));
-    EXPECT_STREQ("Invalid", PchNameFromEHTTPStatusCode(k_EHTTPStatusCodeInvalid));
-    EXPECT_STREQ("Non-Authoritative Information", PchNameFromEHTTPStatusCode((EHTTPStatusCode)203));
-    EXPECT_STREQ("Requested range not satisfiable", PchNameFromEHTTPStatusCode((EHTTPStatusCode)416));
-    EXPECT_STREQ("Gateway Time-out", PchNameFromEHTTPStatusCode((EHTTPStatusCode)504));
     {
         CSpewCapture capture;
         EXPECT_STREQ("Unknown", PchNameFromEHTTPStatusCode((EHTTPStatusCode)306));
@@ -53,10 +46,6 @@ TEST(HTTPMessages, EnumerationTextsAndTheMissingStringFallback)
                   capture.Assertions()[0].find("Assertion Failed: Missing String for EHTTPStatusCode (306)"));
         EXPECT_EQ(0u, capture.Assertions()[1].find("Assertion Failed: Missing String for EHTTPMethod (6)"));
     }
-    int cValid = 0;
-    for (int nCode = -1; nCode < 1000; ++nCode)
-        cValid += BIsValidHTTPStatusCode(nCode) ? 1 : 0;
-    EXPECT_EQ(41, cValid);
     EXPECT_FALSE(BIsValidHTTPStatusCode(306));
     EXPECT_FALSE(BIsValidHTTPStatusCode(308));
 

@@ -322,12 +322,9 @@ TEST_F(CHTTPClientTest, RequestsSentFromAnotherThreadWhileTheMainThreadPumps)
                 vecHandles.push_back(pClient->SendHTTPRequest(pRequest));
                 pRequest->Release();
             }
-            auto start = std::chrono::steady_clock::now();
             for (CHTTPRequestHandle *pHandle : vecHandles)
             {
-                while (!pHandle->BCompleted() &&
-                       std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                BWaitUntil([pHandle] { return pHandle->BCompleted(); }, 10000);
                 // The response is read on this thread, after the completion was seen.
                 if (pHandle->BCompleted() && pHandle->m_bSucceeded && Body(pHandle) == "threaded")
                     cSucceeded.fetch_add(1);

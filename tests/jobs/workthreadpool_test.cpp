@@ -15,19 +15,6 @@
 
 namespace
 {
-// Waits (real time, bounded) for something that worker threads bring about.
-bool BWaitFor(const std::function<bool()> &fnDone)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!fnDone())
-    {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 // An item that logs its dispatch and can be held in ThreadProcess until its gate opens.
 class CTestItem : public CWorkItem
 {
@@ -77,7 +64,7 @@ bool DispatchOnce(CWorkThreadPool &pool)
 
 bool BDispatchUntil(CWorkThreadPool &pool, const std::function<bool()> &fnDone)
 {
-    return BWaitFor(
+    return BWaitUntil(
         [&]()
         {
             DispatchOnce(pool);
@@ -181,7 +168,7 @@ TEST(WorkThreadPool, BacklogModeAddsThreadsOnlyWithBacklogAndSpacingUpToTheMaxim
     };
 
     ASSERT_TRUE(fnAdd());
-    ASSERT_TRUE(BWaitFor([&]() { return pool.GetWorkItemsInProgress() == 1; }));
+    ASSERT_TRUE(BWaitUntil([&]() { return pool.GetWorkItemsInProgress() == 1; }));
     // Time is no obstacle here; the backlog is: 12 waiting items per thread.
     clock->AdvanceMilliseconds(1000);
     for (int i = 0; i < 12; ++i)
@@ -190,7 +177,7 @@ TEST(WorkThreadPool, BacklogModeAddsThreadsOnlyWithBacklogAndSpacingUpToTheMaxim
     EXPECT_EQ(1, pool.GetThreadCount());
     ASSERT_TRUE(fnAdd()); // sees 12 waiting
     EXPECT_EQ(2, pool.GetThreadCount());
-    ASSERT_TRUE(BWaitFor([&]() { return pool.GetWorkItemsInProgress() == 2; }));
+    ASSERT_TRUE(BWaitUntil([&]() { return pool.GetWorkItemsInProgress() == 2; }));
 
     // Now the spacing: 24 waiting justify a third thread, 250 ms after the second.
     while (pool.GetWorkItemsWaiting() < 24)
@@ -213,7 +200,7 @@ TEST(WorkThreadPool, BacklogModeAddsThreadsOnlyWithBacklogAndSpacingUpToTheMaxim
     for (size_t i = 0; i < vecItems.size(); ++i)
         EXPECT_EQ(1, vecItems[i]->m_cDispatched);
     // A worker counts an item out of progress just after handing it over.
-    EXPECT_TRUE(BWaitFor([&]() { return pool.GetWorkItemsInProgress() == 0; }));
+    EXPECT_TRUE(BWaitUntil([&]() { return pool.GetWorkItemsInProgress() == 0; }));
     pool.StopWorkThreads();
     ReleaseAll(vecItems);
 }
@@ -232,13 +219,13 @@ TEST(WorkThreadPool, OutputOrderingDispatchesInSubmissionOrder)
     {
         vecItems.push_back(new CTestItem(i + 1, &vecDispatched, &rgGates[i]));
         ASSERT_TRUE(pool.AddWorkItem(vecItems.back()));
-        ASSERT_TRUE(BWaitFor([&]() { return pool.GetWorkItemsInProgress() == i + 1; }));
+        ASSERT_TRUE(BWaitUntil([&]() { return pool.GetWorkItemsInProgress() == i + 1; }));
         clock->Advance(CWorkThreadPool::k_unMicroSecThreadStartSpacing);
     }
     EXPECT_EQ(3, pool.GetThreadCount());
 
     rgGates[1].Set();
-    ASSERT_TRUE(BWaitFor([&]() { return pool.GetWorkItemsInProgress() == 2; }));
+    ASSERT_TRUE(BWaitUntil([&]() { return pool.GetWorkItemsInProgress() == 2; }));
     EXPECT_FALSE(DispatchOnce(pool));
     EXPECT_TRUE(vecDispatched.empty());
     EXPECT_EQ(0u, pool.GetLastCompletedSequenceNumber());
@@ -374,7 +361,7 @@ TEST(WorkThreadPool, ItemsPastTheirDeadlineCompleteUnprocessed)
     vecItems[2]->SetDeadline(ulNow + 101);
     for (CTestItem *pItem : vecItems)
         ASSERT_TRUE(pool.AddWorkItem(pItem));
-    ASSERT_TRUE(BWaitFor([&]() { return pool.GetWorkItemsInProgress() == 1; }));
+    ASSERT_TRUE(BWaitUntil([&]() { return pool.GetWorkItemsInProgress() == 1; }));
     clock->Advance(101);
     gate.Set();
     ASSERT_TRUE(BDispatchUntil(pool, [&]() { return vecDispatched.size() == 3; }));
@@ -470,7 +457,7 @@ TEST(WorkThreadPool, OldItemsJustifyAnotherThread)
     for (int i = 1; i <= 3; ++i)
         vecItems.push_back(new CTestItem(i, &vecDispatched, &gate));
     ASSERT_TRUE(pool.AddWorkItem(vecItems[0]));
-    ASSERT_TRUE(BWaitFor([&]() { return pool.GetWorkItemsInProgress() == 1; }));
+    ASSERT_TRUE(BWaitUntil([&]() { return pool.GetWorkItemsInProgress() == 1; }));
     ASSERT_TRUE(pool.AddWorkItem(vecItems[1]));
     clock->Advance(CWorkThreadPool::k_unMicroSecThreadStartSpacing);
     EXPECT_EQ(1, pool.GetThreadCount());
@@ -501,7 +488,7 @@ TEST(WorkThreadPool, DestructionReportsThreadsAndItemsLeftBehind)
         pool.ConfigureWorkThreads(1, &factory);
         for (CTestItem *pItem : vecItems)
             ASSERT_TRUE(pool.AddWorkItem(pItem));
-        ASSERT_TRUE(BWaitFor([&]() { return pool.GetWorkItemsInProgress() == 1; }));
+        ASSERT_TRUE(BWaitUntil([&]() { return pool.GetWorkItemsInProgress() == 1; }));
         pool.StopWorkThreads(); // would never end if the exit hook had not opened the gate
         EXPECT_EQ(2, pool.GetWorkItemsWaiting());
         EXPECT_EQ(1, pool.GetWorkItemsCompleted());
@@ -521,7 +508,7 @@ TEST(WorkThreadPool, DestructionReportsThreadsAndItemsLeftBehind)
         CWorkThreadPool pool("Careless");
         pool.ConfigureWorkThreads(1);
         ASSERT_TRUE(pool.AddWorkItem(vecItems[0]));
-        ASSERT_TRUE(BWaitFor([&]() { return pool.GetWorkItemsCompleted() == 1; }));
+        ASSERT_TRUE(BWaitUntil([&]() { return pool.GetWorkItemsCompleted() == 1; }));
     }
     EXPECT_EQ(1, spew.CountContaining(
                      "CWorkThreadPool::~CWorkThreadPool(): Thread pool Careless shutdown incorrectly.\n"));

@@ -2,6 +2,7 @@
 
 #include "foundation/clock.h"
 #include "foundation/platform/socket.h"
+#include "testsupport.h"
 
 #include <zlib.h>
 
@@ -463,26 +464,12 @@ std::vector<std::string> CScriptedHTTPServer::GetReceivedByConnection()
 
 bool CScriptedHTTPServer::BWaitForConnections(int n, uint32 unMilliseconds)
 {
-    CRealClock::time_point start = CRealClock::now();
-    while (m_cConnections.load() < n)
-    {
-        if (RealMillisecondsSince(start) > unMilliseconds)
-            return false;
-        RealSleep(1);
-    }
-    return true;
+    return BWaitUntil([this, n] { return m_cConnections.load() >= n; }, unMilliseconds);
 }
 
 bool CScriptedHTTPServer::BWaitForFinished(int n, uint32 unMilliseconds)
 {
-    CRealClock::time_point start = CRealClock::now();
-    while (m_cFinished.load() < n)
-    {
-        if (RealMillisecondsSince(start) > unMilliseconds)
-            return false;
-        RealSleep(1);
-    }
-    return true;
+    return BWaitUntil([this, n] { return m_cFinished.load() >= n; }, unMilliseconds);
 }
 
 std::string HTTPResponse(int nStatus, const std::vector<std::pair<std::string, std::string>> &vecHeaders,

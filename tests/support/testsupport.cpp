@@ -1,11 +1,13 @@
 #include "testsupport.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 namespace
 {
@@ -138,4 +140,18 @@ std::string TextModeFile(const std::string &strText)
 #else
     return strText;
 #endif
+}
+
+bool BWaitUntil(const std::function<bool()> &fnCondition, uint32 unMaxMilliseconds,
+                const std::function<bool()> &fnStep)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(unMaxMilliseconds);
+    while (!fnCondition())
+    {
+        if (std::chrono::steady_clock::now() > end)
+            return fnCondition();
+        if (!fnStep || !fnStep())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }

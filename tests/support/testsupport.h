@@ -4,6 +4,7 @@
 #include "foundation/dbg.h"
 
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -53,6 +54,13 @@ public:
 private:
     std::string m_strPath;
 };
+
+// Waits for what other threads or processes bring about: looks at the condition until it
+// holds or the real time limit has passed, and returns its value. Between two looks runs
+// fnStep when given (a frame pass; it returns whether it found work) and sleeps a
+// millisecond unless the step found work. A bound against a hang, never a measurement.
+bool BWaitUntil(const std::function<bool()> &fnCondition, uint32 unMaxMilliseconds = 20000,
+                const std::function<bool()> &fnStep = nullptr);
 
 // A text as a file written in text mode holds it: "\r\n" line ends on Windows.
 std::string TextModeFile(const std::string &strText);

@@ -3,6 +3,7 @@
 #include "foundation/platform/socket.h"
 #include "jobs/framefunctionmgr.h"
 #include "jobs/scheduledfunction.h"
+#include "support/testsupport.h"
 
 #include <gtest/gtest.h>
 
@@ -83,16 +84,7 @@ void NetTestInit()
 bool PumpUntil(const std::function<bool()> &fnCondition, uint32 unMaxMilliseconds)
 {
     CScopedSchedulerInFrameLoop scheduler;
-    auto start = std::chrono::steady_clock::now();
-    for (;;)
-    {
-        if (fnCondition())
-            return true;
-        if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(unMaxMilliseconds))
-            return fnCondition();
-        if (!RunPass())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    return BWaitUntil(fnCondition, unMaxMilliseconds, [] { return RunPass(); });
 }
 
 void PumpFor(uint32 unMilliseconds)

@@ -3,6 +3,7 @@
 #include "foundation/clock.h"
 #include "foundation/dbg.h"
 #include "net/neterror.h"
+#include "net/receiveratelimit.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -147,6 +148,7 @@ bool CTCPConnection::BPollConnection()
         }
 
         bool bReadAgain = false;
+        uint64 cubAllowed = 0;
         if (m_EConnectionState == k_EConnectionStateConnecting)
         {
             if (poll.m_bWritable)
@@ -158,7 +160,7 @@ bool CTCPConnection::BPollConnection()
         }
         else if ((m_EConnectionState == k_EConnectionStateConnected ||
                   m_EConnectionState == k_EConnectionStateClosing) &&
-                 poll.m_bReadable)
+                 poll.m_bReadable && (cubAllowed = NetReceiveAllowance()) > 0)
         {
             if (!m_pubRecvBuffer)
             {
@@ -167,6 +169,9 @@ bool CTCPConnection::BPollConnection()
                 m_cubRecvBufferUsed = 0;
             }
             uint32 cubFree = m_cubRecvBuffer - m_cubRecvBufferUsed;
+            // The process's receive limit: what is not read now waits in the socket.
+            if (cubAllowed < cubFree)
+                cubFree = (uint32)cubAllowed;
             uint32 cubRecv = 0;
             int nError = 0;
             EPlatSocketIO eResult =
@@ -189,6 +194,7 @@ bool CTCPConnection::BPollConnection()
             }
             if (eResult == k_EPlatSocketIOOK)
             {
+                NetConsumeReceiveAllowance(cubRecv);
                 bReceived = true;
                 if (!BOnDataArrived(m_pubRecvBuffer + m_cubRecvBufferUsed, cubRecv))
                     return bReceived;

@@ -7,6 +7,8 @@
 
 #include "foundation/basetypes.h"
 
+#include <string>
+
 #ifndef FERRO_LOW_SPEED_BYTES_PER_SECOND
 #define FERRO_LOW_SPEED_BYTES_PER_SECOND 1024
 #endif
@@ -43,3 +45,13 @@ DownloadSettings_t DefaultDownloadSettings();
 // The minimum rate for one transfer: the configured one, lowered under a rate limit so that
 // a limited transfer sharing the line with others is not taken for a trickle.
 uint32 EffectiveLowSpeedLimit(const DownloadSettings_t &settings, uint32 cConnections);
+
+// The largest rate limit a player may set (KB/s): far beyond any line, and small enough
+// for the limiter's arithmetic.
+const uint64 k_unMaxDownloadRateKBps = 100000000;
+// A rate limit as the player writes it: decimal digits only (blanks around them allowed),
+// at most k_unMaxDownloadRateKBps. False for anything else.
+bool BParseDownloadRateKBps(const char *pchText, uint64 *pulKBps);
+// The value of "-downloadrate" in a command line (the word after it), empty when the
+// option is not there; *pbPresent tells an option without a value from none.
+std::string DownloadRateOption(const char *pchCommandLine, bool *pbPresent);

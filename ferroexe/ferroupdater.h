@@ -497,6 +497,9 @@ private:
 
     // Reports a directory check failure: log, fatal error in the UI, m_bFatalError.
     void ReportDirectoryFailure(const char *pchText);
+    // The player's download rate limit (registry, "-downloadrate") into m_DownloadSettings
+    // and the network layer (ferroupdater_ratelimit.cpp).
+    void ApplyDownloadRateLimit(const char *pchCommandLine);
     // The beta file name "package\beta" (relative to the working directory).
     static CUtlString BetaFilePath();
 
@@ -530,6 +533,22 @@ private:
     bool BWriteInstalledFileList(const char *pchPath, const std::vector<InstalledFile_t> &vecKept,
                                  const CUtlVector<CUtlString> &vecNewFiles,
                                  const ExtractedFiles_t &extracted);
+
+    enum EArchiveCheck
+    {
+        k_EArchiveUnpacked,
+        k_EArchiveUnreadable,
+        k_EArchiveCorrupt,
+        k_EArchiveUnzipFailed, // or cancelled
+    };
+    // An archive above k_cubArchiveReadWhole: its digest checked and its items unpacked
+    // from the file, in pieces (ferroupdater_unzipfile.cpp).
+    EArchiveCheck CheckAndUnzipPackageFile(const char *pchPath, const char *pchTempDir,
+                                           CUtlVector<CUtlString> &vecOldFiles,
+                                           CUtlVector<CUtlString> &vecNewFiles, const char *pchPackageName,
+                                           ExtractedFiles_t *pExtracted);
+    // Archives up to this size are read into memory whole; larger ones are read from their file.
+    static const int64 k_cubArchiveReadWhole = 64 * 1024 * 1024;
 
     enum EUnpackResult
     {

@@ -54,6 +54,7 @@ int64 ReadContentLength(const char *pch)
             if (nValue > ((int64)1 << 53))
                 return ((int64)1 << 53) + 1;
         }
+        return nValue;
     }
     return Q_atoi(pch);
 }

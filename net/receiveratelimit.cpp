@@ -10,8 +10,8 @@ const uint64 k_usPerSecond = 1000000;
 // The bucket holds this part of a second of the limit: small enough that a burst stays
 // within a few percent over seconds, large enough for a full socket read at usual limits.
 const uint64 k_nBurstDivisor = 4;
-// Never less than one read's worth of bytes, so a low limit still makes progress.
-const uint64 k_cubMinBurst = 4096;
+// A limit of a few bytes a second still moves.
+const uint64 k_cubMinBurst = 1;
 
 uint64 BurstOf(uint64 cubPerSecond)
 {
@@ -26,7 +26,8 @@ CReceiveRateLimiter g_ReceiveRateLimiter;
 void CReceiveRateLimiter::SetLimit(uint64 cubPerSecond, uint64 usNow)
 {
     m_cubPerSecond = cubPerSecond;
-    m_cubTokens = cubPerSecond ? BurstOf(cubPerSecond) : 0;
+    // Empty at first: a burst at the start would count against the first seconds.
+    m_cubTokens = 0;
     m_usLastRefill = usNow;
     m_ulRemainder = 0;
 }

@@ -1,7 +1,7 @@
 // The limit on how fast the process receives over TCP, for all connections together: a
-// token bucket that refills at the limit and holds at most a quarter second of it, so any
-// few seconds stay within a few percent of the limit while a reader that was held back
-// still gets whole reads. A connection reads no more than the bucket allows and leaves the
+// token bucket that starts empty, refills at the limit and holds at most a quarter second
+// of it, so any few seconds stay within a few percent of the limit while a reader that was
+// held back still gets whole reads. A connection reads no more than the bucket allows and leaves the
 // rest in the socket, where TCP's flow control slows the sender down.
 //
 // CReceiveRateLimiter is the bucket itself, on times given by the caller (tests drive it
@@ -16,7 +16,7 @@
 class CReceiveRateLimiter
 {
 public:
-    // Bytes per second; 0 is no limit. The bucket starts full.
+    // Bytes per second; 0 is no limit. The bucket starts empty.
     void SetLimit(uint64 cubPerSecond, uint64 usNow);
     uint64 GetLimit() const { return m_cubPerSecond; }
     // Bytes that may be received now (UINT64_MAX without a limit).

@@ -57,7 +57,10 @@ public:
         for (PackageTransfer_t &transfer : m_vecTransfers)
         {
             if (transfer.m_pHandle)
+            {
+                transfer.m_pSink->Abandon();
                 transfer.m_pHandle->Release();
+            }
             if (transfer.m_pSink)
                 transfer.m_pSink->Release();
         }

@@ -167,6 +167,8 @@ bool CPackageDownloadSink::BOpenPart(bool bAppend)
 IHTTPBodySink::EBodyStart CPackageDownloadSink::BeginBody(CHTTPClientResponse *pResponse, int64 cubLength)
 {
     m_cubThisAttempt = 0;
+    if (m_bAbandoned)
+        return k_EBodyStartRefuse;
     const EHTTPStatusCode eStatus = pResponse->GetStatusCode();
     if (eStatus == k_EHTTPStatusCode200OK)
     {
@@ -198,7 +200,7 @@ IHTTPBodySink::EBodyStart CPackageDownloadSink::BeginBody(CHTTPClientResponse *p
 
 bool CPackageDownloadSink::BReceiveBody(const void *pubData, uint32 cubData)
 {
-    if (!m_pWriter)
+    if (!m_pWriter || m_bAbandoned)
         return false;
     if (m_cubOnDisk + cubData > m_cubPackage)
     {

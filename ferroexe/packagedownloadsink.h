@@ -46,6 +46,9 @@ public:
     bool FinishAttempt();
     // Deletes the part (its bytes are no good) and starts from nothing.
     void DiscardPart();
+    // The check ended while a request was in flight: the next bytes refuse the request, so
+    // nothing more is written to a part that a later check may be continuing. Any thread.
+    void Abandon() { m_bAbandoned = true; }
 
     EBodyStart BeginBody(CHTTPClientResponse *pResponse, int64 cubLength) override;
     bool BReceiveBody(const void *pubData, uint32 cubData) override;
@@ -73,6 +76,7 @@ private:
     uint64 m_cubAnnounced = 0;
     std::atomic<uint64> m_cubOnDisk{0};
     std::atomic<uint64> m_cubThisAttempt{0};
+    std::atomic<bool> m_bAbandoned{false};
     EFailure m_eFailure = k_EFailureNone;
     int m_nWriteErrno = 0;
     std::unique_ptr<IInstallFileWriter> m_pWriter;

@@ -53,6 +53,8 @@ class UpdateFaultTest(unittest.TestCase):
         self.assertEqual({}, self.install.game_files())
         self.assertFalse(os.path.exists(self.install.package_file("arvo_launcher_%s.installed" % PLATFORM_TAG)))
         # A transfer that broke keeps what it brought, for the next attempt to continue.
+        if parts_kept is None:
+            return
         self.assertEqual(sorted(name + ".part" for name in parts_kept),
                          sorted(n for n in os.listdir(self.install.file("package")) if n.endswith(".part")))
 
@@ -97,8 +99,12 @@ class UpdateFaultTest(unittest.TestCase):
         self.assertEqual(7, self.run_launcher(EXIT_FERRO))
         self.assertRegex(self.install.bootstrap_log(),
                          r"Error: Download of package \(data\) failed after \d+ bytes \(404\)\.")
+        self.assertIn("!!! Package data could not be downloaded: the content service does not have it (HTTP 404).",
+                      self.output)
         self.assert_fatal_no_network()
-        self.assert_nothing_installed()
+        # The other package may have been in flight: its part stays for the next run.
+        self.assert_nothing_installed(parts_kept=None)
+        self.assertFalse(os.path.exists(self.install.package_file(name + ".part")))
 
     def serve_with_fault(self, package, fault):
         server = FaultyContentServer(self.service.content)

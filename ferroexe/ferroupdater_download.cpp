@@ -243,7 +243,10 @@ EPackageAttempt CFerroUpdater::JudgePackageAttempt(PackageTransfer_t &transfer, 
         const int nErrno = sink.GetWriteErrno();
         sink.DiscardPart();
         SetUpdateError(Formatted("Saving package (%s) failed.", pchPackage).Get(), false);
-        SetFailureCause(DescribeWriteFailure(sink.GetPartPath().c_str(), nErrno).Get());
+        // Named by the archive the player may look for, not by its temporary name.
+        SetFailureCause(
+            DescribeWriteFailure(JoinPath(pchPackageDir, transfer.m_strFileName.c_str()).Get(), nErrno)
+                .Get());
         return k_EPackageAttemptFail;
     }
     if (sink.GetFailure() == CPackageDownloadSink::k_EFailureTooLong)

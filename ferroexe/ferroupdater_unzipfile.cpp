@@ -6,6 +6,7 @@
 #include "ferroexe/packagedownloadsink.h"
 #include "foundation/platform/file.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include <unzip.h>

@@ -59,18 +59,18 @@ struct ParseOptions_t
 class CRecordingSink : public IHTTPBodySink
 {
 public:
-    explicit CRecordingSink(size_t cubLimit) : m_cubLimit(cubLimit) {}
+    explicit CRecordingSink(uint64 cubLimit) : m_cubLimit(cubLimit) {}
     EBodyStart BeginBody(CHTTPClientResponse *pResponse, int64 cubLength) override
     {
         m_strBody.clear();
         m_nAnnounced = cubLength;
         if (pResponse->GetStatusCode() != k_EHTTPStatusCode200OK)
             return k_EBodyStartDecline;
-        return cubLength > (int64)m_cubLimit ? k_EBodyStartRefuse : k_EBodyStartTake;
+        return cubLength >= 0 && (uint64)cubLength > m_cubLimit ? k_EBodyStartRefuse : k_EBodyStartTake;
     }
     bool BReceiveBody(const void *pubData, uint32 cubData) override
     {
-        if (m_strBody.size() + cubData > m_cubLimit)
+        if ((uint64)m_strBody.size() + cubData > m_cubLimit)
             return false;
         m_strBody.append((const char *)pubData, cubData);
         return true;
@@ -79,7 +79,7 @@ public:
     int64 m_nAnnounced = 0;
 
 private:
-    size_t m_cubLimit;
+    uint64 m_cubLimit; // 64 bits on every build: a limit past 4 GiB is tested
 };
 
 // Feeds the pieces (the cut positions split the text) and stops at the first outcome.
@@ -543,7 +543,7 @@ TEST(HTTPResponseParser, BodiesTakenByASinkBypassTheMemoryLimit)
     EXPECT_EQ("not found|sink:", outcome.m_strBody);
 
     // Beyond 64 MiB a response without a sink is refused; with one, it is offered.
-    CRecordingSink *pLargeSink = new CRecordingSink((size_t)1 << 40);
+    CRecordingSink *pLargeSink = new CRecordingSink((uint64)1 << 40);
     ParseOptions_t large;
     large.m_pSink = pLargeSink;
     const std::string strLarge = "HTTP/1.1 200 OK\r\nContent-Length: 67108865\r\n\r\nab";

@@ -192,13 +192,20 @@ bool BCheckManifestFreshness(KeyValues *pManifest, const ManifestFreshness_t &fr
 EPackageSHA256 CheckPackageSHA256(KeyValues *pPackage, const void *pubData, size_t cubData,
                                   std::string *pstrActual)
 {
-    const char *pchExpected = pPackage ? FindValue(pPackage, KV_PACKAGE_SHA256_KEY) : nullptr;
-    if (!pchExpected)
+    if (!pPackage || !FindValue(pPackage, KV_PACKAGE_SHA256_KEY))
         return k_EPackageSHA256Absent;
     CSHA256 sha;
     sha.Update(pubData, cubData);
     std::string strActual = sha.FinalHex();
     if (pstrActual)
         *pstrActual = strActual;
+    return ComparePackageSHA256(pPackage, strActual);
+}
+
+EPackageSHA256 ComparePackageSHA256(KeyValues *pPackage, const std::string &strActual)
+{
+    const char *pchExpected = pPackage ? FindValue(pPackage, KV_PACKAGE_SHA256_KEY) : nullptr;
+    if (!pchExpected)
+        return k_EPackageSHA256Absent;
     return Q_stricmp(strActual.c_str(), pchExpected) == 0 ? k_EPackageSHA256Match : k_EPackageSHA256Mismatch;
 }

@@ -86,3 +86,6 @@ enum EPackageSHA256
 // gets the bytes' digest in lower-case hex when it was computed.
 EPackageSHA256 CheckPackageSHA256(KeyValues *pPackage, const void *pubData, size_t cubData,
                                   std::string *pstrActual = nullptr);
+// The same for a digest already computed (lower-case hex), as when an archive was hashed
+// from its file.
+EPackageSHA256 ComparePackageSHA256(KeyValues *pPackage, const std::string &strActual);

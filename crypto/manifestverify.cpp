@@ -105,6 +105,9 @@ bool BCheckPackage(KeyValues *pPackage, CUtlString *pstrReason)
     if (!BParseManifestSize(pchSize, &ulSize))
         return Fail(pstrReason,
                     strPackage + ": size " + Quoted(pchSize) + " is not a plain decimal number up to 2^53");
+    // Even an empty zip archive has its end record: a size of 0 names no archive at all.
+    if (ulSize == 0)
+        return Fail(pstrReason, strPackage + ": size 0 is no archive (the smallest has 22 bytes)");
     return true;
 }
 

@@ -13,7 +13,8 @@ CFerroUpdater::CFerroUpdater()
       m_bFatalError(false), m_bShutdownRequested(false), m_bUpdateOnLaunch(true), m_bInhibitChecksum(false),
       m_bInhibitAll(false), m_bCheckingForUpdates(false), m_cubToDownload(0), m_cubDownloadedComplete(0),
       m_cubDownloadedInFlight(0), m_bDownloadingPackages(false), m_bVerifyContentsRequested(false),
-      m_BootstrapLog("bootstrap_log"), m_pFileOps(&PlatformInstallFileOps())
+      m_DownloadSettings(DefaultDownloadSettings()), m_BootstrapLog("bootstrap_log"),
+      m_pFileOps(&PlatformInstallFileOps())
 {
     ReadConfigFile();
     m_BootstrapLog.BOpen(CInstallPaths::InstallDir());

@@ -26,7 +26,9 @@
 // switches and the install directories are fixed before the thread starts.
 #pragma once
 
+#include "crypto/manifestbinding.h"
 #include "ferroexe/bootstraplog.h"
+#include "ferroexe/downloadsettings.h"
 #include "ferroexe/installedfilelist.h"
 #include "ferroexe/updatestatusui.h"
 #include "foundation/basetypes.h"
@@ -45,10 +47,19 @@
 
 class CHTTPClient;
 class CHTTPRequestHandle;
+struct PackageTransfer_t;
 class CUtlBuffer;
 class IInstallFileOps;
 struct InstallFileData_t;
 class KeyValues;
+
+// What a finished attempt of a package download leads to.
+enum EPackageAttempt
+{
+    k_EPackageAttemptKept,  // the archive is in place under its own name
+    k_EPackageAttemptRetry, // another attempt follows (after the transfer's pause)
+    k_EPackageAttemptFail,  // the check fails (the error is set)
+};
 
 // The content service a launcher belongs to.
 enum EUniverse : int32
@@ -384,6 +395,10 @@ public:
     // requires one). pPackage may be null (no "sha256" known). A SHA-256 refusal is logged
     // with the package's name.
     bool BCheckPackageArchive(KeyValues *pPackage, const char *pchPath, const void *pubData, size_t cubData);
+    // The same for an archive in a file (read once for both digests), named pchArchiveName.
+    bool BCheckPackageArchiveFile(KeyValues *pPackage, const char *pchArchiveName, const char *pchPath);
+    bool BAcceptPackageSHA256(KeyValues *pPackage, const char *pchPath, EPackageSHA256 eSHA256,
+                              const std::string &strActual);
 
     // ---- update check (ferroupdater_check.cpp) ----
     // Fetches and verifies the manifest and downloads the archives it names that are
@@ -430,6 +445,9 @@ public:
     std::atomic<bool> m_bDownloadingPackages;
     // A content verification is asked for (RequestContentVerification).
     std::atomic<bool> m_bVerifyContentsRequested;
+    // Minimum rates, retries and the player's rate limit of the transfers (set before the
+    // thread starts; tests set their own).
+    DownloadSettings_t m_DownloadSettings;
     CThreadEvent m_WakeEvent; // auto-reset, not signalled
     CUtlString m_strInstallDir;
     CUtlString m_strAlternateBaseDir;
@@ -492,21 +510,36 @@ private:
                                    bool bSaveManifest, const std::unordered_set<std::string> *pOnlyPackages);
     bool BCreatePackageDirForCheck(const char *pchPackageDir);
     KeyValues *FetchVerifiedManifest(const DownloadLocation_t &location);
-    bool BDownloadPackages(const DownloadLocation_t &location, KeyValues *pManifest,
-                           const char *pchPackageDir, const CUtlVector<CUtlString> &vecDownloads);
-    bool BKeepDownloadedPackage(KeyValues *pManifest, const char *pchPackageDir, const char *pchEntry,
-                                CHTTPRequestHandle *pHandle);
     void ShowDownloadProgress();
     bool BSavePendingManifest(KeyValues *pManifest, const char *pchPackageDir);
-    // Writes a downloaded archive under a temporary name in the package directory and
-    // renames it to its own name once it is whole.
-    bool BSaveDownloadedPackage(const char *pchPackageDir, const char *pchFileName,
-                                const CUtlBuffer &bufBody);
+
+    // ---- package downloads (ferroupdater_download.cpp) ----
+    // Downloads the archives of the list into the package directory, streamed to their
+    // ".part" files, continued where an earlier attempt stopped, each tried again after
+    // network failures up to the attempts of m_DownloadSettings. False when one cannot be
+    // had (the error and the cause name it and why), on Cancel and on shutdown.
+    bool BDownloadPackages(const DownloadLocation_t &location, KeyValues *pManifest,
+                           const char *pchPackageDir, const CUtlVector<CUtlString> &vecDownloads);
+    // One attempt of a package: its request sent (or, for a part that is whole already,
+    // its outcome judged at once).
+    void StartPackageAttempt(const DownloadLocation_t &location, PackageTransfer_t &transfer);
+    // What a finished attempt means: the archive kept, another attempt, or the end.
+    EPackageAttempt JudgePackageAttempt(PackageTransfer_t &transfer, const char *pchPackageDir);
+    // The archive is whole: its digest checked, renamed to its own name.
+    EPackageAttempt KeepWholePackage(PackageTransfer_t &transfer, const char *pchPackageDir);
+    // Another attempt after a pause, or, when none is left, the end with the cause given.
+    EPackageAttempt RetryOrFail(PackageTransfer_t &transfer, const char *pchWhy, const CUtlString &strError,
+                                const CUtlString &strCause);
+    // The update error and the cause of a package that cannot be had.
+    EPackageAttempt FailPackage(const CUtlString &strError, const CUtlString &strCause);
 
     // Whether the file can be created (it is deleted again at once).
     bool BProbeWritable(const char *pchPath);
     // Reports a directory check failure: log, fatal error in the UI, m_bFatalError.
     void ReportDirectoryFailure(const char *pchText);
+    // The player's download rate limit (registry, "-downloadrate") into m_DownloadSettings
+    // and the network layer (ferroupdater_ratelimit.cpp).
+    void ApplyDownloadRateLimit(const char *pchCommandLine);
     // The beta file name "package\beta" (relative to the working directory).
     static CUtlString BetaFilePath();
 
@@ -556,6 +589,22 @@ private:
     bool BWriteInstalledFileList(const char *pchPath, const std::vector<InstalledFile_t> &vecKept,
                                  const CUtlVector<CUtlString> &vecNewFiles,
                                  const ExtractedFiles_t &extracted);
+
+    enum EArchiveCheck
+    {
+        k_EArchiveUnpacked,
+        k_EArchiveUnreadable,
+        k_EArchiveCorrupt,
+        k_EArchiveUnzipFailed, // or cancelled
+    };
+    // An archive above k_cubArchiveReadWhole: its digest checked and its items unpacked
+    // from the file, in pieces (ferroupdater_unzipfile.cpp).
+    EArchiveCheck CheckAndUnzipPackageFile(KeyValues *pPackage, const char *pchPath, const char *pchTempDir,
+                                           CUtlVector<CUtlString> &vecOldFiles,
+                                           CUtlVector<CUtlString> &vecNewFiles, const char *pchPackageName,
+                                           ExtractedFiles_t *pExtracted);
+    // Archives up to this size are read into memory whole; larger ones are read from their file.
+    static const int64 k_cubArchiveReadWhole = 64 * 1024 * 1024;
 
     enum EUnpackResult
     {

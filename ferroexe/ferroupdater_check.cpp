@@ -28,45 +28,8 @@ namespace
 // check on start-up does not flash it.
 const uint64 k_usShowWindowAfter = 1000000;
 const uint32 k_msManifestPoll = 500;
-const uint32 k_msPackagePoll = 250;
-// A pause between package passes ends early when a download completes, looking this often:
-// a finished body is saved and released at once instead of waiting out the pause in memory.
-const uint32 k_msCompletionLook = 10;
-// Requests sent and not yet saved, beyond the HTTP client's connections per host: one
-// body being saved and one more waiting keep every connection busy. Bodies live in memory
-// until they are saved, so sending every request at once would let finished bodies pile
-// up whenever the disk is slower than the network.
-const uint32 k_cExtraOutstandingDownloads = 2;
-const uint32 k_unPackageNetworkTimeoutSeconds = 300;
 // Byte counts of the progress text are shown in units of 1000.
 const uint64 k_cubPerKB = 1000;
-// A finished archive is written under this suffix and renamed to its own name once it is
-// whole, so that an interrupted write never leaves a short archive under the final name.
-const char k_pchPartialSuffix[] = ".part";
-
-// One package request in flight: its handle (one reference) and its entry in the
-// download list.
-struct PendingDownload_t
-{
-    CHTTPRequestHandle *m_pHandle;
-    int m_iDownload;
-};
-
-// The package name of a download entry: its file name up to the first dot
-// ("/client/base.zip.<sha1>" gives "base").
-std::string PackageNameOfEntry(const char *pchEntry)
-{
-    std::string str = Q_UnqualifiedFileName(pchEntry);
-    size_t iDot = str.find('.');
-    return iDot == std::string::npos ? str : str.substr(0, iDot);
-}
-
-// The file name of a download entry (the part after its last slash).
-const char *FileNameOfEntry(const char *pchEntry)
-{
-    const char *pchSlash = strrchr(pchEntry, '/');
-    return pchSlash ? pchSlash + 1 : pchEntry;
-}
 } // namespace
 
 bool CFerroUpdater::BStopRequested()
@@ -96,19 +59,6 @@ void CFerroUpdater::SleepBetweenPolls(uint32 unMilliseconds)
     m_ShutdownEvent.Wait(unMilliseconds);
 }
 
-namespace
-{
-bool BAnyCompleted(const std::vector<PendingDownload_t> &vecPending)
-{
-    for (const PendingDownload_t &pending : vecPending)
-    {
-        if (pending.m_pHandle->BCompleted())
-            return true;
-    }
-    return false;
-}
-} // namespace
-
 KeyValues *CFerroUpdater::DownloadManifest(const DownloadLocation_t &location, int *pnHTTPStatus)
 {
     *pnHTTPStatus = 0;
@@ -119,6 +69,9 @@ KeyValues *CFerroUpdater::DownloadManifest(const DownloadLocation_t &location, i
 
     CHTTPClientRequest *pRequest =
         new CHTTPClientRequest(k_EHTTPMethodGET, location.m_strManifestHost.Get(), rgchURL, false);
+    // A trickle would keep the check waiting for hours: each byte re-arms the time-out.
+    pRequest->m_cubLowSpeedLimit = EffectiveLowSpeedLimit(m_DownloadSettings, 1);
+    pRequest->m_unLowSpeedWindowSeconds = m_DownloadSettings.m_unLowSpeedWindowSeconds;
     CHTTPRequestHandle *pHandle = m_pHTTPClient->SendHTTPRequest(pRequest);
     uint64 ulStart = Clock_GetTicks();
     const uint64 ulShowAfter = Clock_MicrosecondsToTicks(k_usShowWindowAfter);
@@ -163,29 +116,13 @@ KeyValues *CFerroUpdater::DownloadManifest(const DownloadLocation_t &location, i
     else
     {
         Log("Download failed: http error %d\n", *pnHTTPStatus);
+        if (pResponse && pResponse->m_bTransferTooSlow)
+            Log("The manifest arrived slower than %u bytes per second for %u seconds\n",
+                pRequest->m_cubLowSpeedLimit, pRequest->m_unLowSpeedWindowSeconds);
     }
     pHandle->Release();
     pRequest->Release();
     return pManifest;
-}
-
-bool CFerroUpdater::BSaveDownloadedPackage(const char *pchPackageDir, const char *pchFileName,
-                                           const CUtlBuffer &bufBody)
-{
-    CUtlString strTarget = JoinPath(pchPackageDir, pchFileName);
-    CUtlString strPartial;
-    strPartial.Format("%s%s", strTarget.Get(), k_pchPartialSuffix);
-    if (!BWriteWholeFile(*m_pFileOps, strPartial.Get(), bufBody.Base(), (size_t)bufBody.TellPut(), false))
-        return false;
-    if (!m_pFileOps->BRenameReplace(strPartial.Get(), strTarget.Get()))
-    {
-        // The caller names the cause from errno: the rename's, not the clean-up's.
-        int nErrno = errno;
-        BDeleteFileWithRetry(*m_pFileOps, strPartial.Get());
-        errno = nErrno;
-        return false;
-    }
-    return true;
 }
 
 bool CFerroUpdater::BGetUsableDownloadLocation(DownloadLocation_t *pLocation)
@@ -198,32 +135,6 @@ bool CFerroUpdater::BGetUsableDownloadLocation(DownloadLocation_t *pLocation)
     SetUpdateError(strText.Get(), false);
     return false;
 }
-
-namespace
-{
-// The package requests in flight of one check; whatever is still in flight when the check
-// ends is released with it.
-class CPendingDownloads
-{
-public:
-    CPendingDownloads() = default;
-    ~CPendingDownloads()
-    {
-        for (PendingDownload_t &pending : m_vecPending)
-            pending.m_pHandle->Release();
-    }
-    CPendingDownloads(const CPendingDownloads &) = delete;
-    CPendingDownloads &operator=(const CPendingDownloads &) = delete;
-
-    void Add(CHTTPRequestHandle *pHandle, int iDownload) { m_vecPending.push_back({pHandle, iDownload}); }
-    void ReleaseAt(int iPending)
-    {
-        m_vecPending[(size_t)iPending].m_pHandle->Release();
-        m_vecPending.erase(m_vecPending.begin() + iPending);
-    }
-    std::vector<PendingDownload_t> m_vecPending;
-};
-} // namespace
 
 bool CFerroUpdater::BCheckForUpdate(bool bSaveManifest, const std::unordered_set<std::string> *pOnlyPackages)
 {
@@ -337,134 +248,6 @@ KeyValues *CFerroUpdater::FetchVerifiedManifest(const DownloadLocation_t &locati
         return nullptr;
     }
     return manifest.Release();
-}
-
-bool CFerroUpdater::BDownloadPackages(const DownloadLocation_t &location, KeyValues *pManifest,
-                                      const char *pchPackageDir, const CUtlVector<CUtlString> &vecDownloads)
-{
-    // The downloads run in parallel, as many as the HTTP client carries per host and a few
-    // more; each one saved makes room for the next.
-    if (vecDownloads.Count() > 0)
-    {
-        ShowWindowOnce();
-        m_bDownloadingPackages = true;
-    }
-    const size_t cMaxOutstanding =
-        (size_t)m_pHTTPClient->m_unMaxInFlightRequestsPerHost + k_cExtraOutstandingDownloads;
-    CPendingDownloads pending;
-    int iNextToSend = 0;
-    auto fnSendMore = [&]()
-    {
-        while (iNextToSend < vecDownloads.Count() && pending.m_vecPending.size() < cMaxOutstanding)
-        {
-            CHTTPClientRequest *pRequest = new CHTTPClientRequest(
-                k_EHTTPMethodGET, location.m_strPackageHost.Get(), vecDownloads[iNextToSend].Get(), false);
-            pRequest->m_unNetworkTimeoutSeconds = k_unPackageNetworkTimeoutSeconds;
-            pending.Add(m_pHTTPClient->SendHTTPRequest(pRequest), iNextToSend);
-            pRequest->Release();
-            ++iNextToSend;
-        }
-    };
-    fnSendMore();
-
-    // Poll passes until every download is saved, one fails, or the check is stopped.
-    while (!pending.m_vecPending.empty())
-    {
-        uint64 cubInFlight = 0;
-        m_cubDownloadedInFlight = 0;
-        for (int iPending = (int)pending.m_vecPending.size() - 1; iPending >= 0; --iPending)
-        {
-            const PendingDownload_t download = pending.m_vecPending[(size_t)iPending];
-            if (download.m_iDownload < 0 || download.m_iDownload >= vecDownloads.Count())
-            {
-                CUtlString strText;
-                strText.Format("Got download outside of range expected (%d,%d)", download.m_iDownload,
-                               vecDownloads.Count());
-                SetUpdateError(strText.Get(), false);
-                pending.ReleaseAt(iPending);
-                continue;
-            }
-            if (!download.m_pHandle->BCompleted())
-            {
-                // Only the atomic progress counter: the body is being filled on the main thread.
-                if (CHTTPClientResponse *pResponse = download.m_pHandle->AccessResponse())
-                    cubInFlight += pResponse->m_unBodyBytesReceived.load();
-                continue;
-            }
-            if (!BKeepDownloadedPackage(pManifest, pchPackageDir, vecDownloads[download.m_iDownload].Get(),
-                                        download.m_pHandle))
-                return false;
-            // The body is on disk: its memory goes now, not at the end of the check.
-            pending.ReleaseAt(iPending);
-        }
-        m_cubDownloadedInFlight = cubInFlight;
-        ShowDownloadProgress();
-
-        if (BStopRequested())
-            return false;
-        fnSendMore();
-        if (!pending.m_vecPending.empty())
-        {
-            // The pass interval, cut short by a completed download or a shutdown.
-            const uint64 ulPauseEnd = Clock_GetTicks() + Clock_MicrosecondsToTicks(k_msPackagePoll * 1000ull);
-            while (!BAnyCompleted(pending.m_vecPending) && Clock_GetTicks() < ulPauseEnd &&
-                   !m_bShutdownRequested)
-                SleepBetweenPolls(k_msCompletionLook);
-        }
-    }
-    return true;
-}
-
-bool CFerroUpdater::BKeepDownloadedPackage(KeyValues *pManifest, const char *pchPackageDir,
-                                           const char *pchEntry, CHTTPRequestHandle *pHandle)
-{
-    std::string strPackage = PackageNameOfEntry(pchEntry);
-    CHTTPClientResponse *pResponse = pHandle->AccessResponse();
-    int nStatus = 0;
-    int cubBody = 0;
-    if (pHandle->m_bSucceeded && pResponse)
-    {
-        nStatus = (int)pResponse->GetStatusCode();
-        cubBody = pResponse->GetBodyBuffer().TellPut();
-    }
-    KeyValues *pPackage = pManifest->FindKey(strPackage.c_str());
-    bool bSuccess = nStatus == k_EHTTPStatusCode200OK && pPackage && cubBody >= 0 &&
-                    ManifestPackageSize(pPackage) == (uint64)cubBody;
-    if (!bSuccess)
-    {
-        CUtlString strText;
-        strText.Format("Download of package (%s) failed after %d bytes (%d).", strPackage.c_str(), cubBody,
-                       nStatus);
-        SetUpdateError(strText.Get(), false);
-        return false;
-    }
-
-    // The archive's name carries its digest: bytes that do not match it are never kept, so
-    // the next check asks for them again.
-    const CUtlBuffer &bufBody = pResponse->GetBodyBuffer();
-    const char *pchFileName = FileNameOfEntry(pchEntry);
-    if (!BCheckPackageArchive(pPackage, pchFileName, bufBody.Base(), (size_t)cubBody))
-    {
-        CKeyValuesAutoDelete params("params");
-        params->SetString("pkgName", pchFileName);
-        char rgchFallback[512];
-        Q_snprintf(rgchFallback, sizeof(rgchFallback), "Corrupt package file (%s)", pchFileName);
-        CUtlString strText =
-            LocalizeUpdaterText("#FerroBootstrapper_CorruptPackageFile", rgchFallback, params.Get());
-        SetUpdateError(strText.Get(), false);
-        return false;
-    }
-    if (!BSaveDownloadedPackage(pchPackageDir, pchFileName, bufBody))
-    {
-        int nErrno = errno;
-        CUtlString strText;
-        strText.Format("Saving package (%s) failed.", strPackage.c_str());
-        SetUpdateError(strText.Get(), false);
-        SetFailureCause(DescribeWriteFailure(JoinPath(pchPackageDir, pchFileName).Get(), nErrno).Get());
-        return false;
-    }
-    m_cubDownloadedComplete += (uint64)cubBody;
-    return true;
 }
 
 void CFerroUpdater::ShowDownloadProgress()

@@ -343,6 +343,7 @@ bool CFerroUpdater::BInitializeWithCommandLine(CHTTPClient *pHTTPClient, bool bF
     if (m_eUniverse == k_EUniversePublic && !Q_stristr(pchCommandLine, "-download") && !bForceUpdate)
         m_bUpdateOnLaunch = false;
 
+    ApplyDownloadRateLimit(pchCommandLine);
     uint32 unOffline = 0;
     if (PLAT_RegistryReadDWORD(k_EPlatRegistryHiveCurrentUser, k_szOfflineRegistryKey, "Offline",
                                &unOffline) &&

@@ -128,6 +128,14 @@ public:
         return std::unique_ptr<IInstallFileWriter>(new CPlatformFileWriter(pFile));
     }
 
+    std::unique_ptr<IInstallFileWriter> OpenForAppend(const char *pchPath) override
+    {
+        FILE *pFile = PLAT_fopen(pchPath, "ab");
+        if (!pFile)
+            return nullptr;
+        return std::unique_ptr<IInstallFileWriter>(new CPlatformFileWriter(pFile));
+    }
+
     EPlatFileLock TryLockFile(CPlatFileLock *pLock, const char *pchPath) override
     {
         return pLock->TryLock(pchPath);

@@ -85,6 +85,9 @@ public:
     // Creates or truncates the file: text mode ("w+", line ends translated on Windows) or
     // binary. Null when it cannot be opened.
     virtual std::unique_ptr<IInstallFileWriter> OpenForWrite(const char *pchPath, bool bText) = 0;
+    // Opens a binary file for writing at its end (created when missing). Null when it
+    // cannot be opened.
+    virtual std::unique_ptr<IInstallFileWriter> OpenForAppend(const char *pchPath) = 0;
     // pLock->TryLock (tests play file systems without locks).
     virtual EPlatFileLock TryLockFile(CPlatFileLock *pLock, const char *pchPath) = 0;
 };

@@ -237,6 +237,28 @@ CFerroUpdater::EUnpackResult CFerroUpdater::UnpackPackages(KeyValues *pManifest,
         const char *pchName =
             (size_t)iPackage < vecPackageNames.size() ? vecPackageNames[(size_t)iPackage].c_str() : "";
         CUtlString strFailure;
+        if (m_pFileOps->GetFileSize(strPath.Get()) > k_cubArchiveReadWhole)
+        {
+            // Too large to hold: checked and unpacked from its file.
+            EArchiveCheck eCheck =
+                CheckAndUnzipPackageFile(pManifest ? pManifest->FindKey(pchName) : nullptr, strPath.Get(),
+                                         strTempDir.c_str(), vecOldFiles, vecNewFiles, pchName, pExtracted);
+            if (eCheck == k_EArchiveUnzipFailed && m_pUpdateStatusUI && m_pUpdateStatusUI->BUserCancelled())
+            {
+                ClearTemporaryFolder();
+                return k_EUnpackCancelled;
+            }
+            if (eCheck != k_EArchiveUnpacked)
+                strFailure = eCheck == k_EArchiveUnreadable
+                                 ? PackageText("#FerroBootstrapper_FailedPackageRead",
+                                               "Failed to read package (%s)", strPath.Get())
+                             : eCheck == k_EArchiveCorrupt
+                                 ? PackageText("#FerroBootstrapper_CorruptPackageFile",
+                                               "Corrupt package file (%s)", strPath.Get())
+                                 : PackageText("#FerroBootstrapper_FailedPackageUnzip",
+                                               "Failed to unzip package (%s)", strPath.Get());
+        }
+        else
         {
             // One archive in memory at a time: freed before the next is read.
             InstallFileData_t archive;

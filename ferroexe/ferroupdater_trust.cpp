@@ -4,6 +4,7 @@
 // The rules themselves are in crypto/manifestbinding.h; this file applies them with the
 // updater's clock, beta, installed manifest and build settings, and logs every refusal.
 #include "ferroexe/ferroupdater.h"
+#include "ferroexe/packagedownloadsink.h"
 
 #include "crypto/manifestbinding.h"
 #include "crypto/sha1.h"
@@ -40,10 +41,27 @@ bool CFerroUpdater::BCheckPackageArchive(KeyValues *pPackage, const char *pchPat
     // The SHA-1 check takes 32-bit lengths: a larger archive cannot be checked.
     if (cubData != (uint32)cubData || !BCheckPackageSHA1(pchPath, pubData, (uint32)cubData))
         return false;
+    std::string strActual;
+    return BAcceptPackageSHA256(pPackage, pchPath, CheckPackageSHA256(pPackage, pubData, cubData, &strActual),
+                                strActual);
+}
+
+bool CFerroUpdater::BCheckPackageArchiveFile(KeyValues *pPackage, const char *pchArchiveName,
+                                             const char *pchPath)
+{
+    std::string strActual;
+    if (!BCheckPackageFileSHA1(pchArchiveName, pchPath, &strActual))
+        return false;
+    return BAcceptPackageSHA256(pPackage, pchArchiveName, ComparePackageSHA256(pPackage, strActual),
+                                strActual);
+}
+
+bool CFerroUpdater::BAcceptPackageSHA256(KeyValues *pPackage, const char *pchPath, EPackageSHA256 eSHA256,
+                                         const std::string &strActual)
+{
     const char *pchFileName = Q_UnqualifiedFileName(pchPath);
     const char *pchPackage = pPackage ? pPackage->GetName() : pchFileName;
-    std::string strActual;
-    switch (CheckPackageSHA256(pPackage, pubData, cubData, &strActual))
+    switch (eSHA256)
     {
     case k_EPackageSHA256Match:
         return true;

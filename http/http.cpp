@@ -1,5 +1,7 @@
 #include "http/http.h"
 
+#include "http/httpbodysink.h"
+
 #include "foundation/dbg.h"
 #include "foundation/keyvalues.h"
 #include "foundation/murmurhash3.h"
@@ -273,7 +275,7 @@ CHTTPClientRequest::CHTTPClientRequest(EHTTPMethod eMethod, const char *pchHostn
     : CHTTPRequest(eMethod, pchHostname, pchURL), m_bSecure(bSecure),
       m_unNetworkTimeoutSeconds(k_unDefaultNetworkTimeoutSeconds),
       m_unAbsoluteTimeoutSeconds(k_unDefaultAbsoluteTimeoutSeconds), m_pRedirectHandler(nullptr),
-      m_bUsesProxy(false)
+      m_pBodySink(nullptr), m_cubLowSpeedLimit(0), m_unLowSpeedWindowSeconds(0), m_bUsesProxy(false)
 {
 }
 
@@ -281,10 +283,12 @@ CHTTPClientRequest::CHTTPClientRequest(const CHTTPClientRequest &source, const c
     : CHTTPRequest(source.GetEHTTPMethod(), "", "/"), m_bSecure(false),
       m_unNetworkTimeoutSeconds(source.m_unNetworkTimeoutSeconds),
       m_unAbsoluteTimeoutSeconds(source.m_unAbsoluteTimeoutSeconds), m_pRedirectHandler(nullptr),
-      m_bUsesProxy(source.m_bUsesProxy), m_strCertificateFile(source.m_strCertificateFile),
-      m_strPrivateKeyFile(source.m_strPrivateKeyFile)
+      m_pBodySink(nullptr), m_cubLowSpeedLimit(source.m_cubLowSpeedLimit),
+      m_unLowSpeedWindowSeconds(source.m_unLowSpeedWindowSeconds), m_bUsesProxy(source.m_bUsesProxy),
+      m_strCertificateFile(source.m_strCertificateFile), m_strPrivateKeyFile(source.m_strPrivateKeyFile)
 {
     SetRedirectHandler(source.m_pRedirectHandler);
+    SetBodySink(source.m_pBodySink);
     // A cookie meant for one host is not handed to the next, and the host changes anyway.
     // The body stays behind, so its length does too (a new body sets it again).
     for (KeyValues *pkv = source.GetRequestHeaders()->GetFirstSubKey(); pkv; pkv = pkv->GetNextKey())
@@ -300,6 +304,16 @@ CHTTPClientRequest::CHTTPClientRequest(const CHTTPClientRequest &source, const c
 CHTTPClientRequest::~CHTTPClientRequest()
 {
     SetRedirectHandler(nullptr);
+    SetBodySink(nullptr);
+}
+
+void CHTTPClientRequest::SetBodySink(IHTTPBodySink *pSink)
+{
+    if (pSink)
+        pSink->AddRef();
+    if (m_pBodySink)
+        m_pBodySink->Release();
+    m_pBodySink = pSink;
 }
 
 void CHTTPClientRequest::SetRedirectHandler(IHTTPRedirectHandler *pHandler)

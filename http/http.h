@@ -23,6 +23,7 @@
 
 class KeyValues;
 class CHTTPRequestHandle;
+class IHTTPBodySink;
 
 enum EHTTPMethod
 {
@@ -201,11 +202,20 @@ public:
     // Null until the request is sent or set here; the HTTP client then installs its default.
     void SetRedirectHandler(IHTTPRedirectHandler *pHandler); // takes a reference
     IHTTPRedirectHandler *GetRedirectHandler() const { return m_pRedirectHandler; }
+    // Where a body goes instead of the response (httpbodysink.h); null: the response.
+    void SetBodySink(IHTTPBodySink *pSink); // takes a reference
+    IHTTPBodySink *GetBodySink() const { return m_pBodySink; }
 
     bool m_bSecure;
     uint32 m_unNetworkTimeoutSeconds;
     uint32 m_unAbsoluteTimeoutSeconds;
     IHTTPRedirectHandler *m_pRedirectHandler;
+    IHTTPBodySink *m_pBodySink;
+    // A transfer that moves fewer than m_cubLowSpeedLimit bytes in any
+    // m_unLowSpeedWindowSeconds (from the request's start, headers included) fails; 0 for
+    // either: no such limit.
+    uint32 m_cubLowSpeedLimit;
+    uint32 m_unLowSpeedWindowSeconds;
     // Set on the resolving work thread: a proxy was chosen (absolute request form, no
     // "Connection" header); the proxy or origin to connect to, and the origin.
     bool m_bUsesProxy;
@@ -267,6 +277,9 @@ public:
     // Progress: readable from any thread at any time.
     std::atomic<uint32> m_unBodyBytesReceived;
     std::atomic<uint32> m_unBodyBytesExpected;
+    // The request failed because it moved too slowly (the request's minimum rate); read
+    // once the handle is completed.
+    bool m_bTransferTooSlow = false;
 
 protected:
     CUtlString m_strURL;

@@ -1,5 +1,6 @@
 #include "http/httpclientconnection.h"
 
+#include "foundation/clock.h"
 #include "foundation/dbg.h"
 #include "foundation/strtools.h"
 #include "http/httpclient.h"
@@ -10,6 +11,7 @@
 namespace
 {
 const int32 k_cMaxSaneRefCount = 9999;
+const int64 k_usLowSpeedCheck = 1000000;
 
 const char *SchemeSuffix(const CHTTPClientRequest *pRequest)
 {
@@ -49,7 +51,9 @@ CHTTPClientConnection::CHTTPClientConnection(CHTTPClient *pClient, const netadr_
       m_bRemoteClosed(false), m_bAborted(false), m_pSSLConnection(nullptr),
       m_AbsoluteTimer(this, &CHTTPClientConnection::OnAbsoluteTimeout),
       m_NetworkTimer(this, &CHTTPClientConnection::OnNetworkTimeout),
-      m_AbortTimer(this, &CHTTPClientConnection::OnAbortTimer), m_cEntryDepth(0), m_bDeletePending(false)
+      m_AbortTimer(this, &CHTTPClientConnection::OnAbortTimer),
+      m_LowSpeedTimer(this, &CHTTPClientConnection::OnLowSpeedCheck), m_cEntryDepth(0),
+      m_bDeletePending(false)
 {
     if (m_pTLSContext)
         m_pTLSContext->AddRef();
@@ -87,6 +91,7 @@ CHTTPClientConnection::~CHTTPClientConnection()
     m_AbsoluteTimer.Cancel();
     m_NetworkTimer.Cancel();
     m_AbortTimer.Cancel();
+    m_LowSpeedTimer.Cancel();
 }
 
 uint32 CHTTPClientConnection::GetRequestNetworkTimeoutSeconds() const
@@ -126,6 +131,10 @@ bool CHTTPClientConnection::BAsyncSendRequest(CHTTPRequestHandle *pHandle)
 
     m_AbsoluteTimer.Schedule((int64)pRequest->m_unAbsoluteTimeoutSeconds * 1000000);
     ArmNetworkTimer(pRequest->m_unNetworkTimeoutSeconds);
+    m_LowSpeedWatch.Start(Clock_GetMicroseconds(), pRequest->m_cubLowSpeedLimit,
+                          pRequest->m_unLowSpeedWindowSeconds);
+    if (m_LowSpeedWatch.BActive())
+        m_LowSpeedTimer.Schedule(k_usLowSpeedCheck);
 
     if (m_hTCPConnection != k_HNetConnectionInvalid && CNet::BIsConnected(m_hTCPConnection))
     {
@@ -238,7 +247,8 @@ void CHTTPClientConnection::AsyncSendCurrentRequest()
     CUtlBuffer bufRequest(0, 1024, 0);
     HTTPWriteRequestHead(pRequest, bufRequest);
     // The response may start arriving as soon as the bytes are out.
-    m_ResponseParser.BeginResponse(pRequest->GetEHTTPMethod() == k_EHTTPMethodHEAD, false);
+    m_ResponseParser.BeginResponse(pRequest->GetEHTTPMethod() == k_EHTTPMethodHEAD, false,
+                                   pRequest->GetBodySink());
     m_eConnectionState = k_EHTTPClientConnectionState_WAITING_RESPONSELINE_VERSION;
     bool bSent = CNet::BAsyncSend(m_hTCPConnection, bufRequest.Base(), (uint32)bufRequest.TellPut());
     const CUtlBuffer &bufBody = pRequest->GetBodyBuffer();
@@ -272,6 +282,7 @@ void CHTTPClientConnection::RecvPkt(HNetConnection, const void *pvData, uint32 c
 {
     CEntryGuard guard(this);
     ArmNetworkTimer(GetRequestNetworkTimeoutSeconds());
+    m_LowSpeedWatch.OnBytes(cubData);
     if (m_pSSLConnection)
     {
         m_pSSLConnection->RecvCiphertext(pvData, cubData);
@@ -369,6 +380,8 @@ void CHTTPClientConnection::DetachHandle(CHTTPRequestHandle **ppHandle)
 {
     *ppHandle = m_pRequestHandle;
     m_pRequestHandle = nullptr;
+    m_LowSpeedWatch.Stop();
+    m_LowSpeedTimer.Cancel();
 }
 
 void CHTTPClientConnection::Teardown()
@@ -441,6 +454,24 @@ void CHTTPClientConnection::OnNetworkTimeout()
 void CHTTPClientConnection::OnAbortTimer()
 {
     CEntryGuard guard(this);
+    Abort();
+}
+
+void CHTTPClientConnection::OnLowSpeedCheck()
+{
+    CEntryGuard guard(this);
+    if (!m_pRequestHandle || !m_LowSpeedWatch.BActive())
+        return;
+    if (!m_LowSpeedWatch.BTooSlow(Clock_GetMicroseconds()))
+    {
+        m_LowSpeedTimer.Schedule(k_usLowSpeedCheck);
+        return;
+    }
+    CHTTPClientRequest *pRequest = m_pRequestHandle->AccessClientRequest();
+    DMsg("http", 1,
+         "Aborting HTTP request because it moved fewer than %u bytes per second for %u seconds: %s\n",
+         pRequest->m_cubLowSpeedLimit, pRequest->m_unLowSpeedWindowSeconds, pRequest->GetURL());
+    m_pRequestHandle->AccessResponse()->m_bTransferTooSlow = true;
     Abort();
 }
 

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "foundation/basetypes.h"
+#include "http/httplowspeed.h"
 #include "http/httpresponseparser.h"
 #include "http/tls.h"
 #include "jobs/scheduledfunction.h"
@@ -93,6 +94,8 @@ private:
     void OnAbsoluteTimeout();
     void OnNetworkTimeout();
     void OnAbortTimer();
+    // Once a second while a request with a minimum rate is carried.
+    void OnLowSpeedCheck();
 
     CHTTPClient *m_pClient;
     HNetConnection m_hTCPConnection;
@@ -113,6 +116,8 @@ private:
     CScheduledFunction<CHTTPClientConnection> m_AbsoluteTimer;
     CScheduledFunction<CHTTPClientConnection> m_NetworkTimer;
     CScheduledFunction<CHTTPClientConnection> m_AbortTimer;
+    CScheduledFunction<CHTTPClientConnection> m_LowSpeedTimer;
+    CLowSpeedWatch m_LowSpeedWatch;
     int m_cEntryDepth;
     bool m_bDeletePending;
 };

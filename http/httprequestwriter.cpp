@@ -50,7 +50,9 @@ void HTTPPrepareRequestHeaders(CHTTPClientRequest *pRequest)
     if (!pchHost || !*pchHost)
         pRequest->SetRequestHeaderValue("Host", pRequest->GetHostname());
     pRequest->SetRequestHeaderValue("Accept", "text/html,*/*;q=0.9");
-    pRequest->SetRequestHeaderValue("Accept-Encoding", "gzip,identity,*;q=0");
+    // A caller that takes the body as it comes (a file on disk) asks for it as it is stored.
+    if (!pRequest->GetRequestHeaderValue("Accept-Encoding"))
+        pRequest->SetRequestHeaderValue("Accept-Encoding", "gzip,identity,*;q=0");
     pRequest->SetRequestHeaderValue("Accept-Charset", "ISO-8859-1,utf-8,*;q=0.7");
     if (!pRequest->m_bUsesProxy)
         pRequest->SetRequestHeaderValue("Connection", "keep-alive");

@@ -35,8 +35,8 @@ int FindCRLF(const char *pch, int iFrom, int iEnd)
     return -1;
 }
 
-// A Content-Length as Q_atoi reads it, with decimal values too large for 32 bits seen as
-// such (Q_atoi would wrap them).
+// A Content-Length as Q_atoi reads it, with decimal values too large for 32 bits read in 64
+// (Q_atoi would wrap them); anything past 2^53 reads as 2^53 + 1.
 int64 ReadContentLength(const char *pch)
 {
     const char *pchDigits = pch;
@@ -50,9 +50,11 @@ int64 ReadContentLength(const char *pch)
         for (; *pchDigits >= '0' && *pchDigits <= '9'; ++pchDigits)
         {
             nValue = nValue * 10 + (*pchDigits - '0');
-            if (nValue > 0x7FFFFFFF)
-                return (int64)0x7FFFFFFF + 1;
+            // Far beyond any body; stops before the value could overflow.
+            if (nValue > ((int64)1 << 53))
+                return ((int64)1 << 53) + 1;
         }
+        return nValue;
     }
     return Q_atoi(pch);
 }
@@ -154,12 +156,17 @@ CHTTPResponseParser::CHTTPResponseParser()
     : m_eState(k_EHTTPClientConnectionState_WAITING_RESPONSELINE_VERSION), m_iParse(0), m_iLineStart(0),
       m_iTrailerStart(0), m_iHeaderEndScan(0), m_cubContentLength(0), m_cubChunkSize(0),
       m_cubChunkConsumed(0), m_cubBodyReceived(0), m_bHTTP11Response(false), m_bHeadRequest(false),
-      m_bConnectRequest(false), m_bBodyDirect(false), m_bAbort(false), m_pResponse(nullptr)
+      m_bConnectRequest(false), m_bBodyDirect(false), m_pSink(nullptr), m_bBodyToSink(false),
+      m_cubSinkLength(0), m_cubSinkReceived(0), m_bAbort(false), m_pResponse(nullptr)
 {
 }
 
-void CHTTPResponseParser::BeginResponse(bool bHeadRequest, bool bConnectRequest)
+void CHTTPResponseParser::BeginResponse(bool bHeadRequest, bool bConnectRequest, IHTTPBodySink *pSink)
 {
+    m_pSink = pSink;
+    m_bBodyToSink = false;
+    m_cubSinkLength = 0;
+    m_cubSinkReceived = 0;
     m_eState = k_EHTTPClientConnectionState_WAITING_RESPONSELINE_VERSION;
     m_iLineStart = m_iParse;
     m_cubContentLength = 0;
@@ -186,6 +193,20 @@ CHTTPResponseParser::EResult CHTTPResponseParser::Feed(const void *pvData, uint3
         uint32 cubTaken = TakeDirectBody(pubData, cubData, pResponse);
         pubData += cubTaken;
         cubData -= cubTaken;
+    }
+    if (m_bBodyToSink && m_eState == k_EHTTPClientConnectionState_WAITING_BODY_WITH_LENGTH)
+    {
+        uint64 cubLeft = m_cubSinkLength - m_cubSinkReceived;
+        uint32 cubTake = cubLeft < cubData ? (uint32)cubLeft : cubData;
+        if (!BPassToSink(pubData, cubTake))
+        {
+            m_pResponse = nullptr;
+            return k_EResultAbort;
+        }
+        pubData += cubTake;
+        cubData -= cubTake;
+        if (m_cubSinkReceived == m_cubSinkLength)
+            m_eState = k_EHTTPClientConnectionState_RESPONSE_COMPLETE;
     }
     if (cubData)
         m_bufRecv.Put(pubData, (int)cubData);
@@ -248,8 +269,12 @@ bool CHTTPResponseParser::BStep(CHTTPClientResponse *pResponse)
         // Waits for trailer lines and the empty line; then the response is complete.
         return BStepHeaders(pResponse, true);
     case k_EHTTPClientConnectionState_WAITING_BODY_UNTIL_CLOSE:
-        // Keeps everything until the peer closes (BFinishBodyAtClose).
-        pResponse->m_unBodyBytesReceived.store((uint32)(End() - m_iParse));
+        // Keeps everything until the peer closes (BFinishBodyAtClose); a sink takes the
+        // bytes as they come.
+        if (m_bBodyToSink)
+            BPassBufferedToSink((uint64)(End() - m_iParse));
+        else
+            pResponse->m_unBodyBytesReceived.store((uint32)(End() - m_iParse));
         return false;
     default:
         return false;
@@ -403,8 +428,22 @@ bool CHTTPResponseParser::BChooseBodyMode(CHTTPClientResponse *pResponse)
             return false;
         }
         m_eState = k_EHTTPClientConnectionState_WAITING_BODY_CHUNKED_HEADER;
+        nContentLength = -1;
     }
-    else if (pchContentLength && (nContentLength > 0 || Q_strcmp(pchContentLength, "0") == 0))
+    const bool bLength = !pchTransferEncoding && pchContentLength &&
+                         (nContentLength > 0 || Q_strcmp(pchContentLength, "0") == 0);
+    if (m_pSink)
+    {
+        if (!BOfferBodyToSink(pResponse, bLength ? nContentLength : -1))
+            return false;
+        if (m_bBodyToSink)
+            return true;
+    }
+    if (pchTransferEncoding)
+    {
+        // chunked, as chosen above
+    }
+    else if (bLength)
     {
         if (nContentLength > (int64)k_cubMaxBody)
         {
@@ -475,7 +514,7 @@ bool CHTTPResponseParser::BPrepareBodyWithLength(CHTTPClientResponse *pResponse,
 
 bool CHTTPResponseParser::BStepBodyWithLength(CHTTPClientResponse *pResponse)
 {
-    if (m_bBodyDirect)
+    if (m_bBodyDirect || m_bBodyToSink)
         return false; // Feed moves these bytes
     int cubBuffered = End() - m_iParse;
     if ((uint32)cubBuffered < m_cubContentLength)
@@ -523,7 +562,7 @@ bool CHTTPResponseParser::BStepChunkHeader()
         Abort();
         return false;
     }
-    if (nSize > (long long)k_cubMaxBody)
+    if (nSize > (long long)k_cubMaxBody && !m_bBodyToSink)
     {
         DMsg("http", 1,
              "Aborting HTTP request because we received over 64M in response without finding end of body\n");
@@ -548,6 +587,17 @@ bool CHTTPResponseParser::BStepChunkData(CHTTPClientResponse *pResponse)
     uint32 cubAvailable = (uint32)(End() - m_iParse);
     uint32 cubNeeded = m_cubChunkSize - m_cubChunkConsumed;
     uint32 cubTake = cubAvailable < cubNeeded ? cubAvailable : cubNeeded;
+    if (m_bBodyToSink)
+    {
+        if (!BPassToSink((const uint8 *)Buf() + m_iParse, cubTake))
+            return false;
+        m_iParse += (int)cubTake;
+        m_cubChunkConsumed += cubTake;
+        if (m_cubChunkConsumed < m_cubChunkSize)
+            return false;
+        m_eState = k_EHTTPClientConnectionState_WAITING_BODY_CHUNKED_HEADER;
+        return true;
+    }
     m_BodyDataBuffer.Put(Buf() + m_iParse, (int)cubTake);
     m_iParse += (int)cubTake;
     m_cubChunkConsumed += cubTake;
@@ -561,7 +611,8 @@ bool CHTTPResponseParser::BStepChunkData(CHTTPClientResponse *pResponse)
 
 bool CHTTPResponseParser::BFinishChunkedBody(CHTTPClientResponse *pResponse)
 {
-    if (!pResponse->BSetBodyData(m_BodyDataBuffer.Base(), (uint32)m_BodyDataBuffer.TellPut()))
+    if (!m_bBodyToSink &&
+        !pResponse->BSetBodyData(m_BodyDataBuffer.Base(), (uint32)m_BodyDataBuffer.TellPut()))
     {
         DMsg("http", 1,
              "Aborting HTTP request because pResponse->BSetBodyData() failed (RecvHTTPResponseData)\n");
@@ -632,6 +683,13 @@ bool CHTTPResponseParser::BFinishBodyAtClose(CHTTPClientResponse *pResponse)
 {
     if (m_eState != k_EHTTPClientConnectionState_WAITING_BODY_UNTIL_CLOSE)
         return false;
+    if (m_bBodyToSink)
+    {
+        m_pResponse = pResponse;
+        const bool bPassed = BPassBufferedToSink((uint64)(End() - m_iParse));
+        m_pResponse = nullptr;
+        return bPassed;
+    }
     uint32 cubBody = (uint32)(End() - m_iParse);
     pResponse->m_unBodyBytesReceived.store(cubBody);
     bool bSet = pResponse->BSetBodyData(Buf() + m_iParse, cubBody);
@@ -665,4 +723,5 @@ void CHTTPResponseParser::FinishResponse()
     m_cubContentLength = 0;
     m_BodyDataBuffer.Purge();
     m_bBodyDirect = false;
+    m_bBodyToSink = false;
 }

@@ -10,6 +10,7 @@
 #include "foundation/utlbuffer.h"
 
 class CHTTPClientResponse;
+class IHTTPBodySink;
 class KeyValues;
 
 // The states of an HTTP client connection; the parser moves through the receive states
@@ -68,8 +69,10 @@ public:
     CHTTPResponseParser();
 
     // Starts a response: state WAITING_RESPONSELINE_VERSION. bHeadRequest: the response has
-    // no body; bConnectRequest: the answer to a proxy CONNECT (no body either).
-    void BeginResponse(bool bHeadRequest, bool bConnectRequest);
+    // no body; bConnectRequest: the answer to a proxy CONNECT (no body either). pSink: the
+    // request's body sink (httpbodysink.h), asked about every body; a body it takes is
+    // bounded by the sink alone.
+    void BeginResponse(bool bHeadRequest, bool bConnectRequest, IHTTPBodySink *pSink = nullptr);
     // Appends the bytes and runs the states as far as they go.
     EResult Feed(const void *pvData, uint32 cubData, CHTTPClientResponse *pResponse);
     // The peer closed: a body delimited by the close is complete with the bytes held.
@@ -104,6 +107,12 @@ private:
     bool BStepChunkHeader();
     bool BStepChunkData(CHTTPClientResponse *pResponse);
     bool BFinishChunkedBody(CHTTPClientResponse *pResponse);
+    // Offers the body to the sink; false when it refused the response (m_bAbort).
+    bool BOfferBodyToSink(CHTTPClientResponse *pResponse, int64 nContentLength);
+    // Body bytes to the sink, the progress counters along; false when it refused them.
+    bool BPassToSink(const uint8 *pubData, uint32 cubData);
+    // The body bytes buffered at the parse position (at most cubMax) to the sink.
+    bool BPassBufferedToSink(uint64 cubMax);
     // The next token of the status line (after blanks, up to a blank); false to wait.
     bool BNextToken(int *piStart, int *piEnd, bool bCRLFEnds);
     void CheckLimits();
@@ -129,6 +138,12 @@ private:
     // A Content-Length body without content coding goes straight into the response's body,
     // which is sized once to the announced length: one copy from the socket's buffer.
     bool m_bBodyDirect;
+    // The body goes to m_pSink; with a length, m_cubSinkLength of it (64-bit: a package
+    // may pass 4 GiB).
+    IHTTPBodySink *m_pSink;
+    bool m_bBodyToSink;
+    uint64 m_cubSinkLength;
+    uint64 m_cubSinkReceived;
     bool m_bAbort;
     CHTTPClientResponse *m_pResponse; // during Feed only
 };

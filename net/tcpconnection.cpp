@@ -3,6 +3,7 @@
 #include "foundation/clock.h"
 #include "foundation/dbg.h"
 #include "net/neterror.h"
+#include "net/receiveratelimit.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -140,6 +141,7 @@ bool CTCPConnection::BPollConnection()
         }
 
         bool bReadAgain = false;
+        uint64 cubAllowed = 0;
         if (m_EConnectionState == k_EConnectionStateConnecting)
         {
             if (poll.m_bWritable)
@@ -151,9 +153,9 @@ bool CTCPConnection::BPollConnection()
         }
         else if ((m_EConnectionState == k_EConnectionStateConnected ||
                   m_EConnectionState == k_EConnectionStateClosing) &&
-                 poll.m_bReadable)
+                 poll.m_bReadable && (cubAllowed = NetReceiveAllowance()) > 0)
         {
-            if (!BReceiveFromSocket(&bReceived, &bReadAgain))
+            if (!BReceiveFromSocket(cubAllowed, &bReceived, &bReadAgain))
                 return bReceived;
         }
 
@@ -175,7 +177,7 @@ bool CTCPConnection::BPollConnection()
     return bReceived;
 }
 
-bool CTCPConnection::BReceiveFromSocket(bool *pbReceived, bool *pbReadAgain)
+bool CTCPConnection::BReceiveFromSocket(uint64 cubAllowed, bool *pbReceived, bool *pbReadAgain)
 {
     if (!m_pubRecvBuffer)
     {
@@ -184,6 +186,9 @@ bool CTCPConnection::BReceiveFromSocket(bool *pbReceived, bool *pbReadAgain)
         m_cubRecvBufferUsed = 0;
     }
     uint32 cubFree = m_cubRecvBuffer - m_cubRecvBufferUsed;
+    // The process's receive limit: what is not read now waits in the socket.
+    if (cubAllowed < cubFree)
+        cubFree = (uint32)cubAllowed;
     uint32 cubRecv = 0;
     int nError = 0;
     EPlatSocketIO eResult =
@@ -206,6 +211,7 @@ bool CTCPConnection::BReceiveFromSocket(bool *pbReceived, bool *pbReadAgain)
     }
     if (eResult == k_EPlatSocketIOOK)
     {
+        NetConsumeReceiveAllowance(cubRecv);
         *pbReceived = true;
         if (!BOnDataArrived(m_pubRecvBuffer + m_cubRecvBufferUsed, cubRecv))
             return false;

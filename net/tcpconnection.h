@@ -65,7 +65,7 @@ private:
     bool BAppendToIncomingMessage(const uint8 *pubData, uint32 cubData);
     // One read from a readable socket (the receive buffer made on first use): false when
     // the connection ended meanwhile; *pbReadAgain when the read filled the buffer.
-    bool BReceiveFromSocket(bool *pbReceived, bool *pbReadAgain);
+    bool BReceiveFromSocket(uint64 cubAllowed, bool *pbReceived, bool *pbReadAgain);
     // The message assembly made room for cubNeeded bytes; false when it would be too large
     // or cannot be had.
     bool BGrowIncomingMessage(int64 cubNeeded);

@@ -19,6 +19,11 @@
 // reading and writing by others (a log can be read while it is written).
 FILE *PLAT_fopen(const char *pchPath, const char *pchMode);
 
+// Position in a file opened by PLAT_fopen, in 64 bits on every build (a 32-bit build's
+// fseek stops at 2 GiB). Seek: 0 on success, as fseek.
+int PLAT_fseek64(FILE *pFile, int64 nOffset, int nOrigin);
+int64 PLAT_ftell64(FILE *pFile);
+
 // The native path the system calls would use (separators and letter case resolved).
 std::string PLAT_ResolvePath(const char *pchPath);
 
@@ -58,7 +63,8 @@ struct PlatDirEntry_t
 // ("*" any run, "?" one character, compared without regard to ASCII case, as Windows
 // does; null or "*" matches all; see foundation/filewildcard.h). The entries are appended
 // to the vector. False when the directory cannot be read.
-bool PLAT_ListDirectory(const char *pchDir, const char *pchWildcard, std::vector<PlatDirEntry_t> *pvecEntries);
+bool PLAT_ListDirectory(const char *pchDir, const char *pchWildcard,
+                        std::vector<PlatDirEntry_t> *pvecEntries);
 
 // Bytes available to the calling user on the volume that holds the path; false when unknown.
 bool PLAT_GetFreeDiskSpace(const char *pchPath, uint64 *pcubFree);

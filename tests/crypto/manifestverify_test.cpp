@@ -156,6 +156,7 @@ TEST_F(ManifestVerifyTest, OnlyTheShapeTheUpdaterReadsPasses)
         {Manifest(Package("core", strFile, "-1")), strNotSize},
         {Manifest(Package("core", strFile, "007")), strNotSize},
         {Manifest(Package("core", strFile, "")), strNotSize},
+        {Manifest(Package("core", strFile, "0")), "package 'core': size 0 is no archive"},
         // One of each, plain values only, names once.
         {Manifest(Package("core", strFile, "7", "\t\t\"size\" \"7\"\n")),
          "package 'core' has 1 \"file\" and 2 \"size\" values (one of each)"},

@@ -125,6 +125,8 @@ class InstallDir:
         env["FERRO_ASSUME_ADMIN"] = "0"
         env["FERRO_REGISTRY_DIR"] = self.registry
         env["FERRO_IPC_NAMESPACE"] = self.namespace
+        # Package retries follow each other quickly: the tests count them, not their pauses.
+        env["FERRO_TEST_RETRY_PAUSE_MS"] = "20"
         env.update({k: str(v) for k, v in extra.items()})
         return env
 

@@ -38,10 +38,14 @@ class UpdateFaultTest(ServedInstallTest):
         return build(1)
 
 
-    def assert_nothing_installed(self):
+    def assert_nothing_installed(self, parts_kept=()):
         self.assertEqual({}, self.install.game_files())
         self.assertFalse(os.path.exists(self.install.package_file("arvo_launcher_%s.installed" % PLATFORM_TAG)))
-        self.assertFalse(any(n.endswith(".part") for n in os.listdir(self.install.file("package"))))
+        # A transfer that broke keeps what it brought, for the next attempt to continue.
+        if parts_kept is None:
+            return
+        self.assertEqual(sorted(name + ".part" for name in parts_kept),
+                         sorted(n for n in os.listdir(self.install.file("package")) if n.endswith(".part")))
 
     def assert_fatal_no_network(self):
         self.assertIn("!!! Fatal Error: " + NO_NETWORK, self.output)
@@ -84,8 +88,12 @@ class UpdateFaultTest(ServedInstallTest):
         self.assertEqual(7, self.run_launcher(EXIT_FERRO))
         self.assertRegex(self.install.bootstrap_log(),
                          r"Error: Download of package \(data\) failed after \d+ bytes \(404\)\.")
+        self.assertIn("!!! Package data could not be downloaded: the content service does not have it (HTTP 404).",
+                      self.output)
         self.assert_fatal_no_network()
-        self.assert_nothing_installed()
+        # The other package may have been in flight: its part stays for the next run.
+        self.assert_nothing_installed(parts_kept=None)
+        self.assertFalse(os.path.exists(self.install.package_file(name + ".part")))
 
     def serve_with_fault(self, package, fault):
         server = FaultyContentServer(self.service.content)
@@ -96,12 +104,17 @@ class UpdateFaultTest(ServedInstallTest):
         return server, name, size
 
     def test_server_closing_in_the_middle_of_a_package(self):
-        server, name, _ = self.serve_with_fault("data", "cut")
+        server, name, size = self.serve_with_fault("data", "cut")
         self.assertEqual(7, self.run_launcher(EXIT_FERRO))
-        self.assertIn("Error: Download of package (data) failed after 0 bytes (0).", self.install.bootstrap_log())
+        # Tried five times, each continuing where the last stopped (the server ignores Range).
+        self.assertEqual(5, server.paths.count("/client/" + name))
+        self.assertIn("Error: Download of package (data) failed after %d bytes (0)." % (size // 2),
+                      self.install.bootstrap_log())
+        self.assertIn("Package data: attempt 4 of 5 failed (a network failure); trying again", self.install.bootstrap_log())
+        self.assertIn("!!! Package data could not be downloaded: the connection failed", self.output)
         self.assert_fatal_no_network()
         self.assertFalse(os.path.exists(self.install.package_file(name)))
-        self.assert_nothing_installed()
+        self.assert_nothing_installed(parts_kept=[name])
         # Archives that did arrive are kept; the next run asks only for the missing one.
         del server.faults["/client/" + name]
         server.paths.clear()
@@ -115,7 +128,7 @@ class UpdateFaultTest(ServedInstallTest):
         self.assertIn("Error: Download of package (bin) failed after %d bytes (200)." % (size - 1),
                       self.install.bootstrap_log())
         self.assertFalse(os.path.exists(self.install.package_file(name)))
-        self.assert_nothing_installed()
+        self.assert_nothing_installed(parts_kept=[name])
 
     def add_signed_package(self, package_name, zip_items):
         """Adds a package made by hand to the current build and signs the manifest again."""

@@ -159,6 +159,15 @@ public:
             return nullptr;
         return std::unique_ptr<IInstallFileWriter>(new CWriter(this, std::move(pReal), Normal(pchPath)));
     }
+    std::unique_ptr<IInstallFileWriter> OpenForAppend(const char *pchPath) override
+    {
+        if (BFails("open-write", pchPath))
+            return nullptr;
+        std::unique_ptr<IInstallFileWriter> pReal = Real().OpenForAppend(pchPath);
+        if (!pReal)
+            return nullptr;
+        return std::unique_ptr<IInstallFileWriter>(new CWriter(this, std::move(pReal), Normal(pchPath)));
+    }
 
     EPlatFileLock TryLockFile(CPlatFileLock *pLock, const char *pchPath) override
     {

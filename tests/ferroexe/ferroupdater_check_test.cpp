@@ -89,16 +89,33 @@ TEST_F(UpdateCheckTest, FailedDownloadsKeepNoArchiveAndSayWhy)
     {
         const char *m_pchFault;
         std::string m_strError;
+        std::string m_strCause;
+        int m_cRequests; // of the package: a network failure and a bad digest are tried again
+        uint64 m_cubPartKept;
     };
     ServeBuild(5, ThreePackages());
     const TestPackage_t package = m_vecServedPackages[0];
     std::string strSize = std::to_string(package.m_cubSize);
+    const std::string strCannot = "Package pkga could not be downloaded: ";
     std::vector<Case_t> vecCases = {
-        {"404", "Download of package (pkga) failed after 9 bytes (404)."},
-        {"short", "Download of package (pkga) failed after " + std::to_string(package.m_cubSize - 1) +
-                      " bytes (200)."},
-        {"cut", "Download of package (pkga) failed after 0 bytes (0)."},
-        {"corrupt", "Corrupt package file (" + package.m_strFile + ")"},
+        {"404", "Download of package (pkga) failed after 9 bytes (404).",
+         strCannot + "the content service does not have it (HTTP 404).", 1, 0},
+        {"short",
+         "Download of package (pkga) failed after " + std::to_string(package.m_cubSize - 1) + " bytes (200).",
+         strCannot + "the transfer ended early (" + std::to_string(package.m_cubSize - 1) + " of " + strSize +
+             " bytes are here).",
+         5, package.m_cubSize - 1},
+        {"cut",
+         "Download of package (pkga) failed after " + std::to_string(package.m_cubSize / 2) + " bytes (0).",
+         strCannot + "the connection failed (" + std::to_string(package.m_cubSize / 2) + " of " + strSize +
+             " bytes are here).",
+         5, package.m_cubSize / 2},
+        {"corrupt", "Corrupt package file (" + package.m_strFile + ")",
+         strCannot + "its contents did not match their digest in 5 attempts.", 5, 0},
+        {"long", "Download of package (pkga) failed after 0 bytes (0).",
+         strCannot + "the content service sent more than the " + strSize +
+             " bytes its signed manifest gives.",
+         1, 0},
     };
     for (const Case_t &test : vecCases)
     {
@@ -118,6 +135,11 @@ TEST_F(UpdateCheckTest, FailedDownloadsKeepNoArchiveAndSayWhy)
                          *pstrResponse = HTTPResponse(200, {}, strBody.substr(1));
                          return true;
                      }
+                     if (strFault == "long")
+                     {
+                         *pstrResponse = HTTPResponse(200, {}, strBody + "x");
+                         return true;
+                     }
                      if (strFault == "cut")
                      {
                          *pstrResponse = HTTPResponse(200, {{"Content-Length", strSize}},
@@ -127,12 +149,23 @@ TEST_F(UpdateCheckTest, FailedDownloadsKeepNoArchiveAndSayWhy)
                      *pstrResponse = HTTPResponse(200, {}, strBody); // right size, wrong bytes
                      return true;
                  });
+        std::filesystem::remove_all(Install("package"));
+        size_t cRequestsBefore = RequestedPaths().size();
         MakeNetworkUpdater();
         EXPECT_FALSE(BRunCheck(false));
         EXPECT_EQ(test.m_strError, LastError());
         EXPECT_TRUE(BLogHas("Error: " + test.m_strError + "\n"));
+        EXPECT_TRUE(BLogHasSubstring("Cause: " + test.m_strCause)) << test.m_strCause;
+        std::vector<std::string> vecPaths = RequestedPaths();
+        EXPECT_EQ(test.m_cRequests, (int)std::count(vecPaths.begin() + (long)cRequestsBefore, vecPaths.end(),
+                                                    PackageURL(package)));
         EXPECT_FALSE(BExists("package/" + package.m_strFile));
-        EXPECT_FALSE(BExists("package/" + package.m_strFile + ".part"));
+        // What a broken transfer brought stays for the next attempt to continue.
+        if (test.m_cubPartKept)
+            EXPECT_EQ(test.m_cubPartKept,
+                      std::filesystem::file_size(Install("package/" + package.m_strFile + ".part")));
+        else
+            EXPECT_FALSE(BExists("package/" + package.m_strFile + ".part"));
         EXPECT_FALSE(BExists(PendingManifest()));
         EXPECT_EQ("Download Complete.", m_UI.Status().back());
         ShutDownUpdater();
@@ -304,7 +337,7 @@ TEST_F(UpdateCheckTest, CancelEndsTheCheckInEitherPhase)
     EXPECT_EQ("Download Complete.", m_UI.Status().back());
 }
 
-TEST_F(UpdateCheckTest, AStalledPackageTimesOutAfterFiveMinutes)
+TEST_F(UpdateCheckTest, AStalledPackageFailsInTheLowSpeedWindowOrAfterFiveMinutes)
 {
     ServeBuild(5, ThreePackages());
     const TestPackage_t package = m_vecServedPackages[0];
@@ -316,11 +349,24 @@ TEST_F(UpdateCheckTest, AStalledPackageTimesOutAfterFiveMinutes)
                      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(package.m_cubSize) + "\r\n\r\nab";
                  return true;
              });
+    // The minimum rate of the build (a minute below 1 KB/s) ends it first; without one, the
+    // package request's own network time-out of 300 seconds (not the manifest's 60).
+    for (uint32 unWindow : {60u, 0u})
+    {
+        SCOPED_TRACE(unWindow);
+        RunStalledCheck(unWindow, unWindow ? 60000000u : 300000000u);
+    }
+}
+
+void UpdateCheckTest::RunStalledCheck(uint32 unWindowSeconds, uint64 usExpected)
+{
     // Time moves a quarter second per pump pass, for the updater's polls and the client's
     // time-outs alike.
     CNetTestManualClock clock;
     NetTestInit();
     MakeNetworkUpdater();
+    m_pUpdater->m_DownloadSettings.m_unLowSpeedWindowSeconds = unWindowSeconds;
+    m_pUpdater->m_DownloadSettings.m_cPackageAttempts = 1;
     uint64 usStart = Clock_GetMicroseconds();
     std::atomic<bool> bDone(false);
     bool bResult = true;
@@ -339,10 +385,13 @@ TEST_F(UpdateCheckTest, AStalledPackageTimesOutAfterFiveMinutes)
     thread.join();
     EXPECT_FALSE(bResult);
     uint64 usElapsed = Clock_GetMicroseconds() - usStart;
-    EXPECT_EQ("Download of package (pkga) failed after 0 bytes (0).", LastError());
-    // Not the default 60 seconds of the manifest request: the package's own 300.
-    EXPECT_GE(usElapsed, 300000000u);
-    EXPECT_LT(usElapsed, 330000000u);
+    EXPECT_EQ("Download of package (pkga) failed after 2 bytes (0).", LastError());
+    if (unWindowSeconds)
+    {
+        EXPECT_TRUE(BLogHasSubstring("the transfer stayed below 1024 bytes per second for 60 seconds"));
+    }
+    EXPECT_GE(usElapsed, usExpected);
+    EXPECT_LT(usElapsed, usExpected + 30000000u);
     ShutDownUpdater();
     m_pUpdater.reset();
 }

@@ -159,6 +159,8 @@ protected:
         WriteInstallFile("ferro.cfg", "ClientDownloadHost=" + Host() + "\n" + strExtraConfig);
         CFerroUpdater &updater = MakeInstallUpdater();
         updater.SetUpdateStatusUI(&m_UI);
+        // Retries follow each other at once: the tests count them, not their pauses.
+        updater.m_DownloadSettings.m_msFirstRetryPause = 0;
         EXPECT_TRUE(updater.BInitializeWithCommandLine(NewHTTPClient(), false, "", pchCommandLine));
         return updater;
     }
@@ -184,6 +186,9 @@ protected:
         thread.join();
         return bResult;
     }
+    // A check whose package stalls after its headers, with the given low-speed window; it
+    // must fail after usExpected on the manual clock.
+    void RunStalledCheck(uint32 unWindowSeconds, uint64 usExpected);
     bool BRunCheck(bool bSaveManifest)
     {
         return BRunPumping([this, bSaveManifest] { return m_pUpdater->BCheckForUpdate(bSaveManifest); });

@@ -2,6 +2,7 @@
 // boundary, byte by byte and in seeded random pieces, and must give the same outcome.
 #include "foundation/keyvalues.h"
 #include "http/http.h"
+#include "http/httpbodysink.h"
 #include "http/httpresponseparser.h"
 #include "support/scriptedhttpserver.h"
 #include "support/testsupport.h"
@@ -50,6 +51,35 @@ struct ParseOptions_t
 {
     bool m_bHead = false;
     bool m_bPeerCloses = false; // the peer closes after the last piece
+    IHTTPBodySink *m_pSink = nullptr;
+};
+
+// A body sink that keeps what it takes (in a string: the test bodies are small) up to a
+// limit, declines error pages and refuses what passes the limit.
+class CRecordingSink : public IHTTPBodySink
+{
+public:
+    explicit CRecordingSink(uint64 cubLimit) : m_cubLimit(cubLimit) {}
+    EBodyStart BeginBody(CHTTPClientResponse *pResponse, int64 cubLength) override
+    {
+        m_strBody.clear();
+        m_nAnnounced = cubLength;
+        if (pResponse->GetStatusCode() != k_EHTTPStatusCode200OK)
+            return k_EBodyStartDecline;
+        return cubLength >= 0 && (uint64)cubLength > m_cubLimit ? k_EBodyStartRefuse : k_EBodyStartTake;
+    }
+    bool BReceiveBody(const void *pubData, uint32 cubData) override
+    {
+        if ((uint64)m_strBody.size() + cubData > m_cubLimit)
+            return false;
+        m_strBody.append((const char *)pubData, cubData);
+        return true;
+    }
+    std::string m_strBody;
+    int64 m_nAnnounced = 0;
+
+private:
+    uint64 m_cubLimit; // 64 bits on every build: a limit past 4 GiB is tested
 };
 
 // Feeds the pieces (the cut positions split the text) and stops at the first outcome.
@@ -59,7 +89,7 @@ ParseOutcome_t Parse(const std::string &strResponse, const std::vector<size_t> &
     CSpewCapture capture;
     CHTTPClientResponse *pResponse = new CHTTPClientResponse();
     CHTTPResponseParser parser;
-    parser.BeginResponse(options.m_bHead, false);
+    parser.BeginResponse(options.m_bHead, false, options.m_pSink);
     CHTTPResponseParser::EResult eResult = CHTTPResponseParser::k_EResultNeedMore;
     size_t iPos = 0;
     std::vector<size_t> vecEnds = vecCuts;
@@ -91,6 +121,8 @@ ParseOutcome_t Parse(const std::string &strResponse, const std::vector<size_t> &
     }
     const CUtlBuffer &bufBody = pResponse->GetBodyBuffer();
     outcome.m_strBody.assign((const char *)bufBody.Base(), (size_t)bufBody.TellPut());
+    if (options.m_pSink)
+        outcome.m_strBody += "|sink:" + static_cast<CRecordingSink *>(options.m_pSink)->m_strBody;
     outcome.m_unReceived = pResponse->m_unBodyBytesReceived.load();
     outcome.m_unExpected = pResponse->m_unBodyBytesExpected.load();
     if (eResult == CHTTPResponseParser::k_EResultComplete)
@@ -459,4 +491,66 @@ TEST(HTTPResponseParser, HeaderFloodsAreHandledInLinearWork)
     EXPECT_LT(dSeconds, k_dMaxSeconds);
     printf("one 2,000,000-byte header in 100-byte pieces: %.3f s\n", dSeconds);
     pResponse->Release();
+}
+
+// A body that goes to a sink passes through whatever its size: the 64 MiB limit of a
+// response held in memory does not apply, the sink's own does, and an error page stays in
+// the response. Every way of cutting the bytes gives the same outcome.
+TEST(HTTPResponseParser, BodiesTakenByASinkBypassTheMemoryLimit)
+{
+    CRecordingSink *pSink = new CRecordingSink(10);
+    ParseOptions_t options;
+    options.m_pSink = pSink;
+    const std::string strNext = "HTTP/1.1 200 OK\r\n";
+
+    // Content-Length: exactly the body, what follows is the next response's.
+    ParseOutcome_t outcome =
+        ParseEveryWay("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789" + strNext, options);
+    EXPECT_EQ(k_eComplete, outcome.m_eResult);
+    EXPECT_EQ("|sink:0123456789", outcome.m_strBody);
+    EXPECT_EQ(10u, outcome.m_unReceived);
+    EXPECT_EQ((int)strNext.size(), outcome.m_cubUnconsumed);
+
+    // Chunked and until the close: the same bytes.
+    outcome = ParseEveryWay(
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\n0123\r\n6\r\n456789\r\n0\r\n\r\n",
+        options);
+    EXPECT_EQ(k_eComplete, outcome.m_eResult);
+    EXPECT_EQ("|sink:0123456789", outcome.m_strBody);
+    EXPECT_EQ(-1, pSink->m_nAnnounced);
+    ParseOptions_t closing = options;
+    closing.m_bPeerCloses = true;
+    outcome = ParseEveryWay("HTTP/1.0 200 OK\r\n\r\n0123456789", closing);
+    EXPECT_EQ(k_eComplete, outcome.m_eResult);
+    EXPECT_EQ("|sink:0123456789", outcome.m_strBody);
+
+    // A length past 4 GiB is read whole and offered; the sink refuses it here.
+    EXPECT_EQ(k_eAbort,
+              ParseEveryWay("HTTP/1.1 200 OK\r\nContent-Length: 5000000000\r\n\r\n", options).m_eResult);
+    EXPECT_EQ(5000000000ll, pSink->m_nAnnounced);
+    // Without a length, the byte that passes the sink's limit ends the request.
+    outcome = Parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nb\r\n0123456789X\r\n0\r\n\r\n", {},
+                    options);
+    EXPECT_EQ(k_eAbort, outcome.m_eResult);
+    // A coded body cannot go to a file as it comes.
+    EXPECT_EQ(
+        k_eAbort,
+        ParseEveryWay("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 3\r\n\r\nabc", options)
+            .m_eResult);
+    // An error page is declined: it stays in the response.
+    outcome = ParseEveryWay("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", options);
+    EXPECT_EQ(k_eComplete, outcome.m_eResult);
+    EXPECT_EQ("not found|sink:", outcome.m_strBody);
+
+    // Beyond 64 MiB a response without a sink is refused; with one, it is offered.
+    CRecordingSink *pLargeSink = new CRecordingSink((uint64)1 << 40);
+    ParseOptions_t large;
+    large.m_pSink = pLargeSink;
+    const std::string strLarge = "HTTP/1.1 200 OK\r\nContent-Length: 67108865\r\n\r\nab";
+    EXPECT_EQ(k_eAbort, Parse(strLarge, {}).m_eResult);
+    outcome = Parse(strLarge, {}, large);
+    EXPECT_EQ(k_eNeedMore, outcome.m_eResult);
+    EXPECT_EQ("|sink:ab", outcome.m_strBody);
+    pLargeSink->Release();
+    pSink->Release();
 }

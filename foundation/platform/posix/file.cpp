@@ -383,3 +383,13 @@ int PLAT_GetLastErrno()
 {
     return t_nLastErrno;
 }
+
+int PLAT_fseek64(FILE *pFile, int64 nOffset, int nOrigin)
+{
+    return fseeko(pFile, (off_t)nOffset, nOrigin);
+}
+
+int64 PLAT_ftell64(FILE *pFile)
+{
+    return (int64)ftello(pFile);
+}

@@ -392,3 +392,13 @@ int PLAT_GetLastErrno()
 {
     return t_nLastErrno;
 }
+
+int PLAT_fseek64(FILE *pFile, int64 nOffset, int nOrigin)
+{
+    return _fseeki64(pFile, nOffset, nOrigin);
+}
+
+int64 PLAT_ftell64(FILE *pFile)
+{
+    return (int64)_ftelli64(pFile);
+}

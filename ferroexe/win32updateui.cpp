@@ -2,7 +2,6 @@
 
 #include "ferroexe/consoleupdateui.h"
 #include "ferroexe/localizedtext.h"
-#include "foundation/clock.h"
 #include "foundation/commandline.h"
 #include "foundation/dbg.h"
 #include "foundation/platform/sockets_init.h"
@@ -192,10 +191,16 @@ int CWin32UpdateUI::AskYesNo(const char *pchQuestion, FnAskYesNoAnswer pfnAnswer
 
 bool CWin32UpdateUI::BRunFrame(const uint64 *)
 {
-    // Without a window no timer wakes the wait: pause as long as the timer would.
+    // Without a window no timer ends the wait: at most as long as the timer would.
     if (!m_bWindowCreated)
-        Clock_Sleep(20);
+        m_WakeEvent.Wait(20);
     else
         m_pBackend->RunMessages();
     return true;
+}
+
+void CWin32UpdateUI::WakeFrame()
+{
+    m_WakeEvent.Set();
+    m_pBackend->WakeMessageWait();
 }

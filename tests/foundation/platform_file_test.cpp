@@ -201,6 +201,21 @@ TEST(PlatformFile, SizesOfDirectoriesAndMissingFiles)
     EXPECT_EQ(-1, PLAT_GetFileSize(dir.File("missing").c_str()));
     EXPECT_EQ(0, PLAT_GetFileWriteTime(dir.File("missing").c_str()));
 
+    // One look tells the same: a file's size, a directory, nothing (in any letter case).
+    ASSERT_TRUE(PLAT_CreateDirectory(dir.File("sub").c_str()));
+    ASSERT_TRUE(WriteTextFile(dir.File("sub/Data.bin"), "12345"));
+    PlatFileInfo_t info;
+    EXPECT_TRUE(PLAT_GetFileInfo((Backslashed(dir.Path()) + "\\SUB\\data.BIN").c_str(), &info));
+    EXPECT_TRUE(info.m_bExists && !info.m_bIsDirectory);
+    EXPECT_EQ(5, info.m_llSize);
+    EXPECT_TRUE(PLAT_GetFileInfo(dir.File("Sub").c_str(), &info));
+    EXPECT_TRUE(info.m_bExists && info.m_bIsDirectory);
+    EXPECT_EQ(-1, info.m_llSize);
+    EXPECT_FALSE(PLAT_GetFileInfo(dir.File("sub/missing").c_str(), &info));
+    EXPECT_FALSE(info.m_bExists || info.m_bIsDirectory);
+    EXPECT_EQ(-1, info.m_llSize);
+    EXPECT_EQ(ENOENT, PLAT_GetLastErrno());
+
     uint64 cubFree = 0;
     EXPECT_TRUE(PLAT_GetFreeDiskSpace(Backslashed(dir.Path()).c_str(), &cubFree));
     EXPECT_GT(cubFree, 0u);

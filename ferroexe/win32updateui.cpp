@@ -162,6 +162,9 @@ void CWin32UpdateUI::ShowFatalError(const char *pchText)
     CWindowText title(m_strFatalErrorTitle.Get());
     CWindowText text(pchText);
     m_pBackend->ShowErrorBox(title.Get(), text.Get());
+    // A toolkit loaded only for this box may have found no display: the console says it.
+    if (IUpdateStatusUI *pFallback = Fallback())
+        pFallback->ShowFatalError(pchText);
 }
 
 void CWin32UpdateUI::ShowFatalErrorWithCause(const char *pchCause, const char *pchText)

@@ -532,7 +532,7 @@ class UpdaterInstall(InstallDir):
         write_file(self.file("ferro.cfg"), "\n".join(lines) + "\n" + extra_config)
 
     # The files the launcher brings itself, which no build ships.
-    OWN_FILES = {LAUNCHER, "ferro.cfg", ".crash"} | set(SAMPLE_LIBRARIES)
+    OWN_FILES = {LAUNCHER, "ferro.cfg", ".crash"} | set(LAUNCHER_MODULES) | set(SAMPLE_LIBRARIES)
 
     def game_files(self):
         """The installed files (package/, logs/, public/ and the launcher's own left out)."""

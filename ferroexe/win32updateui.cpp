@@ -112,7 +112,7 @@ IUpdateStatusUI *CWin32UpdateUI::Fallback()
     if (!m_pBackend->BDisplayLost())
         return nullptr;
     if (!m_bFallbackAnnounced.exchange(true))
-        Msg("The display of the progress window went away: showing progress on the console\n");
+        Msg("No display for the progress window: showing progress on the console\n");
     return CConsoleUpdateUI::GetInstance();
 }
 

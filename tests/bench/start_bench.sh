@@ -8,14 +8,17 @@
 #             first line on standard output;
 #   reference: /bin/true, timed from its start to its end (what starting any process costs
 #             here).
-# Prints both medians, the machine's core count and the shared libraries the launcher loads
+#   peer:     with PEER_BUILD_DIR, the launcher of another build (an older one) on a copy of
+#             the same installation, timed the same way, and the ratio of the two medians.
+# Prints the medians, the machine's core count and the shared libraries the launcher loads
 # (ldd, and those loaded by the run itself). Goal: launcher median under 50 ms.
-# Usage: tests/bench/start_bench.sh [BUILD_DIR] [ROUNDS]   (defaults: build, 21)
+# Usage: tests/bench/start_bench.sh [BUILD_DIR] [ROUNDS] [PEER_BUILD_DIR]   (defaults: build, 21)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 BUILD_DIR=${1:-build}
 ROUNDS=${2:-21}
+PEER_BUILD_DIR=${3:-}
 BIN_DIR=$BUILD_DIR/bin
 FILES=5000
 FOLDERS=50
@@ -54,6 +57,14 @@ with open(os.path.join(install, "package", "arvo_launcher_linux.installed"), "w"
     f.writelines(lines)
 EOF
 
+# The peer's launcher and client libraries on a copy of the installation.
+if [ -n "$PEER_BUILD_DIR" ]; then
+    cp -r "$INSTALL" "$WORK/peer"
+    rm -f "$WORK"/peer/arvolauncher*
+    cp "$PEER_BUILD_DIR/bin/arvolauncher" "$PEER_BUILD_DIR/bin/ferro.so" "$PEER_BUILD_DIR/bin/ferroui.so" \
+        "$PEER_BUILD_DIR/bin/ferroconsole.so" "$WORK/peer/"
+fi
+
 # One timed start: prints milliseconds. The launcher counts until the client's first line
 # (the rest of the run, the client's own report and the shutdown, is not the player's wait).
 cat >"$WORK/timed_start.py" <<'EOF'
@@ -83,17 +94,21 @@ print("%.1f" % elapsed)
 EOF
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-timed() { python3 "$WORK/timed_start.py" "$1" "$INSTALL" "$WORK/registry"; }
+timed() { python3 "$WORK/timed_start.py" "$1" "${2:-$INSTALL}" "$WORK/registry"; }
 
 # One start that is not counted: the page cache holds the program and the files afterwards.
 timed launcher >/dev/null
+[ -n "$PEER_BUILD_DIR" ] && timed launcher "$WORK/peer" >/dev/null
 launcher_ms=()
 reference_ms=()
+peer_ms=()
 for ((round = 1; round <= ROUNDS; round++)); do
     if ((round % 2)); then
         t1=$(timed launcher)
         t2=$(timed reference)
+        [ -n "$PEER_BUILD_DIR" ] && peer_ms+=("$(timed launcher "$WORK/peer")")
     else
+        [ -n "$PEER_BUILD_DIR" ] && peer_ms+=("$(timed launcher "$WORK/peer")")
         t2=$(timed reference)
         t1=$(timed launcher)
     fi
@@ -112,3 +127,7 @@ echo "cores: $(nproc)"
 echo "shared libraries: $linked linked (ldd), $loaded initialised in a -textclient run (with the client's)"
 echo "median of $ROUNDS starts ($FILES files installed): launcher $m1 ms to the client's first line" \
     "(goal < 50 ms), /bin/true $m2 ms"
+if [ -n "$PEER_BUILD_DIR" ]; then
+    m3=$(printf '%s\n' "${peer_ms[@]}" | median)
+    echo "peer launcher ($PEER_BUILD_DIR): $m3 ms, ratio launcher / peer $(awk -v a="$m1" -v b="$m3" 'BEGIN { printf "%.2f", a / b }')"
+fi

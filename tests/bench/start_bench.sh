@@ -71,7 +71,7 @@ cat >"$WORK/timed_start.py" <<'EOF'
 import os, subprocess, sys, time
 mode, cwd = sys.argv[1], sys.argv[2]
 env = dict(os.environ, FERRO_ASSUME_ADMIN="0", FERRO_REGISTRY_DIR=sys.argv[3],
-           FERRO_IPC_NAMESPACE="start-bench-%d" % os.getpid())
+           FERRO_IPC_NAMESPACE=os.environ["START_BENCH_NAMESPACE"])
 if mode == "reference":
     start = time.perf_counter()
     subprocess.run(["/bin/true"], check=True)
@@ -92,6 +92,10 @@ if elapsed is None or proc.returncode != 0:
     sys.exit(1)
 print("%.1f" % elapsed)
 EOF
+
+# One hand-off namespace for the run; its files in /dev/shm go at the end.
+export START_BENCH_NAMESPACE="start-bench-$$"
+trap 'bench_cleanup; rm -f /dev/shm/*"$START_BENCH_NAMESPACE".*' EXIT
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 timed() { python3 "$WORK/timed_start.py" "$1" "${2:-$INSTALL}" "$WORK/registry"; }
@@ -121,7 +125,7 @@ m1=$(printf '%s\n' "${launcher_ms[@]}" | median)
 m2=$(printf '%s\n' "${reference_ms[@]}" | median)
 linked=$(ldd "$INSTALL/arvolauncher" | wc -l)
 loaded=$(cd "$INSTALL" && FERRO_ASSUME_ADMIN=0 FERRO_REGISTRY_DIR="$WORK/registry" \
-    FERRO_IPC_NAMESPACE="start-bench-$$" LD_DEBUG=files ./arvolauncher -textclient 2>&1 >/dev/null |
+    FERRO_IPC_NAMESPACE="$START_BENCH_NAMESPACE" LD_DEBUG=files ./arvolauncher -textclient 2>&1 >/dev/null |
     grep -c 'calling init:' || true)
 echo "cores: $(nproc)"
 echo "shared libraries: $linked linked (ldd), $loaded initialised in a -textclient run (with the client's)"

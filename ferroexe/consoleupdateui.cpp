@@ -74,13 +74,13 @@ bool CConsoleUpdateUI::BRunFrame(const uint64 *pulTicksDeadline)
 {
     if (!pulTicksDeadline)
     {
-        Clock_Sleep(20);
+        m_WakeEvent.Wait(20);
         return true;
     }
     uint64 ulNow = Clock_GetTicks();
     uint64 ulRemaining = *pulTicksDeadline > ulNow ? *pulTicksDeadline - ulNow : 0;
-    // Whole milliseconds, truncated; a zero sleep just yields.
+    // Whole milliseconds, truncated; a zero wait only takes a wake that came meanwhile.
     uint64 ulMilliseconds = Clock_TicksToMicroseconds(ulRemaining) / 1000;
-    Clock_Sleep(ulMilliseconds > 0xFFFFFFFEu ? 0xFFFFFFFEu : (uint32)ulMilliseconds);
+    m_WakeEvent.Wait(ulMilliseconds > 0xFFFFFFFEu ? 0xFFFFFFFEu : (uint32)ulMilliseconds);
     return true;
 }

@@ -7,6 +7,7 @@
 
 #include "ferroexe/crashhandler.h"
 #include "ferroexe/updatestatusui.h"
+#include "foundation/threadtools.h"
 
 #include <atomic>
 #include <cstdio>
@@ -30,9 +31,11 @@ public:
     bool BUserCancelled() override { return false; }
     void ShowFatalError(const char *pchText) override;
     int AskYesNo(const char *pchQuestion, FnAskYesNoAnswer pfnAnswer, void *pvContext) override;
+    // Waits until the deadline (whole milliseconds) or until WakeFrame, whichever comes first.
     bool BRunFrame(const uint64 *pulTicksDeadline) override;
     bool BReadyToLaunchClient() override { return true; }
     void ShowFatalErrorWithCause(const char *pchCause, const char *pchText) override;
+    void WakeFrame() override { m_WakeEvent.Set(); }
 
 private:
     // The first format takes the percentage and the text, the second only the text.
@@ -42,4 +45,5 @@ private:
     FILE *m_pIn;
     std::atomic<int> m_nPercent{0}; // set by the updater thread, read by both
     CCrashHandlerRegistration m_CrashHandler;
+    CThreadEvent m_WakeEvent; // auto-reset: one wake ends one wait
 };

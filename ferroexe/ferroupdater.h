@@ -471,8 +471,11 @@ private:
     bool BInstallPendingUpdate(int *pnResult);
     bool BVerifyInstallation(int *pnResult);
     int DownloadAndInstallWholeBuild();
-    // Releases the installation's lock and runs the background loop.
+    // Releases the installation's lock, announces the outcome and runs the background loop.
     int EnterBackgroundLoop();
+    // The start-up phase has its outcome (the flags are set, or the thread ends without
+    // one): wakes the main loop's wait for it.
+    void AnnounceOutcome();
     // A content verification asked for while the client runs: repairs what the packages
     // can, else makes the build a pending update for the next start.
     void BackgroundVerifyAndRepair();

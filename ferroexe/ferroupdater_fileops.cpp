@@ -57,6 +57,10 @@ public:
     bool BIsLink(const char *pchPath) override { return PLAT_IsLink(pchPath); }
     int64 GetFileSize(const char *pchPath) override { return PLAT_GetFileSize(pchPath); }
     int64 GetFileWriteTime(const char *pchPath) override { return PLAT_GetFileWriteTime(pchPath); }
+    bool BGetFileInfo(const char *pchPath, PlatFileInfo_t *pInfo) override
+    {
+        return PLAT_GetFileInfo(pchPath, pInfo);
+    }
     bool BGetFreeDiskSpace(const char *pchPath, uint64 *pcubFree) override
     {
         return PLAT_GetFreeDiskSpace(pchPath, pcubFree);

@@ -54,6 +54,8 @@ public:
     virtual int64 GetFileSize(const char *pchPath) = 0;
     // Seconds since 1970, 0 when unknown.
     virtual int64 GetFileWriteTime(const char *pchPath) = 0;
+    // Existence, type and size in one look (PLAT_GetFileInfo); false when not there.
+    virtual bool BGetFileInfo(const char *pchPath, PlatFileInfo_t *pInfo) = 0;
     // Bytes available to the user on the volume of the path; false when unknown.
     virtual bool BGetFreeDiskSpace(const char *pchPath, uint64 *pcubFree) = 0;
 

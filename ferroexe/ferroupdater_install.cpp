@@ -15,6 +15,7 @@
 #include "ferroexe/installedfilelist.h"
 #include "ferroexe/installpaths.h"
 #include "foundation/keyvalues.h"
+#include "foundation/platform/file.h"
 #include "foundation/strtools.h"
 
 #include <cstring>
@@ -116,6 +117,10 @@ void CFerroUpdater::RemoveOldExecutable()
 
 bool CFerroUpdater::BApplyUpdate()
 {
+    // Each new file is a name that is not there yet, looked up without regard to case: its
+    // directory is listed once for the whole installation, not once per file. The lock
+    // keeps other launchers out meanwhile.
+    CPlatDirectoryListingScope listings;
     if (!BIsUpdatePending())
         return false;
     if (!BHasFreeDiskSpaceForUpdate())

@@ -91,6 +91,8 @@ bool CFerroUpdater::BVerifyInstalledFiles(bool bFailIfMissing)
     CInstalledFileListReader list(rgchListPath);
     if (!list.BIsOpen())
         return !bFailIfMissing;
+    // A missing file is looked up without regard to case: one listing of its directory for all.
+    CPlatDirectoryListingScope listings;
 
     InstalledFile_t file;
     std::string strLine;
@@ -107,10 +109,12 @@ bool CFerroUpdater::BVerifyInstalledFiles(bool bFailIfMissing)
         const char *pchPath = file.m_strPath.c_str();
         if (BIsExemptLauncher(pchPath))
             continue;
-        bool bIsDirectory = m_pFileOps->BIsDirectory(pchPath);
-        if (bIsDirectory && file.BIsDirectoryItem())
+        // One look per file: every start pays for it.
+        PlatFileInfo_t info;
+        m_pFileOps->BGetFileInfo(pchPath, &info);
+        if (info.m_bIsDirectory && file.BIsDirectoryItem())
             continue;
-        if (bIsDirectory)
+        if (info.m_bIsDirectory)
         {
             // Something put a directory where the build has a file: the file is gone.
             Log("BVerifyInstalledFiles: %s should be a file of %s bytes, not a directory\n", pchPath,
@@ -120,7 +124,7 @@ bool CFerroUpdater::BVerifyInstalledFiles(bool bFailIfMissing)
         size_t cchPath = file.m_strPath.size();
         bool bLineOk = !(file.m_llSize == -1 && (cchPath == 0 || pchPath[cchPath - 1] != '\\'));
         if (bLineOk)
-            bLineOk = m_pFileOps->GetFileSize(pchPath) == file.m_llSize;
+            bLineOk = info.m_llSize == file.m_llSize;
         if (!bLineOk)
         {
             Log("BVerifyInstalledFiles: %s should be %s\n", pchPath, file.m_strSizeField.c_str());

@@ -29,6 +29,7 @@ int CFerroUpdater::Run()
     // another launcher waiting.
     UnlockInstallation();
     m_bCheckingForUpdates = false;
+    AnnounceOutcome();
     return nResult;
 }
 
@@ -36,7 +37,16 @@ int CFerroUpdater::EnterBackgroundLoop()
 {
     // The start-up phase has written what it had to: another launcher may go on.
     UnlockInstallation();
+    AnnounceOutcome();
     return BackgroundUpdateLoop();
+}
+
+void CFerroUpdater::AnnounceOutcome()
+{
+    // The main loop waits for the outcome in its UI slot: it goes on at once, not at the end
+    // of the slot.
+    if (m_pUpdateStatusUI)
+        m_pUpdateStatusUI->WakeFrame();
 }
 
 int CFerroUpdater::RunUpdate()

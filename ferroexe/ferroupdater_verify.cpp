@@ -228,6 +228,8 @@ void CFerroUpdater::RequestContentVerification()
 
 bool CFerroUpdater::BVerifyInstalledContents(std::vector<InstalledFile_t> *pvecDamaged, bool *pbStopped)
 {
+    // Missing files of one large directory are each looked up there: one listing for all.
+    CPlatDirectoryListingScope listings;
     *pbStopped = false;
     char rgchListPath[MAX_PATH_BYTES];
     BuildInstalledFilePath(rgchListPath, sizeof(rgchListPath), ".installed");
@@ -293,6 +295,7 @@ bool CFerroUpdater::BVerifyInstalledContents(std::vector<InstalledFile_t> *pvecD
 
 bool CFerroUpdater::BRepairInstalledFiles(const std::vector<InstalledFile_t> &vecDamaged)
 {
+    CPlatDirectoryListingScope listings;
     std::unordered_set<std::string> setPackages;
     for (const InstalledFile_t &file : vecDamaged)
     {

@@ -387,7 +387,9 @@ bool BStartUpdater(CFerroUpdater *pUpdater, CFrameFunctionMgr &frameFunctionMgr,
     return true;
 }
 
-// Pumps the frame loop and the UI until the updater has an outcome or the user cancels.
+// Pumps the frame loop and the UI until the updater has an outcome or the user cancels. The
+// UI's slot is where the main thread waits: the updater ends that wait when it has its
+// outcome (WakeFrame), so the flags are looked at right after each wait, and before it.
 void PumpUntilUpdaterDone(CFrameFunctionMgr &frameFunctionMgr, CFerroUpdater *pUpdater, IUpdateStatusUI *pUI)
 {
     uint64 ulDeadline = TicksFromNow(k_usFirstUIFrame);
@@ -396,6 +398,8 @@ void PumpUntilUpdaterDone(CFrameFunctionMgr &frameFunctionMgr, CFerroUpdater *pU
     for (;;)
     {
         RunFrameFunctions(frameFunctionMgr, k_usFrameFunctionBudget);
+        if (BUpdaterDone(pUpdater) || pUI->BUserCancelled())
+            break;
         if (!pUpdater->m_bDownloadingPackages)
         {
             ulDeadline = TicksFromNow(k_usUIFrame);

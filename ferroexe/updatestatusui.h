@@ -41,6 +41,9 @@ public:
     // cause on a line of its own before the fatal error's line, the window shows both in
     // one box, the cause first.
     virtual void ShowFatalErrorWithCause(const char *pchCause, const char *pchText) = 0;
+    // Ends the wait of the current BRunFrame early, or that of the next one when none waits
+    // now: the updater has news for the main loop (its outcome). Any thread.
+    virtual void WakeFrame() = 0;
 
 protected:
     // The instances live until the process ends; nobody deletes through this interface.

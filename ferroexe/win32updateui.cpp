@@ -2,7 +2,6 @@
 
 #include "ferroexe/consoleupdateui.h"
 #include "ferroexe/localizedtext.h"
-#include "foundation/clock.h"
 #include "foundation/commandline.h"
 #include "foundation/dbg.h"
 #include "foundation/platform/sockets_init.h"
@@ -113,7 +112,7 @@ IUpdateStatusUI *CWin32UpdateUI::Fallback()
     if (!m_pBackend->BDisplayLost())
         return nullptr;
     if (!m_bFallbackAnnounced.exchange(true))
-        Msg("The display of the progress window went away: showing progress on the console\n");
+        Msg("No display for the progress window: showing progress on the console\n");
     return CConsoleUpdateUI::GetInstance();
 }
 
@@ -163,6 +162,9 @@ void CWin32UpdateUI::ShowFatalError(const char *pchText)
     CWindowText title(m_strFatalErrorTitle.Get());
     CWindowText text(pchText);
     m_pBackend->ShowErrorBox(title.Get(), text.Get());
+    // A toolkit loaded only for this box may have found no display: the console says it.
+    if (IUpdateStatusUI *pFallback = Fallback())
+        pFallback->ShowFatalError(pchText);
 }
 
 void CWin32UpdateUI::ShowFatalErrorWithCause(const char *pchCause, const char *pchText)
@@ -192,10 +194,16 @@ int CWin32UpdateUI::AskYesNo(const char *pchQuestion, FnAskYesNoAnswer pfnAnswer
 
 bool CWin32UpdateUI::BRunFrame(const uint64 *)
 {
-    // Without a window no timer wakes the wait: pause as long as the timer would.
+    // Without a window no timer ends the wait: at most as long as the timer would.
     if (!m_bWindowCreated)
-        Clock_Sleep(20);
+        m_WakeEvent.Wait(20);
     else
         m_pBackend->RunMessages();
     return true;
+}
+
+void CWin32UpdateUI::WakeFrame()
+{
+    m_WakeEvent.Set();
+    m_pBackend->WakeMessageWait();
 }

@@ -18,6 +18,7 @@
 #include "ferroexe/crashhandler.h"
 #include "ferroexe/updatestatusui.h"
 #include "ferroexe/windowbackend.h"
+#include "foundation/threadtools.h"
 #include "foundation/utlstring.h"
 
 #include <atomic>
@@ -66,8 +67,10 @@ public:
     void ShowFatalError(const char *pchText) override;
     int AskYesNo(const char *pchQuestion, FnAskYesNoAnswer pfnAnswer, void *pvContext) override;
     // Waits for the next window message (the window's 20 ms timer bounds the wait) and
-    // handles it and those already waiting. The deadline is not read.
+    // handles it and those already waiting; without a window, waits 20 ms or until
+    // WakeFrame. The deadline is not read.
     bool BRunFrame(const uint64 *pulTicksDeadline) override;
+    void WakeFrame() override;
     bool BReadyToLaunchClient() override { return true; }
     void ShowFatalErrorWithCause(const char *pchCause, const char *pchText) override;
 
@@ -100,4 +103,6 @@ private:
     // Whether the bar is in marquee mode.
     std::atomic<bool> m_bIndeterminate{false};
     std::atomic<bool> m_bFallbackAnnounced{false};
+    // Ends a frame's wait while there is no window (auto-reset).
+    CThreadEvent m_WakeEvent;
 };

@@ -85,6 +85,9 @@ public:
     // window exists, thanks to its timer), then handles it and every other one already
     // waiting (a bounded number): a redraw is never left for a later pass.
     virtual void RunMessages() = 0;
+    // Ends the wait of RunMessages early (or that of the next one). Any thread. A backend
+    // whose wait the window's timer bounds anyway may leave it out.
+    virtual void WakeMessageWait() {}
 
     // The connection to the display was lost (the X server went away): nothing is shown any
     // more, and the owner says what it has to say elsewhere.

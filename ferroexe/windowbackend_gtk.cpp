@@ -1,4 +1,5 @@
-// Linux only: the progress window with GTK 3.
+// Linux only: the progress window with GTK 3. Built as the module "arvolauncher_gtk.so"
+// (windowbackend_gtkmodule.h), loaded by the launcher only when the window is to be seen.
 //
 // GTK may only be used on the thread that initialised it, the main thread. Display calls
 // from other threads (the updater's) therefore only record what the window should show,
@@ -166,6 +167,8 @@ public:
     void ShowErrorBox(const wchar16 *pwchTitle, const wchar16 *pwchText) override;
     bool BAskOKCancel(const wchar16 *pwchTitle, const wchar16 *pwchText) override;
     void RunMessages() override;
+    // GLib's wake-up may come from any thread.
+    void WakeMessageWait() override { g_main_context_wakeup(nullptr); }
     bool BDisplayLost() override { return g_bDisplayLost; }
 
 private:
@@ -185,6 +188,12 @@ private:
     bool BTextFits(GtkWidget *pLabel, const std::u16string &str, int nWidth, int cMaxLines);
     int LineHeight();
     void CentreAndShowNow();
+    // The parts of BCreateWindow: the style of the controls (once per process), the window
+    // and its controls, their layout and texts, and the start of the updates it takes.
+    void ApplyWindowStyle(GdkScreen *pScreen, const WindowLayout_t &layout);
+    void CreateControls(const WindowTexts_t &texts);
+    void LayOutControls(const WindowLayout_t &layout);
+    void StartServing();
     bool BMessageBox(bool bQuestion, const wchar16 *pwchTitle, const wchar16 *pwchText);
     GtkWidget *NewMessageDialog(bool bQuestion, const char *pchTitle, const char *pchText);
     void OpenQueuedDialog(const MessageBoxRequestPtr_t &pRequest);
@@ -277,19 +286,30 @@ bool CGtkWindowBackend::BCreateWindow(const WindowTexts_t &texts, IWindowBackend
     m_flScale = flResolution > 0 ? flResolution / 96.0 : 1.0;
     WindowLayout_t layout = ComputeWindowLayout(m_flScale, 1, 0);
 
-    static bool s_bStyled = false;
-    if (!s_bStyled && pScreen)
-    {
-        s_bStyled = true;
-        char rgchCSS[sizeof(k_pchWindowCSS) + 16];
-        snprintf(rgchCSS, sizeof(rgchCSS), k_pchWindowCSS, layout.progress.nHeight);
-        GtkCssProvider *pCSS = gtk_css_provider_new();
-        gtk_css_provider_load_from_data(pCSS, rgchCSS, -1, nullptr);
-        gtk_style_context_add_provider_for_screen(pScreen, GTK_STYLE_PROVIDER(pCSS),
-                                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-        g_object_unref(pCSS);
-    }
+    ApplyWindowStyle(pScreen, layout);
+    CreateControls(texts);
+    LayOutControls(layout);
+    StartServing();
+    return true;
+}
 
+void CGtkWindowBackend::ApplyWindowStyle(GdkScreen *pScreen, const WindowLayout_t &layout)
+{
+    static bool s_bStyled = false;
+    if (s_bStyled || !pScreen)
+        return;
+    s_bStyled = true;
+    char rgchCSS[sizeof(k_pchWindowCSS) + 16];
+    snprintf(rgchCSS, sizeof(rgchCSS), k_pchWindowCSS, layout.progress.nHeight);
+    GtkCssProvider *pCSS = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(pCSS, rgchCSS, -1, nullptr);
+    gtk_style_context_add_provider_for_screen(pScreen, GTK_STYLE_PROVIDER(pCSS),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(pCSS);
+}
+
+void CGtkWindowBackend::CreateControls(const WindowTexts_t &texts)
+{
     m_pWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_widget_set_name(m_pWindow, "arvolauncher");
     gtk_window_set_title(GTK_WINDOW(m_pWindow), ToUTF8(texts.m_pwchTitle).c_str());
@@ -327,7 +347,10 @@ bool CGtkWindowBackend::BCreateWindow(const WindowTexts_t &texts, IWindowBackend
     g_signal_connect_after(m_pHeading, "draw", G_CALLBACK(OnControlDrawn), this);
     g_signal_connect_after(m_pCancel, "draw", G_CALLBACK(OnControlDrawn), this);
     g_signal_connect_after(m_pStatus, "draw", G_CALLBACK(OnControlDrawn), this);
+}
 
+void CGtkWindowBackend::LayOutControls(const WindowLayout_t &layout)
+{
     m_cStatusLines = 1;
     ApplyLayout(1);
     // The heading keeps one line; a translation too long for it loses whole words.
@@ -335,17 +358,17 @@ bool CGtkWindowBackend::BCreateWindow(const WindowTexts_t &texts, IWindowBackend
         FitWindowText(m_strHeading, [&](const std::u16string &str)
                       { return BTextFits(m_pHeading, str, layout.heading.nWidth, 1); });
     gtk_label_set_text(GTK_LABEL(m_pHeading), ToUTF8(strHeading.c_str()).c_str());
-
     gtk_widget_show_all(m_pFixed);
+}
+
+void CGtkWindowBackend::StartServing()
+{
     m_bMarquee = false;
     // Below GTK's redraw priority: a due timer must never hold back a redraw.
     m_idTimer = g_timeout_add_full(G_PRIORITY_LOW, k_msWakeTimer, OnTimer, this, nullptr);
-    {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        m_bServing = true;
-        m_Wanted = WantedState_t();
-    }
-    return true;
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_bServing = true;
+    m_Wanted = WantedState_t();
 }
 
 int CGtkWindowBackend::LineHeight()
@@ -841,7 +864,8 @@ gboolean CGtkWindowBackend::OnControlDrawn(GtkWidget *pWidget, cairo_t *, gpoint
 }
 } // namespace
 
-IWindowBackend *CreateWindowBackend()
+// The module's one export (see windowbackend_gtkmodule.h).
+extern "C" __attribute__((visibility("default"))) IWindowBackend *CreateGtkWindowBackend()
 {
     return new CGtkWindowBackend();
 }

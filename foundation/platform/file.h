@@ -34,6 +34,19 @@ int64 PLAT_GetFileSize(const char *pchPath);
 // Last write time in seconds since 1970, or 0 when it cannot be read.
 int64 PLAT_GetFileWriteTime(const char *pchPath);
 
+// What one look at a path tells: whether it is there, whether it is a directory, and the
+// size of a regular file (-1 for anything else).
+struct PlatFileInfo_t
+{
+    bool m_bExists = false;
+    bool m_bIsDirectory = false;
+    int64 m_llSize = -1;
+};
+// One look at the path, a single system call where it exists as written (a long list of
+// files is checked at the cost of one call each). False, with the info of a missing path,
+// when it is not there.
+bool PLAT_GetFileInfo(const char *pchPath, PlatFileInfo_t *pInfo);
+
 // One level; true when the directory exists afterwards (an existing one counts).
 bool PLAT_CreateDirectory(const char *pchPath);
 // With all missing parents; true when the directory exists afterwards.
@@ -65,6 +78,26 @@ struct PlatDirEntry_t
 // to the vector. False when the directory cannot be read.
 bool PLAT_ListDirectory(const char *pchDir, const char *pchWildcard,
                         std::vector<PlatDirEntry_t> *pvecEntries);
+
+// Directory listings kept for the letter-case lookup: while at least one scope is open (on
+// any thread), the POSIX layer lists a directory once for all the names it must look up
+// there without regard to case, instead of once per name, and keeps that listing current
+// with every entry this layer itself creates, renames or deletes. So n new files in one
+// directory cost about n times one, not n times the directory. Open it only around work
+// during which no other process changes the directories involved (the installation's
+// lock); every listing is forgotten when the last scope closes. Nothing on Windows, whose
+// file system ignores case itself.
+void PLAT_BeginDirectoryListingCache();
+void PLAT_EndDirectoryListingCache();
+
+class CPlatDirectoryListingScope
+{
+public:
+    CPlatDirectoryListingScope() { PLAT_BeginDirectoryListingCache(); }
+    ~CPlatDirectoryListingScope() { PLAT_EndDirectoryListingCache(); }
+    CPlatDirectoryListingScope(const CPlatDirectoryListingScope &) = delete;
+    CPlatDirectoryListingScope &operator=(const CPlatDirectoryListingScope &) = delete;
+};
 
 // Bytes available to the calling user on the volume that holds the path; false when unknown.
 bool PLAT_GetFreeDiskSpace(const char *pchPath, uint64 *pcubFree);

@@ -24,6 +24,8 @@ else:
         os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "bin")
     LAUNCHER = "arvolauncher"
     SUFFIX = ".so"
+# What ships beside the launcher itself: on Linux the module of its progress window.
+LAUNCHER_MODULES = () if WINDOWS else ("arvolauncher_gtk.so",)
 CLIENT_LIBRARY = "ferro" + SUFFIX
 WINDOW_UI_LIBRARY = "ferroui" + SUFFIX
 CONSOLE_UI_LIBRARY = "ferroconsole" + SUFFIX
@@ -61,7 +63,7 @@ class InstallDir:
             os.makedirs(os.path.join(self.path, "package"))
             open(os.path.join(self.path, "package", "arvo_launcher_%s.installed" % PLATFORM_TAG), "w").close()
         shutil.copy2(os.path.join(BIN_DIR, LAUNCHER), self.path)
-        for name in libraries:
+        for name in LAUNCHER_MODULES + tuple(libraries):
             shutil.copy2(os.path.join(BIN_DIR, name), self.path)
         if share_with:
             self.registry = share_with.registry
@@ -534,7 +536,7 @@ class UpdaterInstall(InstallDir):
         write_file(self.file("ferro.cfg"), "\n".join(lines) + "\n" + extra_config)
 
     # The files the launcher brings itself, which no build ships.
-    OWN_FILES = {LAUNCHER, "ferro.cfg", ".crash"} | set(SAMPLE_LIBRARIES)
+    OWN_FILES = {LAUNCHER, "ferro.cfg", ".crash"} | set(LAUNCHER_MODULES) | set(SAMPLE_LIBRARIES)
 
     def game_files(self):
         """The installed files (package/, logs/, public/ and the launcher's own left out)."""

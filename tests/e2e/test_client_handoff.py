@@ -8,7 +8,8 @@ import shutil
 import signal
 import unittest
 
-from e2elib import BIN_DIR, HANDOFF_EVENT, LAUNCHER, SAMPLE_LIBRARIES, InstallDir, client_report, wait_for
+from e2elib import (BIN_DIR, HANDOFF_EVENT, LAUNCHER, LAUNCHER_MODULES, SAMPLE_LIBRARIES, InstallDir, client_report,
+                    wait_for)
 
 HIVE_WITH_KEY = '"HKEY_LOCAL_MACHINE" { "Software" { "Quill" { "Ferro" { "FerroPID" "1" } } } }\n'
 HIVE_WITHOUT_KEY = '"HKEY_LOCAL_MACHINE" { "Software" { } }\n'
@@ -47,7 +48,7 @@ class ClientHandOffTest(unittest.TestCase):
         self.assertEqual(0, result.returncode, result.stdout + result.stderr)
         self.assertEqual("", result.stdout)
         self.assertEqual(stderr, result.stderr)
-        self.assertEqual([LAUNCHER, "public"], sorted(os.listdir(launcher.path)),
+        self.assertEqual(sorted([LAUNCHER, "public"] + list(LAUNCHER_MODULES)), sorted(os.listdir(launcher.path)),
                          "a UI, log or updater left traces")
 
     def test_second_launcher_hands_its_command_line_to_the_running_client(self):

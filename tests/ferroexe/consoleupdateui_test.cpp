@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 
 namespace
 {
@@ -119,29 +120,36 @@ TEST(ConsoleUpdateUI, AskYesNoReadsOneCharacter)
     EXPECT_EQ(1, nAnswer);
 }
 
-TEST(ConsoleUpdateUI, RunFrameSleepsUntilTheDeadlineInWholeMilliseconds)
+TEST(ConsoleUpdateUI, RunFrameWaitsUntilTheDeadlineOrAWake)
 {
-    CScopedManualClock clock(CManualClock::k_ESleepAdvances);
+    CScopedManualClock clock;
     CConsoleUnderTest console;
     CConsoleUpdateUI &ui = console.UI();
 
-    // A deadline in the past: a zero sleep, so the clock does not move.
+    // A deadline in the past: no wait, so the clock need not move.
     uint64 ulStart = Clock_GetTicks();
     uint64 ulDeadline = ulStart - 5000;
     EXPECT_TRUE(ui.BRunFrame(&ulDeadline));
-    EXPECT_EQ(ulStart, Clock_GetTicks());
     ulDeadline = ulStart;
+    EXPECT_TRUE(ui.BRunFrame(&ulDeadline));
+
+    // A wake that came before the frame ends its wait at once, however far the deadline;
+    // it is used up by that one frame.
+    ui.WakeFrame();
+    ulDeadline = ulStart + 3600000000ull;
     EXPECT_TRUE(ui.BRunFrame(&ulDeadline));
     EXPECT_EQ(ulStart, Clock_GetTicks());
 
-    // 25.9 ms ahead: 25 ms (truncated).
+    // A wake from another thread ends a wait in progress; without one, the wait ends when the
+    // clock reaches the deadline (25.9 ms ahead: 25 whole milliseconds).
+    std::thread waker([&]() { ui.WakeFrame(); });
+    EXPECT_TRUE(ui.BRunFrame(&ulDeadline));
+    waker.join();
     ulDeadline = Clock_GetTicks() + 25900;
-    ui.BRunFrame(&ulDeadline);
+    std::thread advancer([&]() { clock->AdvanceMilliseconds(25); });
+    EXPECT_TRUE(ui.BRunFrame(&ulDeadline));
+    advancer.join();
     EXPECT_EQ(ulStart + 25000, Clock_GetTicks());
-
-    // No deadline: 20 ms.
-    ui.BRunFrame(nullptr);
-    EXPECT_EQ(ulStart + 45000, Clock_GetTicks());
 }
 
 TEST(ConsoleUpdateUI, BuildTimestampIsFourteenDigits)

@@ -78,6 +78,10 @@ public:
     bool BIsDirectory(const char *pchPath) override { return Real().BIsDirectory(pchPath); }
     bool BIsLink(const char *pchPath) override { return Real().BIsLink(pchPath); }
     int64 GetFileSize(const char *pchPath) override { return Real().GetFileSize(pchPath); }
+    bool BGetFileInfo(const char *pchPath, PlatFileInfo_t *pInfo) override
+    {
+        return Real().BGetFileInfo(pchPath, pInfo);
+    }
     int64 GetFileWriteTime(const char *pchPath) override { return Real().GetFileWriteTime(pchPath); }
     bool BGetFreeDiskSpace(const char *pchPath, uint64 *pcubFree) override
     {

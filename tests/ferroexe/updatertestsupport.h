@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -39,8 +40,10 @@ public:
     {
         m_vecFatalErrors.push_back(std::string(pchCause ? pchCause : "") + " | " + (pchText ? pchText : ""));
     }
+    void WakeFrame() override { ++m_cWakes; }
 
     std::vector<std::string> m_vecFatalErrors;
+    std::atomic<int> m_cWakes{0};
 };
 
 class UpdaterTest : public ::testing::Test

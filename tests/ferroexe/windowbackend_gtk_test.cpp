@@ -3,6 +3,8 @@
 // display; without one they are skipped (tests/e2e/test_window.py runs them under Xvfb).
 #include "ferroexe/win32updateui.h"
 
+#include "ferroexe/windowbackend_gtkmodule.h"
+
 #include "ferroexe/windowlayout.h"
 #include "support/testsupport.h"
 
@@ -11,8 +13,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -139,6 +143,31 @@ gboolean AnswerDialogWhenShown(gpointer pvAnswer)
     return G_SOURCE_REMOVE;
 }
 
+// The GTK backend as the launcher gets it, from its module beside the executable.
+IWindowBackend *NewGtkBackend()
+{
+    CUtlString strError;
+    IWindowBackend *pBackend = LoadGtkWindowBackend(&strError);
+    if (!pBackend)
+    {
+        fprintf(stderr, "The GTK window module does not load: %s\n", strError.Get());
+        abort();
+    }
+    return pBackend;
+}
+
+struct GtkBackendHolder_t
+{
+    std::unique_ptr<IWindowBackend> m_pGtkBackend{NewGtkBackend()};
+};
+
+// The window UI over a GTK backend of its own, which outlives it.
+class CGtkWindowUI : private GtkBackendHolder_t, public CWin32UpdateUI
+{
+public:
+    CGtkWindowUI() : CWin32UpdateUI(m_pGtkBackend.get()) {}
+};
+
 // A window UI with its window created.
 class GtkWindowTest : public ::testing::Test
 {
@@ -165,7 +194,7 @@ protected:
         ASSERT_TRUE(BRunFramesUntil(m_UI, [&]() { return gtk_widget_get_mapped(GTK_WIDGET(m_pWindow)); }));
     }
 
-    CWin32UpdateUI m_UI;
+    CGtkWindowUI m_UI;
     GtkWindow *m_pWindow = nullptr;
 };
 } // namespace
@@ -287,7 +316,7 @@ TEST_F(GtkWindowTest, CancelAndTheCloseBoxBothCancelAndTheWindowStays)
     EXPECT_STREQ(m_UI.GetStoppingText(), gtk_label_get_text(GTK_LABEL(pStatus)));
 
     // The button, in a second window: Cancel stays set over any number of frames.
-    CWin32UpdateUI other;
+    CGtkWindowUI other;
     m_UI.DestroyWindow();
     ASSERT_TRUE(other.BInit(nullptr, nullptr));
     ASSERT_TRUE(other.BCreateWindow());
@@ -408,7 +437,7 @@ TEST_F(GtkWindowTest, TextsFitAtEveryResolutionAndNumbersAreNeverCut)
     for (double flResolution : {96.0, 144.0})
     {
         gdk_screen_set_resolution(gdk_screen_get_default(), flResolution);
-        CWin32UpdateUI ui;
+        CGtkWindowUI ui;
         ASSERT_TRUE(ui.BInit(nullptr, nullptr));
         ASSERT_TRUE(ui.BCreateWindow());
         GtkWindow *pWindow = FindToplevel(ui.GetWindowTitle());

@@ -121,6 +121,59 @@ TEST(PlatformFile, NewFilesLandInTheDirectoryThatExistsInAnotherCase)
     EXPECT_EQ((std::vector<std::string>{"Sub/", "tmp/"}), List(dir.File("package"), "*"));
 }
 
+TEST(PlatformFile, ListingsKeptForAnOperationFollowTheLayersOwnChanges)
+{
+    CTempDir dir;
+    ASSERT_EQ(0, mkdir(dir.File("data").c_str(), 0777));
+    const std::string strData = Backslashed(dir.Path()) + "\\DATA\\";
+    auto Exists = [&](const char *pchName) { return PLAT_FileExists((strData + pchName).c_str()); };
+    {
+        CPlatDirectoryListingScope listings;
+        // The first missing name lists the directory; what the layer makes there afterwards
+        // is found in any letter case, also through another spelling of the directory.
+        EXPECT_FALSE(Exists("A.TXT"));
+        FILE *pFile = PLAT_fopen((strData + "a.txt").c_str(), "w");
+        ASSERT_NE(nullptr, pFile);
+        fclose(pFile);
+        EXPECT_TRUE(Exists("A.TXT"));
+        EXPECT_EQ(dir.File("data/a.txt"), PLAT_ResolvePath((strData + "A.Txt").c_str()));
+        char rgchOld[4096];
+        ASSERT_TRUE(PLAT_GetCurrentDirectory(rgchOld, sizeof(rgchOld)));
+        ASSERT_TRUE(PLAT_SetCurrentDirectory(dir.Path().c_str()));
+        EXPECT_EQ("data/a.txt", PLAT_ResolvePath("Data\\A.TXT"));
+        ASSERT_TRUE(PLAT_SetCurrentDirectory(rgchOld));
+
+        // Renamed, copied, deleted: the kept listing follows each.
+        EXPECT_TRUE(PLAT_RenameReplace((strData + "A.txt").c_str(), (strData + "B.txt").c_str()));
+        EXPECT_FALSE(Exists("A.TXT"));
+        EXPECT_TRUE(Exists("b.TXT"));
+        EXPECT_TRUE(PLAT_CopyFile((strData + "b.txt").c_str(), (strData + "c.txt").c_str()));
+        EXPECT_TRUE(Exists("C.TXT"));
+        EXPECT_TRUE(PLAT_DeleteFile((strData + "C.TXT").c_str()));
+        EXPECT_FALSE(Exists("C.txt"));
+        EXPECT_EQ((std::vector<std::string>{"B.txt"}), List(dir.File("data"), "*"));
+
+        // A directory removed and made again is listed anew.
+        EXPECT_TRUE(PLAT_CreateDirectory((strData + "Sub").c_str()));
+        ASSERT_NE(nullptr, pFile = PLAT_fopen((strData + "sub\\x.bin").c_str(), "wb"));
+        fclose(pFile);
+        EXPECT_TRUE(Exists("SUB\\X.BIN"));
+        EXPECT_TRUE(PLAT_DeleteFile((strData + "SUB\\X.BIN").c_str()));
+        EXPECT_TRUE(PLAT_RemoveDirectory((strData + "SUB").c_str()));
+        EXPECT_FALSE(Exists("sub"));
+        EXPECT_TRUE(PLAT_CreateDirectory((strData + "sub").c_str()));
+        EXPECT_TRUE(Exists("SUB"));
+        EXPECT_FALSE(Exists("SUB\\X.BIN"));
+
+        // What another process makes meanwhile is not seen in another letter case: the
+        // scope is for work that nobody else changes.
+        ASSERT_TRUE(WriteTextFile(dir.File("data/Outside.txt"), "x"));
+        EXPECT_FALSE(Exists("OUTSIDE.TXT"));
+    }
+    // Without a scope every lookup reads the directory.
+    EXPECT_TRUE(Exists("OUTSIDE.TXT"));
+}
+
 TEST(PlatformFile, DirectoryHierarchyThroughCaseVariantPrefix)
 {
     CTempDir dir;
@@ -200,6 +253,21 @@ TEST(PlatformFile, SizesOfDirectoriesAndMissingFiles)
     EXPECT_EQ(-1, PLAT_GetFileSize(dir.Path().c_str()));
     EXPECT_EQ(-1, PLAT_GetFileSize(dir.File("missing").c_str()));
     EXPECT_EQ(0, PLAT_GetFileWriteTime(dir.File("missing").c_str()));
+
+    // One look tells the same: a file's size, a directory, nothing (in any letter case).
+    ASSERT_TRUE(PLAT_CreateDirectory(dir.File("sub").c_str()));
+    ASSERT_TRUE(WriteTextFile(dir.File("sub/Data.bin"), "12345"));
+    PlatFileInfo_t info;
+    EXPECT_TRUE(PLAT_GetFileInfo((Backslashed(dir.Path()) + "\\SUB\\data.BIN").c_str(), &info));
+    EXPECT_TRUE(info.m_bExists && !info.m_bIsDirectory);
+    EXPECT_EQ(5, info.m_llSize);
+    EXPECT_TRUE(PLAT_GetFileInfo(dir.File("Sub").c_str(), &info));
+    EXPECT_TRUE(info.m_bExists && info.m_bIsDirectory);
+    EXPECT_EQ(-1, info.m_llSize);
+    EXPECT_FALSE(PLAT_GetFileInfo(dir.File("sub/missing").c_str(), &info));
+    EXPECT_FALSE(info.m_bExists || info.m_bIsDirectory);
+    EXPECT_EQ(-1, info.m_llSize);
+    EXPECT_EQ(ENOENT, PLAT_GetLastErrno());
 
     uint64 cubFree = 0;
     EXPECT_TRUE(PLAT_GetFreeDiskSpace(Backslashed(dir.Path()).c_str(), &cubFree));

@@ -3,6 +3,7 @@
 #include "foundation/platform/file.h"
 
 #include "foundation/filewildcard.h"
+#include "foundation/platform/posix/listingcache.h"
 
 #include <cerrno>
 #include <cstring>
@@ -30,46 +31,10 @@ bool BChecked(bool bOk)
     return bOk || BFailed();
 }
 
-bool BEqualNoCase(const char *a, const char *b)
-{
-    for (;; ++a, ++b)
-    {
-        unsigned char ca = (unsigned char)*a, cb = (unsigned char)*b;
-        if (ca >= 'A' && ca <= 'Z')
-            ca += 'a' - 'A';
-        if (cb >= 'A' && cb <= 'Z')
-            cb += 'a' - 'A';
-        if (ca != cb)
-            return false;
-        if (!ca)
-            return true;
-    }
-}
-
 bool BExists(const std::string &str)
 {
     struct stat st;
     return lstat(str.c_str(), &st) == 0;
-}
-
-// Finds an entry of a directory whose name equals the given one without regard to case.
-bool BFindNoCase(const std::string &strDir, const std::string &strName, std::string *pstrFound)
-{
-    DIR *pDir = opendir(strDir.empty() ? "." : strDir.c_str());
-    if (!pDir)
-        return false;
-    bool bFound = false;
-    while (dirent *pEnt = readdir(pDir))
-    {
-        if (BEqualNoCase(pEnt->d_name, strName.c_str()))
-        {
-            *pstrFound = pEnt->d_name;
-            bFound = true;
-            break;
-        }
-    }
-    closedir(pDir);
-    return bFound;
 }
 
 std::string ModeWithCloseOnExec(const char *pchMode)
@@ -115,7 +80,7 @@ std::string PLAT_ResolvePath(const char *pchPath)
         std::string strFound;
         if (!bMissing && strComponent != "." && strComponent != ".." && !BExists(strCandidate + strComponent))
         {
-            if (BFindNoCase(strDir, strComponent, &strFound))
+            if (BFindEntryNoCase(strDir, strComponent, &strFound))
                 strComponent = strFound;
             else
                 bMissing = true;
@@ -135,9 +100,12 @@ FILE *PLAT_fopen(const char *pchPath, const char *pchMode)
         BFailed();
         return nullptr;
     }
-    FILE *pFile = fopen(PLAT_ResolvePath(pchPath).c_str(), ModeWithCloseOnExec(pchMode).c_str());
+    std::string strPath = PLAT_ResolvePath(pchPath);
+    FILE *pFile = fopen(strPath.c_str(), ModeWithCloseOnExec(pchMode).c_str());
     if (!pFile)
         BFailed();
+    else if (strchr(pchMode, 'w') || strchr(pchMode, 'a'))
+        NoteDirectoryEntryChanged(strPath);
     return pFile;
 }
 
@@ -161,6 +129,34 @@ int64 PLAT_GetFileSize(const char *pchPath)
     return (int64)st.st_size;
 }
 
+bool PLAT_GetFileInfo(const char *pchPath, PlatFileInfo_t *pInfo)
+{
+    *pInfo = PlatFileInfo_t();
+    if (!pchPath)
+        return false;
+    std::string strPath = pchPath;
+    for (char &ch : strPath)
+    {
+        if (ch == '\\')
+            ch = '/';
+    }
+    // The spelling as written first: only a path that is not there that way is looked up
+    // without regard to case.
+    struct stat st;
+    if (stat(strPath.c_str(), &st) != 0)
+    {
+        if (errno != ENOENT && errno != ENOTDIR)
+            return BFailed();
+        std::string strResolved = PLAT_ResolvePath(pchPath);
+        if (strResolved == strPath || stat(strResolved.c_str(), &st) != 0)
+            return BFailed();
+    }
+    pInfo->m_bExists = true;
+    pInfo->m_bIsDirectory = S_ISDIR(st.st_mode);
+    pInfo->m_llSize = S_ISREG(st.st_mode) ? (int64)st.st_size : -1;
+    return true;
+}
+
 int64 PLAT_GetFileWriteTime(const char *pchPath)
 {
     struct stat st;
@@ -175,7 +171,10 @@ namespace
 bool BMakeDirectory(const std::string &strPath)
 {
     if (mkdir(strPath.c_str(), 0777) == 0)
+    {
+        NoteDirectoryEntryChanged(strPath);
         return true;
+    }
     int nErr = errno;
     struct stat st;
     if (stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
@@ -218,14 +217,28 @@ bool PLAT_CreateDirectoryHierarchy(const char *pchPath)
 
 bool PLAT_RemoveDirectory(const char *pchPath)
 {
-    return pchPath && BChecked(rmdir(PLAT_ResolvePath(pchPath).c_str()) == 0);
+    if (!pchPath)
+        return false;
+    std::string strPath = PLAT_ResolvePath(pchPath);
+    ForgetDirectoryListing(strPath);
+    if (rmdir(strPath.c_str()) != 0)
+        return BFailed();
+    NoteDirectoryEntryChanged(strPath);
+    return true;
 }
 
 bool PLAT_RenameReplace(const char *pchFrom, const char *pchTo)
 {
     if (!pchFrom || !pchTo)
         return false;
-    return BChecked(rename(PLAT_ResolvePath(pchFrom).c_str(), PLAT_ResolvePath(pchTo).c_str()) == 0);
+    std::string strFrom = PLAT_ResolvePath(pchFrom), strTo = PLAT_ResolvePath(pchTo);
+    // An empty directory at the target goes in the rename.
+    ForgetDirectoryListing(strTo);
+    if (rename(strFrom.c_str(), strTo.c_str()) != 0)
+        return BFailed();
+    NoteDirectoryEntryChanged(strFrom);
+    NoteDirectoryEntryChanged(strTo);
+    return true;
 }
 
 namespace
@@ -301,9 +314,11 @@ bool PLAT_CopyFile(const char *pchFrom, const char *pchTo)
     {
         // A cut copy must not pass for the file.
         unlink(strTo.c_str());
+        NoteDirectoryEntryChanged(strTo);
         errno = nErr;
         return BFailed();
     }
+    NoteDirectoryEntryChanged(strTo);
     return true;
 }
 
@@ -318,7 +333,10 @@ bool PLAT_DeleteFile(const char *pchPath)
         errno = EISDIR;
         return BFailed();
     }
-    return BChecked(unlink(strPath.c_str()) == 0);
+    if (unlink(strPath.c_str()) != 0)
+        return BFailed();
+    NoteDirectoryEntryChanged(strPath);
+    return true;
 }
 
 bool PLAT_ClearReadOnlyAndHidden(const char *pchPath)

@@ -3,6 +3,7 @@
 #include "foundation/platform/filelock.h"
 
 #include "foundation/platform/file.h"
+#include "foundation/platform/posix/listingcache.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -39,6 +40,7 @@ EPlatFileLock CPlatFileLock::TryLock(const char *pchPath)
         m_nLastError = errno;
         return k_EPlatFileLockFailed;
     }
+    NoteDirectoryEntryChanged(strPath);
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
     {

@@ -219,6 +219,19 @@ int64 PLAT_GetFileSize(const char *pchPath)
     return (int64)(((uint64)data.nFileSizeHigh << 32) | data.nFileSizeLow);
 }
 
+bool PLAT_GetFileInfo(const char *pchPath, PlatFileInfo_t *pInfo)
+{
+    *pInfo = PlatFileInfo_t();
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!BGetAttributeData(pchPath, &data))
+        return false;
+    pInfo->m_bExists = true;
+    pInfo->m_bIsDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (!pInfo->m_bIsDirectory)
+        pInfo->m_llSize = (int64)(((uint64)data.nFileSizeHigh << 32) | data.nFileSizeLow);
+    return true;
+}
+
 int64 PLAT_GetFileWriteTime(const char *pchPath)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -402,3 +415,10 @@ int64 PLAT_ftell64(FILE *pFile)
 {
     return (int64)_ftelli64(pFile);
 }
+
+void PLAT_BeginDirectoryListingCache()
+{
+    // The file system finds a name in any letter case itself: there is nothing to keep.
+}
+
+void PLAT_EndDirectoryListingCache() {}

@@ -89,6 +89,10 @@ public:
     bool BIsLink(const char *pchPath) override { return Real().BIsLink(pchPath); }
     int64 GetFileSize(const char *pchPath) override { return Real().GetFileSize(pchPath); }
     int64 GetFileWriteTime(const char *pchPath) override { return Real().GetFileWriteTime(pchPath); }
+    bool BGetFileInfo(const char *pchPath, PlatFileInfo_t *pInfo) override
+    {
+        return Real().BGetFileInfo(pchPath, pInfo);
+    }
     bool BGetFreeDiskSpace(const char *pchPath, uint64 *pcubFree) override
     {
         return Real().BGetFreeDiskSpace(pchPath, pcubFree);
@@ -157,6 +161,15 @@ public:
     {
         CheckInsideTempDir("write", pchPath);
         std::unique_ptr<IInstallFileWriter> pReal = Real().OpenForWrite(pchPath, bText);
+        if (!pReal)
+            return nullptr;
+        return std::unique_ptr<IInstallFileWriter>(new CBudgetWriter(std::move(pReal), &m_cubWriteLeft));
+    }
+    std::unique_ptr<IInstallFileWriter> OpenForAppend(const char *pchPath) override
+    {
+        // Unpacking only writes new files: an append is as much a write as any.
+        CheckInsideTempDir("append", pchPath);
+        std::unique_ptr<IInstallFileWriter> pReal = Real().OpenForAppend(pchPath);
         if (!pReal)
             return nullptr;
         return std::unique_ptr<IInstallFileWriter>(new CBudgetWriter(std::move(pReal), &m_cubWriteLeft));

@@ -4,7 +4,26 @@
 #                                             folder: the disk would be timed, not the clients)
 #   bench_start_nginx ROOT PROBE_PATH         serves ROOT, sets PORT and NGINX_PID, waits until
 #                                             PROBE_PATH answers
+#   bench_require NAME "TOOL..." PROGRAM...   stops with a message when a tool or a built
+#                                             program is missing
 # The EXIT trap stops nginx and removes WORK.
+
+bench_require() {
+    local name=$1 tools=$2 tool program
+    shift 2
+    for tool in $tools; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "$name: $tool is missing" >&2
+            exit 1
+        fi
+    done
+    for program in "$@"; do
+        if [ ! -x "$program" ]; then
+            echo "$name: $program is missing; build it first" >&2
+            exit 1
+        fi
+    done
+}
 
 bench_make_workdir() {
     local parent=${1:-}

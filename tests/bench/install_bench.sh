@@ -21,23 +21,12 @@ PUBLISH=$BUILD_DIR/bin/ferro-publish
 PACKAGES=24
 PACKAGE_MIB=42
 PLATFORM=linux
-for tool in nginx curl unzip sha1sum /usr/bin/time python3; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "install_bench: $tool is missing" >&2
-        exit 1
-    fi
-done
-for program in "$LAUNCHER" "$PUBLISH"; do
-    if [ ! -x "$program" ]; then
-        echo "install_bench: $program is missing; build it first" >&2
-        exit 1
-    fi
-done
+source "$(dirname "$0")/benchlib.sh"
+bench_require install_bench "nginx curl unzip sha1sum /usr/bin/time python3" "$LAUNCHER" "$PUBLISH"
 
 # On a memory file system when there is one: the content, the archives and the installed
 # files are 3 GiB per side, and a shared machine's disk would time the disk, not the
 # installers. INSTALL_BENCH_DIR chooses another place.
-source "$(dirname "$0")/benchlib.sh"
 bench_make_workdir "${INSTALL_BENCH_DIR:-}"
 echo "install_bench: working in $WORK"
 

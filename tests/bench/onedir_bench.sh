@@ -20,20 +20,9 @@ FOLDERS=100
 LAUNCHER=$BUILD_DIR/bin/arvolauncher
 PUBLISH=$BUILD_DIR/bin/ferro-publish
 PLATFORM=linux
-for tool in nginx curl python3 /usr/bin/time; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "onedir_bench: $tool is missing" >&2
-        exit 1
-    fi
-done
-for program in "$LAUNCHER" "$PUBLISH"; do
-    if [ ! -x "$program" ]; then
-        echo "onedir_bench: $program is missing; build it first" >&2
-        exit 1
-    fi
-done
-
 source "$(dirname "$0")/benchlib.sh"
+bench_require onedir_bench "nginx curl python3 /usr/bin/time" "$LAUNCHER" "$PUBLISH"
+
 bench_make_workdir "${ONEDIR_BENCH_DIR:-}"
 echo "onedir_bench: working in $WORK"
 

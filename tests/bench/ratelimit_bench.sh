@@ -13,20 +13,9 @@ LAUNCHER=$BUILD_DIR/bin/arvolauncher
 PUBLISH=$BUILD_DIR/bin/ferro-publish
 RATE_KBPS=2048
 PLATFORM=linux
-for tool in nginx curl python3; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "ratelimit_bench: $tool is missing" >&2
-        exit 1
-    fi
-done
-for program in "$LAUNCHER" "$PUBLISH"; do
-    if [ ! -x "$program" ]; then
-        echo "ratelimit_bench: $program is missing; build it first" >&2
-        exit 1
-    fi
-done
-
 source "$(dirname "$0")/benchlib.sh"
+bench_require ratelimit_bench "nginx curl python3" "$LAUNCHER" "$PUBLISH"
+
 bench_make_workdir "${RATELIMIT_BENCH_DIR:-}"
 mkdir -p "$WORK/staging/data" "$WORK/content" "$WORK/registry" "$WORK/install"
 head -c $((40 * 1024 * 1024)) /dev/urandom >"$WORK/staging/data/blob.bin"

@@ -528,6 +528,10 @@ private:
     void StartPackageAttempt(const DownloadLocation_t &location, PackageTransfer_t &transfer);
     // What a finished attempt means: the archive kept, another attempt, or the end.
     EPackageAttempt JudgePackageAttempt(PackageTransfer_t &transfer, const char *pchPackageDir);
+    // An answer without the package's bytes: a network or server failure is retried, any
+    // other status fails the check.
+    EPackageAttempt JudgeFailedAnswer(PackageTransfer_t &transfer, int nStatus, bool bTooSlow,
+                                      const CUtlString &strDownloadFailed);
     // The archive is whole: its digest checked, renamed to its own name.
     EPackageAttempt KeepWholePackage(PackageTransfer_t &transfer, const char *pchPackageDir);
     // Another attempt after a pause, or, when none is left, the end with the cause given.
@@ -606,6 +610,11 @@ private:
                                            CUtlVector<CUtlString> &vecOldFiles,
                                            CUtlVector<CUtlString> &vecNewFiles, const char *pchPackageName,
                                            ExtractedFiles_t *pExtracted);
+    // An archive up to k_cubArchiveReadWhole: read whole, checked, and unpacked from memory.
+    EArchiveCheck CheckAndUnzipPackageInMemory(KeyValues *pPackage, const char *pchPath,
+                                               const char *pchTempDir, CUtlVector<CUtlString> &vecOldFiles,
+                                               CUtlVector<CUtlString> &vecNewFiles,
+                                               const char *pchPackageName, ExtractedFiles_t *pExtracted);
     // Archives up to this size are read into memory whole; larger ones are read from their file.
     static const int64 k_cubArchiveReadWhole = 64 * 1024 * 1024;
 

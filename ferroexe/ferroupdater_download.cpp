@@ -281,6 +281,14 @@ EPackageAttempt CFerroUpdater::JudgePackageAttempt(PackageTransfer_t &transfer, 
                            Formatted("Package %s could not be downloaded: the transfer ended early (%llu of "
                                      "%llu bytes are here).",
                                      pchPackage, ULL(sink.CubOnDisk()), ULL(transfer.m_cubPackage)));
+    return JudgeFailedAnswer(transfer, nStatus, bTooSlow, strDownloadFailed);
+}
+
+EPackageAttempt CFerroUpdater::JudgeFailedAnswer(PackageTransfer_t &transfer, int nStatus, bool bTooSlow,
+                                                 const CUtlString &strDownloadFailed)
+{
+    CPackageDownloadSink &sink = *transfer.m_pSink;
+    const char *pchPackage = transfer.m_strPackage.c_str();
     if (nStatus == 0 || nStatus >= 500)
     {
         const char *pchWhy = bTooSlow  ? "the transfer was too slow"

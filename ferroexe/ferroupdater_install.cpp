@@ -241,58 +241,29 @@ CFerroUpdater::EUnpackResult CFerroUpdater::UnpackPackages(KeyValues *pManifest,
         const CUtlString &strPath = vecPackagePaths[iPackage];
         const char *pchName =
             (size_t)iPackage < vecPackageNames.size() ? vecPackageNames[(size_t)iPackage].c_str() : "";
+        KeyValues *pPackage = pManifest ? pManifest->FindKey(pchName) : nullptr;
+        // Too large to hold: checked and unpacked from its file.
+        EArchiveCheck eCheck =
+            m_pFileOps->GetFileSize(strPath.Get()) > k_cubArchiveReadWhole
+                ? CheckAndUnzipPackageFile(pPackage, strPath.Get(), strTempDir.c_str(), vecOldFiles,
+                                           vecNewFiles, pchName, pExtracted)
+                : CheckAndUnzipPackageInMemory(pPackage, strPath.Get(), strTempDir.c_str(), vecOldFiles,
+                                               vecNewFiles, pchName, pExtracted);
+        // The user stopped the unpacking of a good archive: keep it for next time.
+        if (eCheck == k_EArchiveUnzipFailed && m_pUpdateStatusUI && m_pUpdateStatusUI->BUserCancelled())
+        {
+            ClearTemporaryFolder();
+            return k_EUnpackCancelled;
+        }
         CUtlString strFailure;
-        if (m_pFileOps->GetFileSize(strPath.Get()) > k_cubArchiveReadWhole)
-        {
-            // Too large to hold: checked and unpacked from its file.
-            EArchiveCheck eCheck =
-                CheckAndUnzipPackageFile(pManifest ? pManifest->FindKey(pchName) : nullptr, strPath.Get(),
-                                         strTempDir.c_str(), vecOldFiles, vecNewFiles, pchName, pExtracted);
-            if (eCheck == k_EArchiveUnzipFailed && m_pUpdateStatusUI && m_pUpdateStatusUI->BUserCancelled())
-            {
-                ClearTemporaryFolder();
-                return k_EUnpackCancelled;
-            }
-            if (eCheck != k_EArchiveUnpacked)
-                strFailure = eCheck == k_EArchiveUnreadable
-                                 ? PackageText("#FerroBootstrapper_FailedPackageRead",
-                                               "Failed to read package (%s)", strPath.Get())
-                             : eCheck == k_EArchiveCorrupt
-                                 ? PackageText("#FerroBootstrapper_CorruptPackageFile",
-                                               "Corrupt package file (%s)", strPath.Get())
-                                 : PackageText("#FerroBootstrapper_FailedPackageUnzip",
-                                               "Failed to unzip package (%s)", strPath.Get());
-        }
-        else
-        {
-            // One archive in memory at a time: freed before the next is read.
-            InstallFileData_t archive;
-            // The digest check takes 32-bit lengths: a larger archive cannot be checked.
-            if (!m_pFileOps->BReadWholeFile(strPath.Get(), &archive) ||
-                archive.m_cubData != (uint32)archive.m_cubData)
-            {
-                strFailure = PackageText("#FerroBootstrapper_FailedPackageRead",
-                                         "Failed to read package (%s)", strPath.Get());
-            }
-            else if (!BCheckPackageArchive(pManifest ? pManifest->FindKey(pchName) : nullptr, strPath.Get(),
-                                           archive.m_pubData.get(), archive.m_cubData))
-            {
-                strFailure = PackageText("#FerroBootstrapper_CorruptPackageFile", "Corrupt package file (%s)",
-                                         strPath.Get());
-            }
-            else if (!BUnzipPackage(archive.m_pubData.get(), archive.m_cubData, strTempDir.c_str(),
-                                    vecOldFiles, vecNewFiles, pchName, pExtracted))
-            {
-                // The user stopped the unpacking of a good archive: keep it for next time.
-                if (m_pUpdateStatusUI && m_pUpdateStatusUI->BUserCancelled())
-                {
-                    ClearTemporaryFolder();
-                    return k_EUnpackCancelled;
-                }
-                strFailure = PackageText("#FerroBootstrapper_FailedPackageUnzip",
-                                         "Failed to unzip package (%s)", strPath.Get());
-            }
-        }
+        if (eCheck != k_EArchiveUnpacked)
+            strFailure =
+                eCheck == k_EArchiveUnreadable ? PackageText("#FerroBootstrapper_FailedPackageRead",
+                                                             "Failed to read package (%s)", strPath.Get())
+                : eCheck == k_EArchiveCorrupt  ? PackageText("#FerroBootstrapper_CorruptPackageFile",
+                                                             "Corrupt package file (%s)", strPath.Get())
+                                               : PackageText("#FerroBootstrapper_FailedPackageUnzip",
+                                                             "Failed to unzip package (%s)", strPath.Get());
         if (!strFailure.IsEmpty())
         {
             // The next check downloads it again. What was unpacked (up to a full disk, for an
@@ -304,6 +275,23 @@ CFerroUpdater::EUnpackResult CFerroUpdater::UnpackPackages(KeyValues *pManifest,
         }
     }
     return k_EUnpackDone;
+}
+
+CFerroUpdater::EArchiveCheck CFerroUpdater::CheckAndUnzipPackageInMemory(
+    KeyValues *pPackage, const char *pchPath, const char *pchTempDir, CUtlVector<CUtlString> &vecOldFiles,
+    CUtlVector<CUtlString> &vecNewFiles, const char *pchPackageName, ExtractedFiles_t *pExtracted)
+{
+    // One archive in memory at a time: freed before the next is read.
+    InstallFileData_t archive;
+    // The digest check takes 32-bit lengths: a larger archive cannot be checked.
+    if (!m_pFileOps->BReadWholeFile(pchPath, &archive) || archive.m_cubData != (uint32)archive.m_cubData)
+        return k_EArchiveUnreadable;
+    if (!BCheckPackageArchive(pPackage, pchPath, archive.m_pubData.get(), archive.m_cubData))
+        return k_EArchiveCorrupt;
+    if (!BUnzipPackage(archive.m_pubData.get(), archive.m_cubData, pchTempDir, vecOldFiles, vecNewFiles,
+                       pchPackageName, pExtracted))
+        return k_EArchiveUnzipFailed;
+    return k_EArchiveUnpacked;
 }
 
 bool CFerroUpdater::BCommitTemporaryFolder(const std::unordered_set<std::string> &setListedFiles)

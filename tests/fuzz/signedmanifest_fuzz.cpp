@@ -2,13 +2,14 @@
 // the publisher signs it (RSA and Ed25519, with the development keys of tests/keys, which the
 // fuzz build trusts) and then read by the updater as it reads a download. The signatures then
 // hold, so what decides is the structure check, and everything after it runs: a signed text
-// is believed exactly when its structure passes; a believed manifest saved as the pending one
-// and read back is believed again; its package paths stay in the package folder and its
-// download URLs under the content path.
+// is believed exactly when its structure and its build values pass; a believed manifest
+// saved as the pending one and read back is believed again; its package paths stay in the
+// package folder and its download URLs under the content path.
 #include "fuzzsupport.h"
 
 #include "../../tools/ferro-publish/publishkeys.h"
 #include "../../tools/ferro-publish/publishmanifest.h"
+#include "crypto/manifestbinding.h"
 #include "crypto/manifestverify.h"
 #include "ferroexe/manifestkey.h"
 #include "foundation/keyvalues.h"
@@ -115,7 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pubData, size_t cubData)
     if (!pManifest)
         FuzzFailure("the updater does not load what the publisher signed");
     CUtlString strReason;
-    const bool bStructure = BCheckManifestStructure(pManifest, &strReason);
+    // The shape the updater reads, and the signed build values in their forms.
+    const bool bStructure =
+        BCheckManifestStructure(pManifest, &strReason) &&
+        BCheckManifestBindingValues(pManifest, BManifestRequiresPackageSHA256(), &strReason);
     const bool bBelieved = updater.BVerifyManifestTree(pManifest, "fuzz");
     if (bBelieved != bStructure)
         FuzzFailure("signed manifest %s although its structure %s (%s)", bBelieved ? "believed" : "refused",

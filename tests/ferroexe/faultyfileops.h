@@ -6,6 +6,9 @@
 //
 // It can also play a read-only file, which Windows refuses to delete until its attribute
 // is cleared (the tests run as root, where a read-only file is deletable anyway).
+//
+// Any thread may call it: downloads write their parts on the network's thread while the
+// updater's thread works on other files.
 #pragma once
 
 #include "ferroexe/ferroupdater_fileops.h"
@@ -13,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -45,6 +49,8 @@ public:
     // The step that was made to fail, 0 if none.
     int m_nFailedStep = 0;
     std::string m_strFailedStep;
+    // Guards the counting and the sets above while operations run.
+    std::recursive_mutex m_mutex;
 
     static std::string Normal(const char *pchPath)
     {
@@ -60,6 +66,7 @@ public:
     // Counts one operation; true when it is to fail.
     bool BFails(const char *pchOp, const char *pchPath)
     {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
         ++m_cSteps;
         std::string strStep = std::string(pchOp) + " " + Normal(pchPath);
         m_vecSteps.push_back(strStep);
@@ -112,15 +119,21 @@ public:
         if (BFails("delete", pchPath))
             return false;
         std::string strPath = Normal(pchPath);
-        if (m_setStuck.count(strPath) || m_setReadOnly.count(strPath))
-            return false;
+        {
+            std::lock_guard<std::recursive_mutex> lock(m_mutex);
+            if (m_setStuck.count(strPath) || m_setReadOnly.count(strPath))
+                return false;
+        }
         return Real().BDeleteFile(pchPath);
     }
     bool BClearReadOnlyAndHidden(const char *pchPath) override
     {
         if (BFails("clear-attributes", pchPath))
             return false;
-        m_setReadOnly.erase(Normal(pchPath));
+        {
+            std::lock_guard<std::recursive_mutex> lock(m_mutex);
+            m_setReadOnly.erase(Normal(pchPath));
+        }
         return Real().BClearReadOnlyAndHidden(pchPath);
     }
     bool BCopyFile(const char *pchFrom, const char *pchTo) override

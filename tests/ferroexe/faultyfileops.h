@@ -49,8 +49,15 @@ public:
     // The step that was made to fail, 0 if none.
     int m_nFailedStep = 0;
     std::string m_strFailedStep;
-    // Guards the counting and the sets above while operations run.
-    std::recursive_mutex m_mutex;
+    // Guards the counting and the sets above while operations run; a fresh fake assigned
+    // over this one keeps its own lock.
+    struct StepLock_t
+    {
+        std::recursive_mutex m_mutex;
+        StepLock_t() = default;
+        StepLock_t(const StepLock_t &) {}
+        StepLock_t &operator=(const StepLock_t &) { return *this; }
+    } m_lock;
 
     static std::string Normal(const char *pchPath)
     {
@@ -66,7 +73,7 @@ public:
     // Counts one operation; true when it is to fail.
     bool BFails(const char *pchOp, const char *pchPath)
     {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        std::lock_guard<std::recursive_mutex> lock(m_lock.m_mutex);
         ++m_cSteps;
         std::string strStep = std::string(pchOp) + " " + Normal(pchPath);
         m_vecSteps.push_back(strStep);
@@ -120,7 +127,7 @@ public:
             return false;
         std::string strPath = Normal(pchPath);
         {
-            std::lock_guard<std::recursive_mutex> lock(m_mutex);
+            std::lock_guard<std::recursive_mutex> lock(m_lock.m_mutex);
             if (m_setStuck.count(strPath) || m_setReadOnly.count(strPath))
                 return false;
         }
@@ -131,7 +138,7 @@ public:
         if (BFails("clear-attributes", pchPath))
             return false;
         {
-            std::lock_guard<std::recursive_mutex> lock(m_mutex);
+            std::lock_guard<std::recursive_mutex> lock(m_lock.m_mutex);
             m_setReadOnly.erase(Normal(pchPath));
         }
         return Real().BClearReadOnlyAndHidden(pchPath);

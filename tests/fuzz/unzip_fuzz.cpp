@@ -186,7 +186,9 @@ private:
 // Whether the path is the folder or lies in it.
 bool BIsUnder(const std::filesystem::path &path, const std::filesystem::path &dir)
 {
-    return path.lexically_relative(dir).generic_string().compare(0, 2, "..") != 0;
+    // By components: an item named "..x" lies inside.
+    const std::filesystem::path relative = path.lexically_relative(dir);
+    return !relative.empty() && *relative.begin() != "..";
 }
 
 // Everything under the fuzzing folder that is not the install directory's "package/tmp"

@@ -188,19 +188,8 @@ TEST(HTTPRequestBytes, GetToTheContentServer)
               "\r\n",
               RequestBytes(pRequest));
     pRequest->Release();
-
-    pRequest =
-        new CHTTPClientRequest(k_EHTTPMethodGET, "content.example", "/client/arvo_launcher_public", false);
-    EXPECT_EQ("GET /client/arvo_launcher_public HTTP/1.1\r\n"
-              "Host: content.example\r\n"
-              "Accept: text/html,*/*;q=0.9\r\n"
-              "Accept-Encoding: gzip,identity,*;q=0\r\n"
-              "Accept-Charset: ISO-8859-1,utf-8,*;q=0.7\r\n"
-              "Connection: keep-alive\r\n"
-              "User-Agent: Quill/Ferro HTTP Client 1.0\r\n"
-              "\r\n",
-              RequestBytes(pRequest));
-    pRequest->Release();
+    // Without a caller's header the default order holds: the bytes on the wire are checked
+    // in httpclientconnection_test.cpp.
 }
 
 TEST(HTTPRequestBytes, ProxyGetParamsAndPostBody)

@@ -13,14 +13,6 @@
 
 namespace
 {
-KeyValues *Load(const std::string &strText)
-{
-    KeyValues *pKV = new KeyValues("manifest");
-    CKeyValuesParser parser("manifest", false);
-    EXPECT_TRUE(pKV->LoadFromString("manifest", strText.c_str(), &parser)) << parser.GetErrorText();
-    return pKV;
-}
-
 std::string Serialized(KeyValues *pKV)
 {
     CUtlBuffer buf;
@@ -31,21 +23,13 @@ std::string Serialized(KeyValues *pKV)
 // The signature of a message with the development private key, as hex.
 std::string SignWithDevKey(const std::string &strMessage)
 {
-    std::vector<uint8> vecSignature = ::SignWithDevKey((const uint8 *)strMessage.data(), strMessage.size());
-    static const char s_rgchHex[] = "0123456789abcdef";
-    std::string strHex;
-    for (uint8 ub : vecSignature)
-    {
-        strHex += s_rgchHex[ub >> 4];
-        strHex += s_rgchHex[ub & 0xF];
-    }
-    return strHex;
+    return HexOf(::SignWithDevKey((const uint8 *)strMessage.data(), strMessage.size()));
 }
 
 // The signature of the first key of the text, as the content service computes it.
 std::string SignatureOf(const std::string &strText)
 {
-    CKeyValuesAutoDelete kv(Load(strText));
+    CKeyValuesAutoDelete kv(LoadManifestText(strText));
     return SignWithDevKey(Serialized(kv.Get()));
 }
 
@@ -61,26 +45,26 @@ std::string Block(const std::string &strName, const std::string &strSignature,
 
 bool BVerifyText(const std::string &strText, const char *pchKey)
 {
-    CKeyValuesAutoDelete kv(Load(strText));
+    CKeyValuesAutoDelete kv(LoadManifestText(strText));
     return BVerifyKeyValuesSignature(kv.Get(), pchKey);
 }
 } // namespace
 
 TEST(KVSignature, SerializationIsNamesInLowerCaseValuesAndZeroBytes)
 {
-    CKeyValuesAutoDelete kv(
-        Load("\"Manifest\" { \"version\" \"7\" \"pkg\" { \"file\" \"pkg.zip.ab\" \"size\" \"9\" } }"));
+    CKeyValuesAutoDelete kv(LoadManifestText(
+        "\"Manifest\" { \"version\" \"7\" \"pkg\" { \"file\" \"pkg.zip.ab\" \"size\" \"9\" } }"));
     std::string strExpected("manifest\0version7\0pkg\0filepkg.zip.ab\0size9\0", 43);
     EXPECT_EQ(strExpected, Serialized(kv.Get()));
 
     // Values pass through the string accessor: a number the loader kept as a number is
     // signed as the accessor renders it; text that is not one stays as written.
     CKeyValuesAutoDelete numbers(
-        Load("\"M\" { \"a\" \"+5\" \"b\" \"007\" \"c\" \"99999999999\" \"D\" { } }"));
+        LoadManifestText("\"M\" { \"a\" \"+5\" \"b\" \"007\" \"c\" \"99999999999\" \"D\" { } }"));
     EXPECT_EQ(std::string("m\0a5\0b007\0c99999999999\0d\0", 25), Serialized(numbers.Get()));
 
     // Peers are not part of a key's message; an empty value still has its zero byte.
-    CKeyValuesAutoDelete peers(Load("\"x\" { } \"y\" { \"z\" \"1\" }"));
+    CKeyValuesAutoDelete peers(LoadManifestText("\"x\" { } \"y\" { \"z\" \"1\" }"));
     EXPECT_EQ(std::string("x\0", 2), Serialized(peers.Get()));
 }
 

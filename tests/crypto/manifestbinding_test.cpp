@@ -3,6 +3,7 @@
 #include "crypto/sha256.h"
 #include "foundation/keyvalues.h"
 #include "foundation/keyvaluessystem.h"
+#include "support/devkeytestsupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,14 +14,6 @@ namespace
 {
 const char k_szSHA1[] = "0123456789abcdef0123456789abcdef01234567";
 const char k_szArchive[] = "the archive's bytes";
-
-KeyValues *Load(const std::string &strText)
-{
-    KeyValues *pKV = new KeyValues("manifest");
-    CKeyValuesParser parser("manifest", false);
-    EXPECT_TRUE(pKV->LoadFromString("manifest", strText.c_str(), &parser)) << parser.GetErrorText();
-    return pKV;
-}
 
 std::string ArchiveSHA256()
 {
@@ -47,7 +40,7 @@ std::string Value(const std::string &strName, const std::string &strValue)
 
 std::string Reason(const std::string &strText, bool bRequire = false)
 {
-    CKeyValuesAutoDelete kv(Load(strText));
+    CKeyValuesAutoDelete kv(LoadManifestText(strText));
     CUtlString strReason;
     if (BCheckManifestBindingValues(kv.Get(), bRequire, &strReason))
         return "ok";
@@ -103,7 +96,7 @@ TEST(ManifestBindingTest, ChannelIsThePlatformAndBetaAskedFor)
 {
     auto Channel = [](const std::string &strValues, const char *pchBeta)
     {
-        CKeyValuesAutoDelete kv(Load(Manifest(strValues)));
+        CKeyValuesAutoDelete kv(LoadManifestText(Manifest(strValues)));
         CUtlString strReason;
         return BCheckManifestChannel(kv.Get(), "linux", pchBeta, &strReason) ? std::string("ok")
                                                                              : std::string(strReason.Get());
@@ -132,8 +125,8 @@ TEST(ManifestBindingTest, ExpiredOrOlderThanTheInstalledOneIsRefused)
     const int64 nNow = 1780000000;
     auto Fresh = [&](const std::string &strNew, const std::string &strInstalled, bool bRefuseOlder = false)
     {
-        CKeyValuesAutoDelete kv(Load(strNew));
-        CKeyValuesAutoDelete installed(strInstalled.empty() ? nullptr : Load(strInstalled));
+        CKeyValuesAutoDelete kv(LoadManifestText(strNew));
+        CKeyValuesAutoDelete installed(strInstalled.empty() ? nullptr : LoadManifestText(strInstalled));
         ManifestFreshness_t freshness;
         freshness.m_nNowSeconds = nNow;
         freshness.m_pInstalled = installed.Get();
@@ -179,7 +172,7 @@ TEST(ManifestBindingTest, ExpiredOrOlderThanTheInstalledOneIsRefused)
 
 TEST(ManifestBindingTest, PackageSHA256ComparesTheArchiveBytes)
 {
-    CKeyValuesAutoDelete kv(Load(Manifest("", "")));
+    CKeyValuesAutoDelete kv(LoadManifestText(Manifest("", "")));
     std::string strActual;
     EXPECT_EQ(k_EPackageSHA256Absent,
               CheckPackageSHA256(kv->FindKey("bin"), k_szArchive, sizeof(k_szArchive) - 1, &strActual));

@@ -17,34 +17,20 @@ namespace
 {
 const char k_szDigest[] = "0123456789abcdef0123456789ABCDEF01234567";
 
-KeyValues *Load(const std::string &strText)
-{
-    KeyValues *pKV = new KeyValues("manifest");
-    CKeyValuesParser parser("manifest", false);
-    EXPECT_TRUE(pKV->LoadFromString("manifest", strText.c_str(), &parser)) << parser.GetErrorText();
-    return pKV;
-}
-
-std::string Hex(const std::vector<uint8> &vec)
-{
-    char rgch[1024];
-    Q_binarytohex(vec.data(), (int)vec.size(), rgch, sizeof(rgch));
-    return rgch;
-}
-
 // The text with a signature block holding its RSA signature (and its Ed25519 one, or the
 // Ed25519 entry given), as the content service writes it.
 std::string Signed(const std::string &strText, bool bEd25519 = false, const std::string &strEd25519Entry = "")
 {
-    CKeyValuesAutoDelete kv(Load(strText));
+    CKeyValuesAutoDelete kv(LoadManifestText(strText));
     CUtlBuffer buf, bufEd;
     SerializeKeyValuesForSignature(kv.Get(), buf);
     SerializeKeyValuesForEd25519(kv.Get(), bufEd);
     std::string strBlock = "\"kvsignatures\"\n{\n\t\"" + std::string(kv->GetName()) + "\" \"" +
-                           Hex(SignWithDevKey((const uint8 *)buf.Base(), (size_t)buf.TellPut())) + "\"\n";
+                           HexOf(SignWithDevKey((const uint8 *)buf.Base(), (size_t)buf.TellPut())) + "\"\n";
     if (bEd25519)
         strBlock += "\t\"ed25519\" \"" +
-                    Hex(SignWithDevEd25519Key((const uint8 *)bufEd.Base(), (size_t)bufEd.TellPut())) + "\"\n";
+                    HexOf(SignWithDevEd25519Key((const uint8 *)bufEd.Base(), (size_t)bufEd.TellPut())) +
+                    "\"\n";
     strBlock += strEd25519Entry;
     return strText + strBlock + "}\n";
 }
@@ -84,7 +70,7 @@ protected:
     // The reason, or "" when the text verifies.
     std::string Refusal(const std::string &strText, bool bEd25519Key = true, bool bRequire = false)
     {
-        CKeyValuesAutoDelete kv(Load(strText));
+        CKeyValuesAutoDelete kv(LoadManifestText(strText));
         CUtlString strReason;
         bool bValid = BVerifyManifest(kv.Get(), Trust(bEd25519Key, bRequire), &strReason);
         EXPECT_EQ(bValid, strReason.IsEmpty()) << strReason.Get();
@@ -104,13 +90,13 @@ TEST_F(ManifestVerifyTest, ABlockMovedInsideAnotherKeepsItsRSASignatureAndIsRefu
     size_t iClose = strMoved.find("\t}\n");
     strMoved.erase(iClose, 3);
     strMoved.insert(strMoved.find("}\n\"kvsignatures\""), "\t}\n");
-    CKeyValuesAutoDelete kv(Load(strMoved));
+    CKeyValuesAutoDelete kv(LoadManifestText(strMoved));
     EXPECT_EQ(nullptr, kv->FindKey("data"));
     EXPECT_TRUE(BVerifyKeyValuesSignature(kv.Get(), DevPublicKeyHex().c_str()));
     EXPECT_EQ("package 'bin' holds a block 'data'", Refusal(strMoved));
 
     // The Ed25519 message of the two trees differs, so its signature does not carry over.
-    CKeyValuesAutoDelete kvGenuine(Load(strGenuine));
+    CKeyValuesAutoDelete kvGenuine(LoadManifestText(strGenuine));
     CUtlBuffer bufA, bufB;
     SerializeKeyValuesForEd25519(kvGenuine.Get(), bufA);
     SerializeKeyValuesForEd25519(kv.Get(), bufB);
@@ -242,7 +228,8 @@ TEST_F(ManifestVerifyTest, TheEd25519SignatureIsCheckedWherePresentAndRequiredWh
 
 TEST(ManifestEd25519Message, NamesAndValuesAreCountedAndBlocksOpenedAndClosed)
 {
-    CKeyValuesAutoDelete kv(Load("\"Manifest\" { \"V\" \"7\" \"pkg\" { \"file\" \"ab\" } \"e\" { } }"));
+    CKeyValuesAutoDelete kv(
+        LoadManifestText("\"Manifest\" { \"V\" \"7\" \"pkg\" { \"file\" \"ab\" } \"e\" { } }"));
     CUtlBuffer buf;
     SerializeKeyValuesForEd25519(kv.Get(), buf);
     const std::string strExpected =

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "foundation/basetypes.h"
+#include "foundation/keyvalues.h"
+#include "foundation/strtools.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -41,21 +43,29 @@ inline std::string DevPublicKeyHex()
     return KeyFileHex("dev_manifest_public.hex");
 }
 
-inline std::vector<uint8> SignWithDevKey(const uint8 *pubMessage, size_t cubMessage)
+// The message signed with a private key of tests/keys/ (DER), by the library's signer.
+template <typename TPrivateKey, typename TSigner>
+std::vector<uint8> SignWithKeyFile(const char *pchKeyFile, const uint8 *pubMessage, size_t cubMessage)
 {
-    std::string strKey = ReadTextFile(SourceFile("tests/keys/dev_manifest_private.der"));
+    std::string strKey = ReadTextFile(SourceFile((std::string("tests/keys/") + pchKeyFile).c_str()));
     EXPECT_FALSE(strKey.empty());
     CryptoPP::ByteQueue queue;
     queue.Put((const CryptoPP::byte *)strKey.data(), strKey.size());
     queue.MessageEnd();
-    CryptoPP::RSA::PrivateKey privateKey;
+    TPrivateKey privateKey;
     privateKey.Load(queue);
-    CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Signer signer(privateKey);
+    TSigner signer(privateKey);
     CryptoPP::AutoSeededRandomPool rng;
     std::vector<uint8> vecSignature(signer.MaxSignatureLength());
-    size_t cub = signer.SignMessage(rng, pubMessage, cubMessage, vecSignature.data());
-    vecSignature.resize(cub);
+    vecSignature.resize(signer.SignMessage(rng, pubMessage, cubMessage, vecSignature.data()));
     return vecSignature;
+}
+
+inline std::vector<uint8> SignWithDevKey(const uint8 *pubMessage, size_t cubMessage)
+{
+    return SignWithKeyFile<CryptoPP::RSA::PrivateKey,
+                           CryptoPP::RSASS<CryptoPP::PKCS1v15, CryptoPP::SHA1>::Signer>(
+        "dev_manifest_private.der", pubMessage, cubMessage);
 }
 
 inline std::string DevEd25519PublicKeyHex()
@@ -65,17 +75,24 @@ inline std::string DevEd25519PublicKeyHex()
 
 inline std::vector<uint8> SignWithDevEd25519Key(const uint8 *pubMessage, size_t cubMessage)
 {
-    std::string strKey = ReadTextFile(SourceFile("tests/keys/dev_manifest_ed25519_private.der"));
-    EXPECT_FALSE(strKey.empty());
-    CryptoPP::ByteQueue queue;
-    queue.Put((const CryptoPP::byte *)strKey.data(), strKey.size());
-    queue.MessageEnd();
-    CryptoPP::ed25519PrivateKey privateKey;
-    privateKey.Load(queue);
-    CryptoPP::ed25519Signer signer(privateKey);
-    CryptoPP::AutoSeededRandomPool rng;
-    std::vector<uint8> vecSignature(signer.MaxSignatureLength());
-    size_t cub = signer.SignMessage(rng, pubMessage, cubMessage, vecSignature.data());
-    vecSignature.resize(cub);
-    return vecSignature;
+    return SignWithKeyFile<CryptoPP::ed25519PrivateKey, CryptoPP::ed25519Signer>(
+        "dev_manifest_ed25519_private.der", pubMessage, cubMessage);
+}
+
+// Bytes (a signature) as lower-case hex, as manifests carry them.
+inline std::string HexOf(const std::vector<uint8> &vec)
+{
+    std::string strHex(vec.size() * 2 + 1, '\0');
+    Q_binarytohex(vec.data(), (int)vec.size(), &strHex[0], (int)strHex.size());
+    strHex.pop_back();
+    return strHex;
+}
+
+// A manifest's text as the updater reads it (the parser of the content service's files).
+inline KeyValues *LoadManifestText(const std::string &strText)
+{
+    KeyValues *pKV = new KeyValues("manifest");
+    CKeyValuesParser parser("manifest", false);
+    EXPECT_TRUE(pKV->LoadFromString("manifest", strText.c_str(), &parser)) << parser.GetErrorText();
+    return pKV;
 }

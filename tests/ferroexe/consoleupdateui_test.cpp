@@ -81,21 +81,6 @@ TEST(ConsoleUpdateUI, LinesCarryThePercentageOrDashes)
               console.Output());
 }
 
-TEST(ConsoleUpdateUI, FixedAnswersOfTheConsole)
-{
-    CConsoleUnderTest console;
-    CConsoleUpdateUI &ui = console.UI();
-    EXPECT_TRUE(ui.BInit(nullptr, nullptr));
-    EXPECT_TRUE(ui.BCreateWindow());
-    EXPECT_TRUE(ui.BShowWindow());
-    EXPECT_FALSE(ui.BUserCancelled());
-    EXPECT_TRUE(ui.BReadyToLaunchClient());
-    ui.DestroyWindow();
-    ui.DestroyWindow();
-    ui.Shutdown();
-    EXPECT_EQ("", console.Output());
-}
-
 TEST(ConsoleUpdateUI, AskYesNoReadsOneCharacter)
 {
     struct Case_t

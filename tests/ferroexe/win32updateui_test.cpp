@@ -107,22 +107,6 @@ int RecordAnswer(int nAnswer, void *pvContext)
     return 100 + nAnswer;
 }
 
-std::u16string Repeat(const char16_t *pwch, int n)
-{
-    std::u16string str;
-    for (int i = 0; i < n; ++i)
-        str += pwch;
-    return str;
-}
-
-std::string RepeatUTF8(const char *pch, int n)
-{
-    std::string str;
-    for (int i = 0; i < n; ++i)
-        str += pch;
-    return str;
-}
-
 // Calls SetStatusText and returns what the backend was given.
 std::u16string StatusShown(CWin32UpdateUI &ui, CRecordingBackend &backend, const char *pchText)
 {
@@ -142,7 +126,10 @@ TEST(Win32UpdateUI, TheWholeStatusTextGoesToTheWindowWhichFitsIt)
     EXPECT_EQ(u"Update wird heruntergeladen (54.525 von 302.396 KB)...", StatusShown(ui, backend, pchGerman));
     EXPECT_EQ(u"", StatusShown(ui, backend, ""));
     EXPECT_EQ(u"", StatusShown(ui, backend, nullptr));
-    EXPECT_EQ(Repeat(u"\u20ac", 60), StatusShown(ui, backend, RepeatUTF8("\xe2\x82\xac", 60).c_str()));
+    std::string strEuros;
+    for (int i = 0; i < 60; ++i)
+        strEuros += "\xe2\x82\xac";
+    EXPECT_EQ(std::u16string(60, u'\u20ac'), StatusShown(ui, backend, strEuros.c_str()));
 
     // Invalid UTF-8 shows as "?"; a text beyond the 2048-byte buffer keeps its first 1023
     // units (the backend cuts the rest to what fits).

@@ -236,8 +236,6 @@ TEST(ScheduledFunctionMgr, GlobalManagerRunsFromTheFrameLoop)
 {
     CScopedManualClock clock;
     CScheduledFunctionMgr &mgr = GetScheduledFunctionMgr();
-    EXPECT_STREQ("CScheduledFunctionMgr::BFrameFuncRun", mgr.GetName());
-    EXPECT_EQ(k_EFrameTypeMain, mgr.GetFrameType());
     ASSERT_TRUE(GetFrameFunctionMgr().Register(&mgr));
 
     g_vecRuns.clear();

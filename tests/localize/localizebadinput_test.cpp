@@ -2,6 +2,8 @@
 // crashes and nothing is invented.
 #include "localizetestutil.h"
 
+#include "support/scriptedhttpserver.h" // PseudoRandomBytes
+
 #include <algorithm>
 
 namespace
@@ -12,18 +14,6 @@ const Pairs_t k_Pairs = {{"Alpha", "First text"},
                          {"Beta", "Zweiter Text mit \xc3\xa4\xc3\xb6\xc3\xbc"},
                          {"Gamma", "Third"},
                          {"Delta", "Fourth, the last"}};
-
-// A deterministic byte stream.
-std::string PseudoRandomBytes(size_t cub, uint32 unSeed)
-{
-    std::string str(cub, 0);
-    for (size_t i = 0; i < cub; ++i)
-    {
-        unSeed = unSeed * 1664525u + 1013904223u;
-        str[i] = (char)(unSeed >> 24);
-    }
-    return str;
-}
 
 // Whether every entry of the table is one of the full file's (a value may be cut short
 // where the file was cut, with "?" for a character cut in half).

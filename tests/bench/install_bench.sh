@@ -58,12 +58,13 @@ echo "install_bench: $PACKAGES packages, $((TOTAL_BYTES / 1024 / 1024)) MiB of a
 cat "$WORK"/content/client/* >/dev/null
 
 # One package of the scripts: download, digest (the archive's name ends in its SHA-1),
-# unpacking into the temporary folder. Exported for the shells xargs starts.
+# unpacking into the temporary folder; the first step that fails ends it (also in the shells
+# xargs starts, which do not stop on errors). Exported for those shells.
 script_package() {
     local dir=$1 name=$2
-    curl -s -f --no-progress-meter -o "$dir/package/$name" "http://127.0.0.1:$PORT/client/$name"
-    (cd "$dir/package" && echo "${name##*.}  $name" | sha1sum -c --quiet -)
-    unzip -q -o "$dir/package/$name" -d "$dir/package/tmp"
+    curl -s -f --no-progress-meter -o "$dir/package/$name" "http://127.0.0.1:$PORT/client/$name" &&
+        (cd "$dir/package" && echo "${name##*.}  $name" | sha1sum -c --quiet -) &&
+        unzip -q -o "$dir/package/$name" -d "$dir/package/tmp"
 }
 export -f script_package
 export PORT
@@ -128,7 +129,9 @@ for ((round = 0; round < ROUNDS; round++)); do
         side=${SIDES[(round + k) % ${#SIDES[@]}]}
         out=$("run_$side")
         read -r ms kib <<<"$out"
-        [ "$side" = launcher ] && peak_kib+=("$kib")
+        if [ "$side" = launcher ]; then
+            peak_kib+=("$kib")
+        fi
         this_round[$side]=$ms
         times[$side]+="$ms "
     done

@@ -1,12 +1,30 @@
-# Sourced by the shell benchmarks: a working folder and a static nginx on 127.0.0.1.
+# Sourced by the shell benchmarks: a working folder, a static nginx on 127.0.0.1, published
+# builds, timed launcher runs and the numbers of a summary.
 #
-#   bench_make_workdir PREFIX_VARIABLE_VALUE  sets WORK (in /dev/shm unless the value names a
-#                                             folder: the disk would be timed, not the clients)
+#   bench_make_workdir [PARENT]               sets WORK (in /dev/shm unless PARENT names a
+#                                             folder: the disk would be timed, not the clients),
+#                                             with WORK/registry, and BENCH_NAMESPACE, the
+#                                             launchers' hand-off name
+#   bench_require_space NAME PARENT GIB       stops with a message when PARENT has less free
 #   bench_start_nginx ROOT PROBE_PATH         serves ROOT, sets PORT and NGINX_PID, waits until
 #                                             PROBE_PATH answers
 #   bench_require NAME "TOOL..." PROGRAM...   stops with a message when a tool or a built
 #                                             program is missing
-# The EXIT trap stops nginx and removes WORK.
+#   bench_publish VERSION STAGING CONTENT [OPTION...]
+#                                             ferro-publish build ($PUBLISH) with the dev key
+#   bench_manifest_archives MANIFEST          prints the archive file names it lists
+#   bench_new_install DIR                     an empty install directory: the launcher and a
+#                                             ferro.cfg naming the nginx of this run
+#   bench_run_launcher DIR LOG [ARG...]       arvolauncher -textclient [ARG...] ferro://ExitFerro
+#                                             in DIR; prints its milliseconds; /usr/bin/time's
+#                                             figures (BENCH_TIME_FORMAT, default the peak
+#                                             resident KiB) go to $WORK/launcher.time
+#   bench_require_update LOG NAME WHAT        stops with the log's end unless the update completed
+#   bench_now_ns, bench_median (numbers on standard input), bench_ratio A B, bench_load
+# The EXIT trap stops nginx, removes WORK and the hand-off files of BENCH_NAMESPACE.
+
+BENCH_SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+BENCH_PLATFORM=linux
 
 bench_require() {
     local name=$1 tools=$2 tool program
@@ -33,8 +51,20 @@ bench_make_workdir() {
     WORK=$(mktemp -d ${parent:+-p "$parent"})
     # nginx started by root reads as an unprivileged user.
     chmod 755 "$WORK"
+    mkdir -p "$WORK/registry"
     NGINX_PID=
+    BENCH_NAMESPACE="$(basename "$0" .sh)-$$"
     trap bench_cleanup EXIT
+}
+
+bench_require_space() {
+    local name=$1 parent=$2 gib=$3 free_kib
+    free_kib=$(df -Pk "$parent" | awk 'NR == 2 { print $4 }')
+    if [ "$free_kib" -lt $((gib * 1024 * 1024)) ]; then
+        echo "$name: $parent has $((free_kib / 1024 / 1024)) GiB free, the benchmark needs $gib GiB;" \
+            "name another folder (on a disk, not a memory file system)" >&2
+        exit 1
+    fi
 }
 
 bench_cleanup() {
@@ -43,6 +73,7 @@ bench_cleanup() {
         wait "$NGINX_PID" 2>/dev/null || true
     fi
     rm -rf "$WORK"
+    rm -f /dev/shm/*"$BENCH_NAMESPACE".*
 }
 
 bench_start_nginx() {
@@ -79,3 +110,54 @@ EOC
     echo "nginx did not start on port $PORT" >&2
     return 1
 }
+
+bench_publish() {
+    local version=$1 staging=$2 content=$3
+    shift 3
+    "$PUBLISH" build --key "$BENCH_SOURCE_DIR/tests/keys/dev_manifest_private.der" --version "$version" \
+        --input "$staging" --output "$content" "$@" >/dev/null
+    chmod -R a+rX "$content"
+}
+
+bench_manifest_archives() {
+    awk -F'"' '$2 == "file" { print $4 }' "$1"
+}
+
+bench_new_install() {
+    local dir=$1
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    cp "$LAUNCHER" "$dir/"
+    echo "ClientDownloadHost=127.0.0.1:$PORT" >"$dir/ferro.cfg"
+}
+
+bench_run_launcher() {
+    local dir=$1 log=$2 start end
+    shift 2
+    start=$(bench_now_ns)
+    (cd "$dir" && FERRO_ASSUME_ADMIN=0 FERRO_REGISTRY_DIR="$WORK/registry" FERRO_IPC_NAMESPACE="$BENCH_NAMESPACE" \
+        /usr/bin/time -f "${BENCH_TIME_FORMAT:-%M}" -o "$WORK/launcher.time" ./arvolauncher -textclient "$@" \
+        ferro://ExitFerro >"$log" 2>&1) || true
+    end=$(bench_now_ns)
+    echo $(((end - start) / 1000000))
+}
+
+bench_require_update() {
+    local log=$1 name=$2 what=$3
+    if ! grep -q "Update complete" "$log"; then
+        echo "$name: the launcher did not complete $what:" >&2
+        tail -20 "$log" >&2
+        exit 1
+    fi
+}
+
+bench_now_ns() { date +%s%N; }
+
+bench_median() {
+    sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+bench_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b ? a / b : 0 }'; }
+
+# The load averages (1, 5, 15 minutes): the machine is shared, figures are read against them.
+bench_load() { cut -d' ' -f1-3 /proc/loadavg; }

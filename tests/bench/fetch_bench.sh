@@ -45,25 +45,23 @@ done
 # Warm the page cache so that neither side pays for the disk.
 cat "$WORK"/www/*.bin >/dev/null
 
-now_ns() { date +%s%N; }
-
 # Prints "<milliseconds> <peak resident KiB>".
 run_fetch() {
     rm -f "$WORK"/out-fetch/*
     local start end
-    start=$(now_ns)
+    start=$(bench_now_ns)
     /usr/bin/time -f "%M" -o "$WORK/time-fetch" "$FETCH" --out "$WORK/out-fetch" "${URLS[@]}" >"$WORK/fetch.log"
-    end=$(now_ns)
+    end=$(bench_now_ns)
     echo "$(((end - start) / 1000000)) $(cat "$WORK/time-fetch")"
 }
 
 run_curl() {
     rm -f "$WORK"/out-curl/*
     local start end
-    start=$(now_ns)
+    start=$(bench_now_ns)
     (cd "$WORK/out-curl" &&
         curl -s -f --no-progress-meter --parallel --parallel-max $IN_FLIGHT --remote-name-all "${URLS[@]}")
-    end=$(now_ns)
+    end=$(bench_now_ns)
     echo "$(((end - start) / 1000000))"
 }
 
@@ -76,8 +74,6 @@ check_outputs() {
         fi
     done
 }
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 fetch_ms=()
 curl_ms=()
@@ -97,8 +93,8 @@ for ((round = 1; round <= ROUNDS; round++)); do
     echo "round $round: ferro-fetch ${t1} ms (peak ${m1} KiB), curl ${t2} ms"
 done
 
-m1=$(printf '%s\n' "${fetch_ms[@]}" | median)
-m2=$(printf '%s\n' "${curl_ms[@]}" | median)
+m1=$(printf '%s\n' "${fetch_ms[@]}" | bench_median)
+m2=$(printf '%s\n' "${curl_ms[@]}" | bench_median)
 peak=$(printf '%s\n' "${peak_kib[@]}" | sort -n | tail -1)
 awk -v m1="$m1" -v m2="$m2" -v n="$ROUNDS" -v files="$FILES" -v mib="$FILE_MIB" -v peak="$peak" \
     -v inflight="$IN_FLIGHT" 'BEGIN {

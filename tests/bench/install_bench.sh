@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
 # A fresh install by the launcher against the same work done with standard tools, in the
 # same run. A build of about 1 GiB in 24 packages of incompressible data is published with
-# ferro-publish and served by nginx on 127.0.0.1. Each round times, in alternating order:
-#   launcher: arvolauncher -textclient ferro://ExitFerro on an empty install directory
-#             (the launcher and a ferro.cfg pointing at the service): manifest, parallel
-#             downloads, SHA-1 of every archive, unpacking, commit, bookkeeping;
-#   baseline: curl --parallel --parallel-max 3 of the manifest's packages, sha1sum -c,
-#             unzip of each archive into a temporary folder, mv into place.
-# Prints both medians, their ratio, and the launcher's peak resident memory (/usr/bin/time).
-# Goals: ratio at most 1.2, peak under 400 MiB.
+# ferro-publish and served by nginx on 127.0.0.1. Each round times three sides, the order
+# rotating from round to round:
+#   launcher:    arvolauncher -textclient ferro://ExitFerro on an empty install directory
+#                (the launcher and a ferro.cfg pointing at the service): manifest, downloads,
+#                digests, unpacking, commit, bookkeeping;
+#   sequential:  for each package in turn: curl it, sha1sum -c it, unzip it into a temporary
+#                folder; then mv everything into place;
+#   3 at a time: the same steps for each package, three packages at a time (xargs -P 3),
+#                then mv.
+# Every installed tree is compared with the build. Prints the medians, the ratios of the
+# launcher to each script, the launcher's peak resident memory (/usr/bin/time), the core
+# count and the load. Goals: launcher / sequential at most 0.30, launcher / 3 at a time at
+# most 0.60, peak under 128 MiB.
 # Usage: tests/bench/install_bench.sh [BUILD_DIR] [ROUNDS]   (defaults: build, 3)
+# INSTALL_BENCH_DIR names the working folder's parent (default /dev/shm).
 set -euo pipefail
+# A failure inside $(...) stops the script too.
+shopt -s inherit_errexit
 cd "$(dirname "$0")/../.."
-SOURCE_DIR=$(pwd)
 
 BUILD_DIR=${1:-build}
 ROUNDS=${2:-3}
@@ -20,119 +27,125 @@ LAUNCHER=$BUILD_DIR/bin/arvolauncher
 PUBLISH=$BUILD_DIR/bin/ferro-publish
 PACKAGES=24
 PACKAGE_MIB=42
-PLATFORM=linux
 source "$(dirname "$0")/benchlib.sh"
-bench_require install_bench "nginx curl unzip sha1sum /usr/bin/time python3" "$LAUNCHER" "$PUBLISH"
+bench_require install_bench "nginx curl unzip sha1sum xargs /usr/bin/time python3" "$LAUNCHER" "$PUBLISH"
 
 # On a memory file system when there is one: the content, the archives and the installed
 # files are 3 GiB per side, and a shared machine's disk would time the disk, not the
-# installers. INSTALL_BENCH_DIR chooses another place.
+# installers.
 bench_make_workdir "${INSTALL_BENCH_DIR:-}"
 echo "install_bench: working in $WORK"
 
 # The build: one directory per package, two files each.
-mkdir -p "$WORK/staging" "$WORK/content" "$WORK/registry"
 for ((i = 0; i < PACKAGES; i++)); do
     dir=$(printf '%s/staging/pkg%02d' "$WORK" "$i")
     mkdir -p "$dir/sub"
     head -c $((PACKAGE_MIB * 1024 * 1024 * 3 / 4)) /dev/urandom >"$dir/main.bin"
     head -c $((PACKAGE_MIB * 1024 * 1024 / 4)) /dev/urandom >"$dir/sub/extra.bin"
 done
-"$PUBLISH" build --key "$SOURCE_DIR/tests/keys/dev_manifest_private.der" --version 1 \
-    --input "$WORK/staging" --output "$WORK/content" >/dev/null
-MANIFEST=$WORK/content/client/arvo_launcher_$PLATFORM
-chmod -R a+rX "$WORK/content"
+bench_publish 1 "$WORK/staging" "$WORK/content"
+MANIFEST_PATH=/client/arvo_launcher_$BENCH_PLATFORM
+bench_start_nginx "$WORK/content" "$MANIFEST_PATH"
 
-bench_start_nginx "$WORK/content" "/client/arvo_launcher_$PLATFORM"
-
-# The manifest's archives: "<file> <size>" lines.
-mapfile -t ARCHIVES < <(awk -F'"' '$2 == "file" { f = $4 } $2 == "size" && f != "" { print f; f = "" }' "$MANIFEST")
+mapfile -t ARCHIVES < <(bench_manifest_archives "$WORK/content$MANIFEST_PATH")
 if [ "${#ARCHIVES[@]}" -ne "$PACKAGES" ]; then
     echo "install_bench: expected $PACKAGES packages in the manifest, found ${#ARCHIVES[@]}" >&2
     exit 1
 fi
 TOTAL_BYTES=$(cat "$WORK"/content/client/*.zip.* | wc -c)
 echo "install_bench: $PACKAGES packages, $((TOTAL_BYTES / 1024 / 1024)) MiB of archives"
-# Warm the page cache so that neither side pays for reading the content.
+# Warm the page cache so that no side pays for reading the content.
 cat "$WORK"/content/client/* >/dev/null
 
-now_ns() { date +%s%N; }
-
-# Prints "<milliseconds> <peak resident KiB>".
-run_launcher() {
-    local dir=$WORK/install-launcher start end
-    rm -rf "$dir"
-    mkdir -p "$dir"
-    cp "$LAUNCHER" "$dir/"
-    echo "ClientDownloadHost=127.0.0.1:$PORT" >"$dir/ferro.cfg"
-    start=$(now_ns)
-    (cd "$dir" && FERRO_ASSUME_ADMIN=0 FERRO_REGISTRY_DIR="$WORK/registry" FERRO_IPC_NAMESPACE="install-bench-$$" \
-        /usr/bin/time -f "%M" -o "$WORK/time-launcher" ./arvolauncher -textclient ferro://ExitFerro \
-        >"$WORK/launcher.log" 2>&1) || true
-    end=$(now_ns)
-    if ! grep -q "Update complete" "$WORK/launcher.log"; then
-        echo "install_bench: the launcher did not complete the install:" >&2
-        tail -20 "$WORK/launcher.log" >&2
-        exit 1
-    fi
-    echo "$(((end - start) / 1000000)) $(tail -1 "$WORK/time-launcher")"
-}
-
-run_baseline() {
-    local dir=$WORK/install-baseline start end urls=() sums=() name
-    rm -rf "$dir"
-    mkdir -p "$dir/package/tmp"
-    for name in "${ARCHIVES[@]}"; do
-        urls+=("http://127.0.0.1:$PORT/client/$name")
-        sums+=("${name##*.}  $name")
-    done
-    start=$(now_ns)
-    curl -s -f --no-progress-meter --parallel --parallel-max 3 --output-dir "$dir/package" \
-        --remote-name-all "${urls[@]}"
-    (cd "$dir/package" && printf '%s\n' "${sums[@]}" | sha1sum -c --quiet -)
-    for name in "${ARCHIVES[@]}"; do
+# One package of the scripts: download, digest (the archive's name ends in its SHA-1),
+# unpacking into the temporary folder; the first step that fails ends it (also in the shells
+# xargs starts, which do not stop on errors). Exported for those shells.
+script_package() {
+    local dir=$1 name=$2
+    curl -s -f --no-progress-meter -o "$dir/package/$name" "http://127.0.0.1:$PORT/client/$name" &&
+        (cd "$dir/package" && echo "${name##*.}  $name" | sha1sum -c --quiet -) &&
         unzip -q -o "$dir/package/$name" -d "$dir/package/tmp"
-    done
+}
+export -f script_package
+export PORT
+
+# The scripts' commit: every top-level entry of the temporary folder moves into place.
+script_commit() {
+    local dir=$1 entry
     for entry in "$dir"/package/tmp/*; do
         mv "$entry" "$dir/"
     done
-    end=$(now_ns)
-    echo "$(((end - start) / 1000000))"
 }
 
-check_outputs() {
-    if ! diff -r -q "$WORK/staging" "$WORK/install-baseline" -x package >/dev/null ||
-        ! diff -r -q "$WORK/staging" "$WORK/install-launcher" -x package -x logs -x arvolauncher \
+# Each side prints "<milliseconds>" (the launcher also its peak resident KiB) and leaves
+# its tree in $WORK/install-<side>.
+run_launcher() {
+    local dir=$WORK/install-launcher ms
+    bench_new_install "$dir"
+    ms=$(bench_run_launcher "$dir" "$WORK/launcher.log")
+    bench_require_update "$WORK/launcher.log" install_bench "the install"
+    echo "$ms $(tail -1 "$WORK/launcher.time")"
+}
+
+run_sequential() {
+    local dir=$WORK/install-sequential start name
+    rm -rf "$dir"
+    mkdir -p "$dir/package/tmp"
+    start=$(bench_now_ns)
+    for name in "${ARCHIVES[@]}"; do
+        script_package "$dir" "$name"
+    done
+    script_commit "$dir"
+    echo $((($(bench_now_ns) - start) / 1000000))
+}
+
+run_parallel() {
+    local dir=$WORK/install-parallel start
+    rm -rf "$dir"
+    mkdir -p "$dir/package/tmp"
+    start=$(bench_now_ns)
+    printf '%s\n' "${ARCHIVES[@]}" | xargs -P 3 -I '{}' bash -c 'script_package "$1" "$2"' _ "$dir" '{}'
+    script_commit "$dir"
+    echo $((($(bench_now_ns) - start) / 1000000))
+}
+
+check_trees() {
+    local side
+    for side in launcher sequential parallel; do
+        if ! diff -r -q "$WORK/staging" "$WORK/install-$side" -x package -x logs -x arvolauncher \
             -x ferro.cfg >/dev/null; then
-        echo "install_bench: an installed tree differs from the build" >&2
-        exit 1
-    fi
+            echo "install_bench: the tree installed by the $side side differs from the build" >&2
+            exit 1
+        fi
+    done
+    rm -rf "$WORK"/install-*
 }
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-
-launcher_ms=()
-baseline_ms=()
+SIDES=(launcher sequential parallel)
+declare -A times this_round
 peak_kib=()
-for ((round = 1; round <= ROUNDS; round++)); do
-    if ((round % 2)); then
-        read -r t1 m1 < <(run_launcher)
-        t2=$(run_baseline)
-    else
-        t2=$(run_baseline)
-        read -r t1 m1 < <(run_launcher)
-    fi
-    check_outputs
-    rm -rf "$WORK/install-launcher" "$WORK/install-baseline"
-    launcher_ms+=("$t1")
-    baseline_ms+=("$t2")
-    peak_kib+=("$m1")
-    echo "round $round: launcher ${t1} ms (peak $((m1 / 1024)) MiB), baseline ${t2} ms"
+for ((round = 0; round < ROUNDS; round++)); do
+    for ((k = 0; k < ${#SIDES[@]}; k++)); do
+        side=${SIDES[(round + k) % ${#SIDES[@]}]}
+        out=$("run_$side")
+        read -r ms kib <<<"$out"
+        if [ "$side" = launcher ]; then
+            peak_kib+=("$kib")
+        fi
+        this_round[$side]=$ms
+        times[$side]+="$ms "
+    done
+    check_trees
+    echo "round $((round + 1)) (ms): launcher ${this_round[launcher]} (peak $((peak_kib[-1] / 1024)) MiB)," \
+        "sequential ${this_round[sequential]}, 3 at a time ${this_round[parallel]}; load $(bench_load)"
 done
 
-m1=$(printf '%s\n' "${launcher_ms[@]}" | median)
-m2=$(printf '%s\n' "${baseline_ms[@]}" | median)
+median_of() { printf '%s\n' ${times[$1]} | bench_median; }
+launcher=$(median_of launcher) sequential=$(median_of sequential) parallel=$(median_of parallel)
 peak=$(printf '%s\n' "${peak_kib[@]}" | sort -n | tail -1)
-ratio=$(awk -v a="$m1" -v b="$m2" 'BEGIN { printf "%.2f", a / b }')
-echo "median: launcher $m1 ms, baseline $m2 ms, ratio $ratio (goal <= 1.20)"
-echo "launcher peak resident memory: $((peak / 1024)) MiB (goal < 400 MiB)"
+echo "== install_bench ($BUILD_DIR): fresh install of $((TOTAL_BYTES / 1024 / 1024)) MiB in $PACKAGES packages," \
+    "median of $ROUNDS rounds; cores $(nproc), load $(bench_load)"
+echo "launcher $launcher ms, sequential script $sequential ms, 3-at-a-time script $parallel ms"
+echo "launcher / sequential: $(bench_ratio "$launcher" "$sequential") (goal <= 0.30)"
+echo "launcher / 3 at a time: $(bench_ratio "$launcher" "$parallel") (goal <= 0.60)"
+echo "launcher peak resident memory: $((peak / 1024)) MiB (goal < 128 MiB)"

@@ -6,12 +6,11 @@
 # Each round installs each build (arvolauncher -textclient ferro://ExitFerro on an empty
 # install directory: download, unpacking, commit, bookkeeping) and then starts it again on
 # the installed build (the verification of every file), in alternating order.
-# Prints the medians, their ratios flat / spread and the machine's core count.
+# Prints the medians, their ratios flat / spread, the machine's core count and the load.
 # Goal: install ratio at most 1.5.
 # Usage: tests/bench/onedir_bench.sh [BUILD_DIR] [ROUNDS] [FILES]   (defaults: build, 3, 30000)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-SOURCE_DIR=$(pwd)
 
 BUILD_DIR=${1:-build}
 ROUNDS=${2:-3}
@@ -19,7 +18,6 @@ FILES=${3:-30000}
 FOLDERS=100
 LAUNCHER=$BUILD_DIR/bin/arvolauncher
 PUBLISH=$BUILD_DIR/bin/ferro-publish
-PLATFORM=linux
 source "$(dirname "$0")/benchlib.sh"
 bench_require onedir_bench "nginx curl python3 /usr/bin/time" "$LAUNCHER" "$PUBLISH"
 
@@ -38,40 +36,27 @@ for layout in ("flat", "spread"):
             f.write(("%d " % i).encode() * (20 + i % 50))
 PYEOF
 for layout in flat spread; do
-    "$PUBLISH" build --key "$SOURCE_DIR/tests/keys/dev_manifest_private.der" --version 1 \
-        --input "$WORK/staging-$layout" --output "$WORK/content-$layout" >/dev/null
+    bench_publish 1 "$WORK/staging-$layout" "$WORK/content-$layout"
 done
-chmod -R a+rX "$WORK"/content-*
-mkdir -p "$WORK/registry"
 # nginx serves whichever build the link names.
 ln -s "$WORK/content-flat" "$WORK/content"
-bench_start_nginx "$WORK/content" "/client/arvo_launcher_$PLATFORM"
-
-now_ns() { date +%s%N; }
-# The hand-off event's files of the run's namespace go at the end.
-trap 'bench_cleanup; rm -f /dev/shm/*"onedir-bench-$$".*' EXIT
+bench_start_nginx "$WORK/content" "/client/arvo_launcher_$BENCH_PLATFORM"
 
 # Runs the launcher in the install directory; prints the milliseconds it took and the
 # milliseconds of processor time it used (user and system: on a loaded machine the wall
 # clock also counts the waits for a processor).
+export BENCH_TIME_FORMAT="%U %S"
 run_launcher() {
-    local dir=$1 start end
-    start=$(now_ns)
-    (cd "$dir" && FERRO_ASSUME_ADMIN=0 FERRO_REGISTRY_DIR="$WORK/registry" FERRO_IPC_NAMESPACE="onedir-bench-$$" \
-        /usr/bin/time -f "%U %S" -o "$WORK/cpu" ./arvolauncher -textclient ferro://ExitFerro >"$WORK/launcher.log" 2>&1) ||
-        true
-    end=$(now_ns)
-    echo "$(((end - start) / 1000000)),$(tail -1 "$WORK/cpu" | awk '{ printf "%d", ($1 + $2) * 1000 }')"
+    local ms
+    ms=$(bench_run_launcher "$1" "$WORK/launcher.log")
+    echo "$ms,$(tail -1 "$WORK/launcher.time" | awk '{ printf "%d", ($1 + $2) * 1000 }')"
 }
 
 # Installs a build into a fresh directory, then starts again on it; prints both times.
 install_and_verify() {
     local layout=$1 dir=$WORK/install-$1 t_install t_verify
     ln -sfn "$WORK/content-$layout" "$WORK/content"
-    rm -rf "$dir"
-    mkdir -p "$dir"
-    cp "$LAUNCHER" "$dir/"
-    echo "ClientDownloadHost=127.0.0.1:$PORT" >"$dir/ferro.cfg"
+    bench_new_install "$dir"
     t_install=$(run_launcher "$dir")
     if ! grep -q "Update complete" "$WORK/launcher.log" ||
         [ "$(find "$dir/data" -type f | wc -l)" -ne "$FILES" ]; then
@@ -89,8 +74,6 @@ install_and_verify() {
     echo "$t_install $t_verify"
 }
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-
 # Each value is "wall,cpu" in milliseconds.
 declare -A times
 for ((round = 1; round <= ROUNDS; round++)); do
@@ -107,8 +90,8 @@ for ((round = 1; round <= ROUNDS; round++)); do
 done
 
 # The median of one field (1 wall, 2 processor) of a series.
-series_median() { printf '%s\n' ${times[$1]} | cut -d, -f"$2" | median; }
-echo "cores: $(nproc)"
+series_median() { printf '%s\n' ${times[$1]} | cut -d, -f"$2" | bench_median; }
+echo "== onedir_bench ($BUILD_DIR): $FILES files, median of $ROUNDS rounds; cores $(nproc), load $(bench_load)"
 for field in 1 2; do
     name=$([ "$field" = 1 ] && echo "wall clock" || echo "processor time")
     awk -v fi="$(series_median flat_install $field)" -v si="$(series_median spread_install $field)" \

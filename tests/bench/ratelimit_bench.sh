@@ -26,14 +26,12 @@ ARCHIVE=$(cd "$WORK/content/client" && ls data.zip.*)
 BYTES=$(stat -c %s "$WORK/content/client/$ARCHIVE")
 bench_start_nginx "$WORK/content" "/client/arvo_launcher_$PLATFORM"
 
-now_ns() { date +%s%N; }
-
 cp "$LAUNCHER" "$WORK/install/"
 echo "ClientDownloadHost=127.0.0.1:$PORT" >"$WORK/install/ferro.cfg"
-start=$(now_ns)
+start=$(bench_now_ns)
 (cd "$WORK/install" && FERRO_ASSUME_ADMIN=0 FERRO_REGISTRY_DIR="$WORK/registry" FERRO_IPC_NAMESPACE="ratelimit-bench-$$" \
     ./arvolauncher -textclient -downloadrate $RATE_KBPS ferro://ExitFerro >"$WORK/launcher.log" 2>&1) || true
-end=$(now_ns)
+end=$(bench_now_ns)
 if ! grep -q "Update complete" "$WORK/launcher.log"; then
     echo "ratelimit_bench: the launcher did not complete the install:" >&2
     tail -20 "$WORK/launcher.log" >&2
@@ -41,9 +39,9 @@ if ! grep -q "Update complete" "$WORK/launcher.log"; then
 fi
 launcher_ms=$(((end - start) / 1000000))
 
-start=$(now_ns)
+start=$(bench_now_ns)
 curl -s -f --limit-rate ${RATE_KBPS}K -o "$WORK/curl.zip" "http://127.0.0.1:$PORT/client/$ARCHIVE"
-end=$(now_ns)
+end=$(bench_now_ns)
 curl_ms=$(((end - start) / 1000000))
 
 python3 - "$BYTES" "$RATE_KBPS" "$launcher_ms" "$curl_ms" <<'EOP'

@@ -15,6 +15,7 @@ if [ ! -x "$BENCH" ]; then
     exit 1
 fi
 
+source "$(dirname "$0")/benchlib.sh"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 FILE=$WORK/data.bin
@@ -22,25 +23,21 @@ head -c $((SIZE_MIB * 1024 * 1024)) /dev/urandom >"$FILE"
 # Warm the page cache so that neither side pays for the disk.
 cat "$FILE" >/dev/null
 
-now_ns() { date +%s%N; }
-
 run_csha1() {
     local start end digest
-    start=$(now_ns)
+    start=$(bench_now_ns)
     digest=$("$BENCH" "$FILE" | cut -d' ' -f1)
-    end=$(now_ns)
+    end=$(bench_now_ns)
     echo "$digest $(((end - start) / 1000000))"
 }
 
 run_sha1sum() {
     local start end digest
-    start=$(now_ns)
+    start=$(bench_now_ns)
     digest=$(sha1sum "$FILE" | cut -d' ' -f1)
-    end=$(now_ns)
+    end=$(bench_now_ns)
     echo "$digest $(((end - start) / 1000000))"
 }
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 csha1_ms=()
 sha1sum_ms=()
@@ -61,8 +58,8 @@ for ((i = 1; i <= ROUNDS; i++)); do
     echo "round $i: CSHA1 ${t1} ms, sha1sum ${t2} ms"
 done
 
-m1=$(printf '%s\n' "${csha1_ms[@]}" | median)
-m2=$(printf '%s\n' "${sha1sum_ms[@]}" | median)
+m1=$(printf '%s\n' "${csha1_ms[@]}" | bench_median)
+m2=$(printf '%s\n' "${sha1sum_ms[@]}" | bench_median)
 awk -v m1="$m1" -v m2="$m2" -v mib="$SIZE_MIB" -v n="$ROUNDS" 'BEGIN {
     printf "median of %d rounds over %d MiB: CSHA1 %.0f ms (%.0f MiB/s), sha1sum %.0f ms (%.0f MiB/s)\n",
         n, mib, m1, mib * 1000 / m1, m2, mib * 1000 / m2

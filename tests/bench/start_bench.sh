@@ -11,7 +11,7 @@
 #   peer:     with PEER_BUILD_DIR, the launcher of another build (an older one) on a copy of
 #             the same installation, timed the same way, and the ratio of the two medians.
 # Prints the medians, the machine's core count and the shared libraries the launcher loads
-# (ldd, and those loaded by the run itself). Goal: launcher median under 50 ms.
+# (ldd, and those loaded by the run itself) and the load. Goal: launcher median under 50 ms.
 # Usage: tests/bench/start_bench.sh [BUILD_DIR] [ROUNDS] [PEER_BUILD_DIR]   (defaults: build, 21)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -36,7 +36,7 @@ echo "start_bench: working in $WORK"
 # The installation: the launcher with what ships beside it, the client libraries, the
 # language files, and the files of the installed list with their sizes.
 INSTALL=$WORK/install
-mkdir -p "$INSTALL/package" "$WORK/registry"
+mkdir -p "$INSTALL/package"
 cp "$BIN_DIR/arvolauncher" "$BIN_DIR/ferro.so" "$BIN_DIR/ferroui.so" "$BIN_DIR/ferroconsole.so" "$INSTALL/"
 for module in "$BIN_DIR"/arvolauncher_*.so; do
     [ -e "$module" ] && cp "$module" "$INSTALL/"
@@ -71,7 +71,7 @@ cat >"$WORK/timed_start.py" <<'EOF'
 import os, subprocess, sys, time
 mode, cwd = sys.argv[1], sys.argv[2]
 env = dict(os.environ, FERRO_ASSUME_ADMIN="0", FERRO_REGISTRY_DIR=sys.argv[3],
-           FERRO_IPC_NAMESPACE=os.environ["START_BENCH_NAMESPACE"])
+           FERRO_IPC_NAMESPACE=os.environ["BENCH_NAMESPACE"])
 if mode == "reference":
     start = time.perf_counter()
     subprocess.run(["/bin/true"], check=True)
@@ -93,11 +93,7 @@ if elapsed is None or proc.returncode != 0:
 print("%.1f" % elapsed)
 EOF
 
-# One hand-off namespace for the run; its files in /dev/shm go at the end.
-export START_BENCH_NAMESPACE="start-bench-$$"
-trap 'bench_cleanup; rm -f /dev/shm/*"$START_BENCH_NAMESPACE".*' EXIT
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+export BENCH_NAMESPACE
 timed() { python3 "$WORK/timed_start.py" "$1" "${2:-$INSTALL}" "$WORK/registry"; }
 
 # One start that is not counted: the page cache holds the program and the files afterwards.
@@ -121,17 +117,17 @@ for ((round = 1; round <= ROUNDS; round++)); do
 done
 echo "launcher: ${launcher_ms[*]} ms"
 
-m1=$(printf '%s\n' "${launcher_ms[@]}" | median)
-m2=$(printf '%s\n' "${reference_ms[@]}" | median)
+m1=$(printf '%s\n' "${launcher_ms[@]}" | bench_median)
+m2=$(printf '%s\n' "${reference_ms[@]}" | bench_median)
 linked=$(ldd "$INSTALL/arvolauncher" | wc -l)
 loaded=$(cd "$INSTALL" && FERRO_ASSUME_ADMIN=0 FERRO_REGISTRY_DIR="$WORK/registry" \
-    FERRO_IPC_NAMESPACE="$START_BENCH_NAMESPACE" LD_DEBUG=files ./arvolauncher -textclient 2>&1 >/dev/null |
+    FERRO_IPC_NAMESPACE="$BENCH_NAMESPACE" LD_DEBUG=files ./arvolauncher -textclient 2>&1 >/dev/null |
     grep -c 'calling init:' || true)
-echo "cores: $(nproc)"
+echo "== start_bench ($BUILD_DIR): cores $(nproc), load $(bench_load)"
 echo "shared libraries: $linked linked (ldd), $loaded initialised in a -textclient run (with the client's)"
 echo "median of $ROUNDS starts ($FILES files installed): launcher $m1 ms to the client's first line" \
     "(goal < 50 ms), /bin/true $m2 ms"
 if [ -n "$PEER_BUILD_DIR" ]; then
-    m3=$(printf '%s\n' "${peer_ms[@]}" | median)
-    echo "peer launcher ($PEER_BUILD_DIR): $m3 ms, ratio launcher / peer $(awk -v a="$m1" -v b="$m3" 'BEGIN { printf "%.2f", a / b }')"
+    m3=$(printf '%s\n' "${peer_ms[@]}" | bench_median)
+    echo "peer launcher ($PEER_BUILD_DIR): $m3 ms, ratio launcher / peer $(bench_ratio "$m1" "$m3")"
 fi

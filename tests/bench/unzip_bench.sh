@@ -21,6 +21,7 @@ command -v zip >/dev/null && command -v unzip >/dev/null || {
     exit 1
 }
 
+source "$(dirname "$0")/benchlib.sh"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 # Text-like content that deflates to about three quarters, like the binaries of a build.
@@ -32,8 +33,6 @@ done
 cat "$WORK/build.zip" >/dev/null
 echo "archive: $(du -m "$WORK/build.zip" | cut -f1) MiB, unpacked $(du -sm "$WORK/staging" | cut -f1) MiB"
 
-now_ns() { date +%s%N; }
-
 run_install() {
     rm -rf "$WORK/install"
     read -r total _read _bytes < <("$BENCH" "$WORK/build.zip" "$WORK/install")
@@ -43,13 +42,11 @@ run_install() {
 run_unzip() {
     rm -rf "$WORK/out"
     local start end
-    start=$(now_ns)
+    start=$(bench_now_ns)
     unzip -q -o "$WORK/build.zip" -d "$WORK/out"
-    end=$(now_ns)
+    end=$(bench_now_ns)
     echo $(((end - start) / 1000000))
 }
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 install_ms=()
 unzip_ms=()
@@ -68,8 +65,8 @@ cmp -s "$WORK/out/bin/file0.dat" "$WORK/install/package/tmp/bin/file0.dat" || {
     exit 1
 }
 
-m_install=$(printf '%s\n' "${install_ms[@]}" | median)
-m_unzip=$(printf '%s\n' "${unzip_ms[@]}" | median)
+m_install=$(printf '%s\n' "${install_ms[@]}" | bench_median)
+m_unzip=$(printf '%s\n' "${unzip_ms[@]}" | bench_median)
 echo "installation unpacking: ${m_install} ms (rounds: ${install_ms[*]})"
 echo "unzip:                  ${m_unzip} ms (rounds: ${unzip_ms[*]})"
 awk -v a="$m_install" -v b="$m_unzip" 'BEGIN { printf "ratio installation / unzip: %.2f\n", a / b }'

@@ -346,7 +346,8 @@ public:
     bool BDiscardRefusedPendingManifests();
 
     // ---- installation (ferroupdater_install.cpp, ferroupdater_unzip.cpp) ----
-    // Installs the pending update: checks and unpacks every archive into "package/tmp",
+    // Installs the pending update: checks and unpacks every archive into "package/tmp"
+    // (but those of packages installed as they are: SelectKeptPackages),
     // moves the files into place keeping ".old" backups (moved back on failure), cleans up
     // and records the installed file list and manifest. Updater thread.
     bool BApplyUpdate();

@@ -1,7 +1,8 @@
-// Installing a complete pending update: unpack every archive into "package/tmp", move the
-// files into the install directory one by one keeping the replaced ones as ".old" backups,
-// then either drop the backups or move them back, clean up, and record the installed file
-// list and manifest.
+// Installing a complete pending update: unpack every archive into "package/tmp" (but those
+// the installed build holds as they are, see ferroupdater_incremental.cpp), move the files
+// into the install directory one by one keeping the replaced ones as ".old" backups, then
+// either drop the backups or move them back, clean up, and record the installed file list
+// and manifest.
 //
 // Only the commit changes the install directory: a failure before it leaves the
 // installation untouched, a failure inside it is undone step by step (what it added goes,

@@ -164,7 +164,8 @@ int CFerroUpdater::ReadInstalledFileEntries(const char *pchPath, std::vector<Ins
                 ++*pcMalformed;
             continue;
         }
-        pvecEntries->push_back(file);
+        // Next fills every field anew.
+        pvecEntries->push_back(std::move(file));
         ++cAdded;
     }
     return cAdded;

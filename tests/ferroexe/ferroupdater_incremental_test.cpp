@@ -4,6 +4,7 @@
 #include "installtestsupport.h"
 
 #include <set>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace
@@ -18,16 +19,10 @@ ino_t Inode(const std::string &strPath)
 
 std::set<std::string> LinesOf(const std::string &strText)
 {
+    std::istringstream in(strText);
     std::set<std::string> setLines;
-    size_t iStart = 0;
-    while (iStart < strText.size())
-    {
-        size_t iEnd = strText.find('\n', iStart);
-        if (iEnd == std::string::npos)
-            iEnd = strText.size();
-        setLines.insert(strText.substr(iStart, iEnd - iStart));
-        iStart = iEnd + 1;
-    }
+    for (std::string strLine; std::getline(in, strLine);)
+        setLines.insert(strLine);
     return setLines;
 }
 

@@ -299,8 +299,8 @@ public:
     // ---- leftovers (ferroupdater_backups.cpp) ----
     // What interrupted work left: the temporary folder, and the backups of a commit that
     // did not finish or could not be deleted (named by the journal). Under the lock.
-    // A commit that was cut short is remembered for the installation of this run, which
-    // then unpacks every package.
+    // A commit that was cut short leaves the next installations to unpack every package
+    // (RequireFullInstall).
     void RemoveLeftoversOfInterruptedWork();
 
     // ---- status and errors (ferroupdater_status.cpp) ----
@@ -372,6 +372,11 @@ public:
     // Whether every line of a package names what is there: a directory, or a file of the
     // listed size (one look each), in lines a full installation writes alike.
     bool BPackageFilesIntact(const std::vector<const InstalledFile_t *> &vecEntries);
+    // The files of the install directory may be of neither build (a commit was cut short):
+    // installations unpack every package until one has completed. Kept in a marker file
+    // in the package folder, so that a run killed before its installation passes it on.
+    void RequireFullInstall();
+    CUtlString FullInstallMarkerPath() const;
     // The package paths (GetPackagePaths) and names of pManifest, in order, without the
     // kept ones: what an installation unpacks.
     void GetPackagesToUnpack(KeyValues *pManifest, const std::unordered_set<std::string> &setKept,
@@ -691,9 +696,8 @@ private:
     bool BPathCrossesLink(const char *pchPath);
 
     IInstallFileOps *m_pFileOps;
-    // RemoveLeftoversOfInterruptedWork found backups of a commit that did not finish: the
-    // files of the install directory may be of neither build.
-    bool m_bInterruptedCommitFound = false;
+    // RequireFullInstall was called (for when its marker file cannot be written).
+    bool m_bFullInstallRequired = false;
     // One updater per installation (held by the updater thread, or the main thread during an
     // import before that thread starts).
     CPlatFileLock m_InstallLock;

@@ -22,6 +22,7 @@ namespace
 {
 // The installed lists of any beta: "arvo_launcher_*.installed".
 const char k_szInstalledListWildcard[] = "arvo_launcher_*.installed";
+const char k_szFullInstallMarkerName[] = "arvo_launcher.fullinstall";
 
 bool BSameArchive(KeyValues *pInstalled, KeyValues *pPending)
 {
@@ -57,7 +58,8 @@ std::string CFerroUpdater::FullInstallReason(const std::vector<InstalledFile_t> 
         return "the launcher's checksum is inhibited";
     if (m_bVerifyContentsRequested)
         return "the installation's content is to be verified";
-    if (m_bInterruptedCommitFound || m_pFileOps->BFileExists(BackupJournalPath().Get()))
+    if (m_bFullInstallRequired || m_pFileOps->BFileExists(FullInstallMarkerPath().Get()) ||
+        m_pFileOps->BFileExists(BackupJournalPath().Get()))
         return "an earlier installation was cut short";
     if (vecListed.empty() || cMalformed > 0)
         return "the installed file list is missing or cannot be read whole";
@@ -79,6 +81,22 @@ std::string CFerroUpdater::FullInstallReason(const std::vector<InstalledFile_t> 
             return "another beta's installed file list is there (" + entry.m_strName + ")";
     }
     return std::string();
+}
+
+CUtlString CFerroUpdater::FullInstallMarkerPath() const
+{
+    CUtlString strPath;
+    strPath.Format("%s/%s/%s", m_strInstallDir.Get(), k_szPackageFolder, k_szFullInstallMarkerName);
+    return strPath;
+}
+
+void CFerroUpdater::RequireFullInstall()
+{
+    m_bFullInstallRequired = true;
+    CUtlString strMarker = FullInstallMarkerPath();
+    if (!m_pFileOps->BFileExists(strMarker.Get()) &&
+        !BWriteWholeFile(*m_pFileOps, strMarker.Get(), "", 0, false))
+        Log("Failed to write %s\n", strMarker.Get());
 }
 
 KeptPackages_t CFerroUpdater::SelectKeptPackages(KeyValues *pManifest,

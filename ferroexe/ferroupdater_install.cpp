@@ -214,6 +214,10 @@ bool CFerroUpdater::BRecordInstalledBuild(KeyValues *pManifest, const char *pchI
             false);
         return false;
     }
+    // Every package was unpacked while the marker was there: the files are this build's.
+    CUtlString strMarker = FullInstallMarkerPath();
+    if (m_pFileOps->BFileExists(strMarker.Get()))
+        BDeleteFileWithRetry(*m_pFileOps, strMarker.Get());
     if (!GetClientBeta().IsEmpty())
     {
         // Leaving the beta later then finds no list and installs the build without beta.

@@ -210,3 +210,22 @@ TEST_F(IncrementalInstallTest, SwitchingBetasUnpacksEverything)
     mapNew["data/z2.txt"] = "z";
     EXPECT_EQ(mapNew, GameFiles());
 }
+
+TEST_F(IncrementalInstallTest, ACommitCutShortIsRememberedUntilAFullInstallation)
+{
+    InstallThenPublish(2);
+    WriteInstallFile("package/arvo_launcher.backups", "./gone.old\n");
+    MakeInstallUpdater().RemoveLeftoversOfInterruptedWork();
+    EXPECT_FALSE(BExists("package/arvo_launcher.backups"));
+
+    // That run ended before its installation: the next one still unpacks everything.
+    CFerroUpdater &updater = MakeInstallUpdater();
+    ASSERT_TRUE(updater.BApplyUpdate()) << updater.GetLastErrorText().Get();
+    EXPECT_EQ(5u, UnpackedFiles().size());
+    EXPECT_TRUE(BLogHas("Unpacking every package: an earlier installation was cut short\n"));
+
+    // Installed in full, the next update is incremental again.
+    PublishBuild(3, ThreePackages(3));
+    ASSERT_TRUE(MakeInstallUpdater().BApplyUpdate());
+    EXPECT_EQ((std::set<std::string>{"data/x.txt", "data/z3.txt"}), UnpackedFiles());
+}

@@ -135,6 +135,8 @@ CUtlString DescribeWriteFailure(const char *pchPath, int nErrno);
 // Whether a path read from a file (a list, a journal) stays inside the install directory:
 // relative, no drive or colon, no ".." component.
 bool BIsInsideInstallDir(const char *pchPath);
+// The keys (InstalledFileKey) of the files (not directories) of a list's lines.
+std::unordered_set<std::string> ListedFileKeys(const std::vector<InstalledFile_t> &vecEntries);
 
 // The least free space (bytes) an update check or an installation needs on the working
 // directory's volume; at or below it they fail.
@@ -148,6 +150,14 @@ struct ExtractedFile_t
     std::string m_strPackage;
 };
 typedef std::unordered_map<std::string, ExtractedFile_t> ExtractedFiles_t;
+
+// The packages of a pending update that an installation leaves as they are installed (by
+// manifest name), and the installed list's lines of them, carried into the new list.
+struct KeptPackages_t
+{
+    std::unordered_set<std::string> m_setNames;
+    std::vector<InstalledFile_t> m_vecEntries;
+};
 
 // What one commit did to the install directory, in order, so that a failure undoes exactly
 // that: the files it moved aside (and put its own in their place), the files it added where
@@ -251,8 +261,10 @@ public:
     bool BVerifyInstalledFiles(bool bFailIfMissing);
     // Appends the path of every line of the list that holds a comma; returns how many.
     int ReadInstalledFileList(const char *pchPath, CUtlVector<CUtlString> &vecFiles);
-    // The same with every field of those lines.
-    int ReadInstalledFileEntries(const char *pchPath, std::vector<InstalledFile_t> *pvecEntries);
+    // The same with every field of those lines; with pcMalformed, the lines that are not
+    // entries are counted there.
+    int ReadInstalledFileEntries(const char *pchPath, std::vector<InstalledFile_t> *pvecEntries,
+                                 int *pcMalformed = nullptr);
     // The launcher's own executable while its checksum is inhibited: left out of the
     // verification and the commit.
     bool BIsExemptLauncher(const char *pchPath) const;
@@ -287,6 +299,8 @@ public:
     // ---- leftovers (ferroupdater_backups.cpp) ----
     // What interrupted work left: the temporary folder, and the backups of a commit that
     // did not finish or could not be deleted (named by the journal). Under the lock.
+    // A commit that was cut short leaves the next installations to unpack every package
+    // (RequireFullInstall).
     void RemoveLeftoversOfInterruptedWork();
 
     // ---- status and errors (ferroupdater_status.cpp) ----
@@ -332,7 +346,8 @@ public:
     bool BDiscardRefusedPendingManifests();
 
     // ---- installation (ferroupdater_install.cpp, ferroupdater_unzip.cpp) ----
-    // Installs the pending update: checks and unpacks every archive into "package/tmp",
+    // Installs the pending update: checks and unpacks every archive into "package/tmp"
+    // (but those of packages installed as they are: SelectKeptPackages),
     // moves the files into place keeping ".old" backups (moved back on failure), cleans up
     // and records the installed file list and manifest. Updater thread.
     bool BApplyUpdate();
@@ -341,7 +356,31 @@ public:
     // manifest written (false with the error set when the list cannot be).
     KeyValues *LoadPendingManifestToInstall(const char *pchPendingManifest);
     bool BRecordInstalledBuild(KeyValues *pManifest, const char *pchInstalledList,
+                               const std::vector<InstalledFile_t> &vecKept,
                                const CUtlVector<CUtlString> &vecNewFiles, const ExtractedFiles_t &extracted);
+
+    // ---- incremental installation (ferroupdater_incremental.cpp) ----
+    // The packages of pManifest (the pending one) that need no unpacking: the installed
+    // manifest names the same archive (file and size) and every file the installed list
+    // (vecListed, which had cMalformed lines that are no entries) gives the package is there
+    // with its listed size. None when the installed state is in any doubt.
+    KeptPackages_t SelectKeptPackages(KeyValues *pManifest, const std::vector<InstalledFile_t> &vecListed,
+                                      int cMalformed);
+    // Why every package must be unpacked whatever the installed manifest says; empty when
+    // nothing stands against keeping packages.
+    std::string FullInstallReason(const std::vector<InstalledFile_t> &vecListed, int cMalformed);
+    // Whether every line of a package names what is there: a directory, or a file of the
+    // listed size (one look each), in lines a full installation writes alike.
+    bool BPackageFilesIntact(const std::vector<const InstalledFile_t *> &vecEntries);
+    // The files of the install directory may be of neither build (a commit was cut short):
+    // installations unpack every package until one has completed. Kept in a marker file
+    // in the package folder, so that a run killed before its installation passes it on.
+    void RequireFullInstall();
+    CUtlString FullInstallMarkerPath() const;
+    // The package paths (GetPackagePaths) and names of pManifest, in order, without the
+    // kept ones: what an installation unpacks.
+    void GetPackagesToUnpack(KeyValues *pManifest, const std::unordered_set<std::string> &setKept,
+                             CUtlVector<CUtlString> &vecPaths, std::vector<std::string> *pvecNames);
     // Unpacks an archive held in memory into the temporary folder: every item name (lower
     // case) is appended to vecNewFiles once and taken out of vecOldFiles. Refuses an archive
     // with an item that would land outside the folder or in the launcher's own folders
@@ -650,15 +689,15 @@ private:
     // "package\\tmp", and clearing it (a failure is logged).
     std::string TempFolder() const;
     void ClearTemporaryFolder();
-    // The keys (InstalledFileKey) of the files (not directories) a list names; with
-    // pvecPaths, every path of it is appended there as well.
-    std::unordered_set<std::string> ReadListedFileKeys(const char *pchListPath,
-                                                       CUtlVector<CUtlString> *pvecPaths = nullptr);
+    // The keys (InstalledFileKey) of the files (not directories) a list names.
+    std::unordered_set<std::string> ReadListedFileKeys(const char *pchListPath);
     // Whether a path of the install directory reaches through a link (a directory part
     // that is a symbolic link or a junction): deletes never follow one.
     bool BPathCrossesLink(const char *pchPath);
 
     IInstallFileOps *m_pFileOps;
+    // RequireFullInstall was called (for when its marker file cannot be written).
+    bool m_bFullInstallRequired = false;
     // One updater per installation (held by the updater thread, or the main thread during an
     // import before that thread starts).
     CPlatFileLock m_InstallLock;

@@ -194,6 +194,7 @@ void CFerroUpdater::RemoveLeftoversOfInterruptedWork()
     std::vector<std::string> vecJournal;
     if (!BReadBackupJournal(&vecJournal) || vecJournal.empty())
         return;
+    RequireFullInstall();
     char rgchList[MAX_PATH_BYTES];
     BuildInstalledFilePath(rgchList, sizeof(rgchList), ".installed");
     BWriteBackupJournal(DeleteJournalBackups(vecJournal, ReadListedFileKeys(rgchList)));

@@ -1,7 +1,8 @@
-// Installing a complete pending update: unpack every archive into "package/tmp", move the
-// files into the install directory one by one keeping the replaced ones as ".old" backups,
-// then either drop the backups or move them back, clean up, and record the installed file
-// list and manifest.
+// Installing a complete pending update: unpack every archive into "package/tmp" (but those
+// the installed build holds as they are, see ferroupdater_incremental.cpp), move the files
+// into the install directory one by one keeping the replaced ones as ".old" backups, then
+// either drop the backups or move them back, clean up, and record the installed file list
+// and manifest.
 //
 // Only the commit changes the install directory: a failure before it leaves the
 // installation untouched, a failure inside it is undone step by step (what it added goes,
@@ -128,9 +129,10 @@ bool CFerroUpdater::BApplyUpdate()
 
     char rgchInstalledList[MAX_PATH_BYTES];
     BuildInstalledFilePath(rgchInstalledList, sizeof(rgchInstalledList), ".installed");
-    CUtlVector<CUtlString> vecOldFiles;
-    const std::unordered_set<std::string> setListedFiles =
-        ReadListedFileKeys(rgchInstalledList, &vecOldFiles);
+    std::vector<InstalledFile_t> vecListed;
+    int cMalformed = 0;
+    ReadInstalledFileEntries(rgchInstalledList, &vecListed, &cMalformed);
+    const std::unordered_set<std::string> setListedFiles = ListedFileKeys(vecListed);
 
     char rgchPendingManifest[MAX_PATH_BYTES];
     BuildPackageBasePath(rgchPendingManifest, sizeof(rgchPendingManifest), k_szPackageFolder, true);
@@ -139,12 +141,17 @@ bool CFerroUpdater::BApplyUpdate()
         return false;
     CKeyValuesAutoDelete manifestDelete(pManifest);
 
+    // Packages installed as they are are not unpacked, and their files are not old ones.
+    const KeptPackages_t kept = SelectKeptPackages(pManifest, vecListed, cMalformed);
+    CUtlVector<CUtlString> vecOldFiles;
+    for (const InstalledFile_t &entry : vecListed)
+    {
+        if (!kept.m_setNames.count(entry.m_strPackage))
+            vecOldFiles.AddToTail(CUtlString(entry.m_strPath));
+    }
     CUtlVector<CUtlString> vecPackagePaths;
-    GetPackagePaths(pManifest, vecPackagePaths);
     std::vector<std::string> vecPackageNames;
-    for (KeyValues *pPackage = pManifest->GetFirstTrueSubKey(); pPackage;
-         pPackage = pPackage->GetNextTrueSubKey())
-        vecPackageNames.push_back(pPackage->GetName());
+    GetPackagesToUnpack(pManifest, kept.m_setNames, vecPackagePaths, &vecPackageNames);
     CUtlVector<CUtlString> vecNewFiles;
     ExtractedFiles_t extracted;
     EUnpackResult eUnpack =
@@ -166,7 +173,7 @@ bool CFerroUpdater::BApplyUpdate()
         UpdateStatusLocalized(k_szCleanupFailToken, k_szArchivesStayText);
     DeleteObsoleteFiles(vecOldFiles);
 
-    if (!BRecordInstalledBuild(pManifest, rgchInstalledList, vecNewFiles, extracted))
+    if (!BRecordInstalledBuild(pManifest, rgchInstalledList, kept.m_vecEntries, vecNewFiles, extracted))
         return false;
     BDeleteFileWithRetry(*m_pFileOps, rgchPendingManifest);
 
@@ -192,11 +199,12 @@ KeyValues *CFerroUpdater::LoadPendingManifestToInstall(const char *pchPendingMan
 }
 
 bool CFerroUpdater::BRecordInstalledBuild(KeyValues *pManifest, const char *pchInstalledList,
+                                          const std::vector<InstalledFile_t> &vecKept,
                                           const CUtlVector<CUtlString> &vecNewFiles,
                                           const ExtractedFiles_t &extracted)
 {
     BDeleteFileWithRetry(*m_pFileOps, pchInstalledList);
-    if (!BWriteInstalledFileList(pchInstalledList, {}, vecNewFiles, extracted))
+    if (!BWriteInstalledFileList(pchInstalledList, vecKept, vecNewFiles, extracted))
     {
         // The pending manifest stays: the next start finds the list missing and the update
         // still pending, and installs it again.
@@ -206,6 +214,10 @@ bool CFerroUpdater::BRecordInstalledBuild(KeyValues *pManifest, const char *pchI
             false);
         return false;
     }
+    // Every package was unpacked while the marker was there: the files are this build's.
+    CUtlString strMarker = FullInstallMarkerPath();
+    if (m_pFileOps->BFileExists(strMarker.Get()))
+        BDeleteFileWithRetry(*m_pFileOps, strMarker.Get());
     if (!GetClientBeta().IsEmpty())
     {
         // Leaving the beta later then finds no list and installs the build without beta.
@@ -619,20 +631,22 @@ bool CFerroUpdater::BPathCrossesLink(const char *pchPath)
     return false;
 }
 
-std::unordered_set<std::string> CFerroUpdater::ReadListedFileKeys(const char *pchListPath,
-                                                                  CUtlVector<CUtlString> *pvecPaths)
+std::unordered_set<std::string> ListedFileKeys(const std::vector<InstalledFile_t> &vecEntries)
 {
     std::unordered_set<std::string> setKeys;
-    std::vector<InstalledFile_t> vecEntries;
-    ReadInstalledFileEntries(pchListPath, &vecEntries);
     for (const InstalledFile_t &file : vecEntries)
     {
-        if (pvecPaths)
-            pvecPaths->AddToTail(CUtlString(file.m_strPath));
         if (!file.BIsDirectoryItem())
             setKeys.insert(InstalledFileKey(file.m_strPath));
     }
     return setKeys;
+}
+
+std::unordered_set<std::string> CFerroUpdater::ReadListedFileKeys(const char *pchListPath)
+{
+    std::vector<InstalledFile_t> vecEntries;
+    ReadInstalledFileEntries(pchListPath, &vecEntries);
+    return ListedFileKeys(vecEntries);
 }
 
 bool CFerroUpdater::BWriteInstalledFileList(const char *pchPath, const std::vector<InstalledFile_t> &vecKept,

@@ -148,7 +148,8 @@ int CFerroUpdater::ReadInstalledFileList(const char *pchPath, CUtlVector<CUtlStr
     return (int)vecEntries.size();
 }
 
-int CFerroUpdater::ReadInstalledFileEntries(const char *pchPath, std::vector<InstalledFile_t> *pvecEntries)
+int CFerroUpdater::ReadInstalledFileEntries(const char *pchPath, std::vector<InstalledFile_t> *pvecEntries,
+                                            int *pcMalformed)
 {
     CInstalledFileListReader list(pchPath);
     int cAdded = 0;
@@ -158,8 +159,13 @@ int CFerroUpdater::ReadInstalledFileEntries(const char *pchPath, std::vector<Ins
     while ((eLine = list.Next(&file, &strLine)) != CInstalledFileListReader::k_ELineEnd)
     {
         if (eLine != CInstalledFileListReader::k_ELineEntry)
+        {
+            if (pcMalformed)
+                ++*pcMalformed;
             continue;
-        pvecEntries->push_back(file);
+        }
+        // Next fills every field anew.
+        pvecEntries->push_back(std::move(file));
         ++cAdded;
     }
     return cAdded;

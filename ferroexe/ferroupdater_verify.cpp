@@ -397,7 +397,7 @@ bool CFerroUpdater::BReinstallPackages(KeyValues *pManifest, const CUtlVector<CU
     ExtractedFiles_t extracted;
     if (UnpackPackages(pManifest, vecPaths, vecNames, vecOldFiles, vecNewFiles, &extracted) != k_EUnpackDone)
         return false;
-    if (!BCommitTemporaryFolder(ReadListedFileKeys(rgchInstalledList)))
+    if (!BCommitTemporaryFolder(ListedFileKeys(vecListed)))
         return false;
 
     // Every other line stays as it was.

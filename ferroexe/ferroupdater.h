@@ -39,6 +39,7 @@
 #include "foundation/utlvector.h"
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -544,6 +545,9 @@ private:
     // The pause between two polls of a check, on the installed clock; cut short by a
     // shutdown request.
     void SleepBetweenPolls(uint32 unMilliseconds);
+    // Sleeps up to unMilliseconds, ending early once fnDone is true or a stop is requested
+    // (a cancel or a shutdown), which it looks at every few milliseconds.
+    void PauseUnlessDone(uint32 unMilliseconds, const std::function<bool()> &fnDone);
     // The phases of BCheckForUpdate once its preconditions hold: the package folder, the
     // verified manifest (caller deletes; null with the error set), the downloads, a
     // downloaded archive checked and saved, the progress line, and the pending manifest.

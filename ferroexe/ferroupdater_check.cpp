@@ -28,6 +28,8 @@ namespace
 // check on start-up does not flash it.
 const uint64 k_usShowWindowAfter = 1000000;
 const uint32 k_msManifestPoll = 500;
+// How often a pause looks whether what it waits for is done.
+const uint32 k_msDoneLook = 10;
 // Byte counts of the progress text are shown in units of 1000.
 const uint64 k_cubPerKB = 1000;
 } // namespace
@@ -57,6 +59,13 @@ void CFerroUpdater::SetProgress(int nPercent)
 void CFerroUpdater::SleepBetweenPolls(uint32 unMilliseconds)
 {
     m_ShutdownEvent.Wait(unMilliseconds);
+}
+
+void CFerroUpdater::PauseUnlessDone(uint32 unMilliseconds, const std::function<bool()> &fnDone)
+{
+    const uint64 ulEnd = Clock_GetTicks() + Clock_MicrosecondsToTicks(unMilliseconds * 1000ull);
+    while (!fnDone() && !BStopRequested() && Clock_GetTicks() < ulEnd)
+        SleepBetweenPolls(k_msDoneLook);
 }
 
 KeyValues *CFerroUpdater::DownloadManifest(const DownloadLocation_t &location, int *pnHTTPStatus)
@@ -98,7 +107,9 @@ KeyValues *CFerroUpdater::DownloadManifest(const DownloadLocation_t &location, i
             pRequest->Release();
             return nullptr;
         }
-        SleepBetweenPolls(k_msManifestPoll);
+        // A manifest that has arrived, or a cancel, is not kept waiting for the rest of
+        // the interval: every update check passes through here.
+        PauseUnlessDone(k_msManifestPoll, [pHandle] { return pHandle->BCompleted(); });
     }
 
     KeyValues *pManifest = nullptr;

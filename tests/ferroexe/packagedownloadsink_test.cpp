@@ -1,9 +1,12 @@
 // The pieces of a resumable package download that decide on bytes from the network or
 // the player: the Content-Range that continues a part, the part that goes on or is
 // discarded, and the rate limit as written.
+#include "crypto/sha1.h"
+#include "crypto/sha256.h"
 #include "ferroexe/downloadsettings.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "ferroexe/packagedownloadsink.h"
+#include "foundation/strtools.h"
 #include "http/http.h"
 #include "support/testsupport.h"
 
@@ -113,6 +116,104 @@ TEST(PackageDownload, APartIsContinuedStartedOverOrDiscarded)
     for (CHTTPClientResponse *p : {p206, pWrong, p416, p200})
         p->Release();
     pFresh->Release();
+    pRequest->Release();
+    pSink->Release();
+}
+
+namespace
+{
+struct Digests_t
+{
+    std::string m_strSHA1;
+    std::string m_strSHA256;
+    bool m_bWhole = false;
+};
+
+Digests_t FinalDigests(CPackageDownloadSink *pSink)
+{
+    uint8 rgubSHA1[k_cubSHA1Hash];
+    Digests_t digests;
+    digests.m_bWhole = pSink->BFinalDigests(rgubSHA1, &digests.m_strSHA256);
+    char rgchHex[2 * k_cubSHA1Hash + 1];
+    Q_binarytohex(rgubSHA1, (int)k_cubSHA1Hash, rgchHex, sizeof(rgchHex));
+    digests.m_strSHA1 = rgchHex;
+    return digests;
+}
+
+std::string SHA1Of(const std::string &str)
+{
+    CSHA1 sha;
+    sha.Update(str.data(), (uint32)str.size());
+    uint8 rgub[k_cubSHA1Hash];
+    sha.Final(rgub);
+    char rgchHex[2 * k_cubSHA1Hash + 1];
+    Q_binarytohex(rgub, (int)k_cubSHA1Hash, rgchHex, sizeof(rgchHex));
+    return rgchHex;
+}
+
+std::string SHA256Of(const std::string &str)
+{
+    CSHA256 sha;
+    sha.Update(str.data(), str.size());
+    return sha.FinalHex();
+}
+} // namespace
+
+TEST(PackageDownload, DigestsAreTakenAsTheBytesArriveAndAPartOnDiskIsHashedOnce)
+{
+    CTempDir dir;
+    const std::string strPart = dir.Path() + "/pkg.zip.00.part";
+    IInstallFileOps &ops = PlatformInstallFileOps();
+    CHTTPClientRequest *pRequest = new CHTTPClientRequest(k_EHTTPMethodGET, "host", "/x", false);
+    CHTTPClientResponse *p200 = Response(k_EHTTPStatusCode200OK, nullptr);
+    CHTTPClientResponse *p206 = Response(k_EHTTPStatusCode206PartialContent, "bytes 4-9/10");
+
+    // A part an earlier run left is read once when the attempt continues it, then the new
+    // bytes are added.
+    WriteAll(strPart, "0123");
+    CPackageDownloadSink *pSink = new CPackageDownloadSink(ops, strPart, 10);
+    bool bDiscarded = false;
+    EXPECT_EQ(4u, pSink->PrepareRequest(pRequest, &bDiscarded));
+    EXPECT_EQ(IHTTPBodySink::k_EBodyStartTake, pSink->BeginBody(p206, 6));
+    EXPECT_TRUE(pSink->BReceiveBody("456789", 6));
+    EXPECT_TRUE(pSink->FinishAttempt());
+    Digests_t digests = FinalDigests(pSink);
+    EXPECT_TRUE(digests.m_bWhole);
+    EXPECT_EQ(SHA1Of("0123456789"), digests.m_strSHA1);
+    EXPECT_EQ(SHA256Of("0123456789"), digests.m_strSHA256);
+    pSink->Release();
+
+    // Bytes this sink wrote are not read back: an attempt that continues its own part keeps
+    // the digests of what it wrote (the file is altered behind its back to show it).
+    std::filesystem::remove(strPart);
+    pSink = new CPackageDownloadSink(ops, strPart, 10);
+    pSink->PrepareRequest(pRequest, &bDiscarded);
+    EXPECT_EQ(IHTTPBodySink::k_EBodyStartTake, pSink->BeginBody(p200, 10));
+    EXPECT_TRUE(pSink->BReceiveBody("0123", 4));
+    EXPECT_TRUE(pSink->FinishAttempt());
+    WriteAll(strPart, "wxyz");
+    EXPECT_EQ(4u, pSink->PrepareRequest(pRequest, &bDiscarded));
+    EXPECT_EQ(IHTTPBodySink::k_EBodyStartTake, pSink->BeginBody(p206, 6));
+    EXPECT_TRUE(pSink->BReceiveBody("456789", 6));
+    EXPECT_TRUE(pSink->FinishAttempt());
+    EXPECT_EQ(SHA1Of("0123456789"), FinalDigests(pSink).m_strSHA1);
+
+    // A part whose length changed since is hashed from the disk again; a 200 starts the
+    // digests over with the part.
+    pSink->DiscardPart();
+    WriteAll(strPart, "01234");
+    pSink->PrepareRequest(pRequest, &bDiscarded);
+    EXPECT_EQ(IHTTPBodySink::k_EBodyStartTake, pSink->BeginBody(p200, 10));
+    EXPECT_TRUE(pSink->BReceiveBody("abcdefghij", 10));
+    EXPECT_TRUE(pSink->FinishAttempt());
+    digests = FinalDigests(pSink);
+    EXPECT_TRUE(digests.m_bWhole);
+    EXPECT_EQ(SHA256Of("abcdefghij"), digests.m_strSHA256);
+    // Consumed: asked again, they no longer stand for the part.
+    EXPECT_FALSE(FinalDigests(pSink).m_bWhole);
+
+    p200->Release();
+    p206->Release();
     pRequest->Release();
     pSink->Release();
 }

@@ -64,11 +64,10 @@ void CFerroUpdater::DescribeUnpackRun(UnpackRun_t *pRun, KeyValues *pManifest,
         pRun->m_vecNames.push_back(strName);
         pRun->m_vecSHA256.push_back(pPackage ? pPackage->GetString(KV_PACKAGE_SHA256_KEY, "") : "");
     }
-    auto fnCheck = [this](const UnpackJob_t &job, const void *pubData, size_t cubData)
+    auto fnCheck = [this](const UnpackJob_t &job, const uint8 *pubSHA1, const std::string &strSHA256)
     {
-        const char *pchPath = job.m_strPath.c_str();
-        return pubData ? BCheckPackageArchive(job.m_pPackage, pchPath, pubData, cubData)
-                       : BCheckPackageArchiveFile(job.m_pPackage, Q_UnqualifiedFileName(pchPath), pchPath);
+        return BCheckPackageDigests(job.m_pPackage, Q_UnqualifiedFileName(job.m_strPath.c_str()), pubSHA1,
+                                    strSHA256);
     };
     pRun->m_pUnpacker.reset(new CPackageUnpacker(*m_pFileOps, TempFolder(), (uint32)vecPackagePaths.Count(),
                                                  fnCheck, CPackageUnpacker::DefaultWorkerCount()));

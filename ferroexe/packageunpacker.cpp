@@ -1,11 +1,14 @@
 #include "ferroexe/packageunpacker.h"
 
+#include "crypto/sha1.h"
+#include "crypto/sha256.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "ferroexe/unpackitems.h"
 #include "foundation/platform/file.h"
 
 #include <chrono>
 #include <cstdio>
+#include <vector>
 
 namespace
 {
@@ -13,6 +16,47 @@ namespace
 const int k_cMaxWorkers = 8;
 // How often a wait looks at the caller's stop: a cancel is seen well within 100 ms.
 const int k_msStopLook = 10;
+// Pieces in which an archive is hashed: a stop is seen between two of them.
+const size_t k_cubHashPiece = 4 * 1024 * 1024;
+
+enum EDigest
+{
+    k_EDigestDone,
+    k_EDigestStopped,
+    k_EDigestUnreadable, // cannot be opened
+    k_EDigestReadFailed, // a read failed half-way
+};
+
+EDigest HashInPieces(const uint8 *pubData, size_t cubData,
+                     const std::function<bool(const uint8 *, size_t)> &fnHash)
+{
+    for (size_t iOffset = 0; iOffset < cubData; iOffset += k_cubHashPiece)
+    {
+        size_t cubPiece = cubData - iOffset < k_cubHashPiece ? cubData - iOffset : k_cubHashPiece;
+        if (!fnHash(pubData + iOffset, cubPiece))
+            return k_EDigestStopped;
+    }
+    return k_EDigestDone;
+}
+
+EDigest HashFileInPieces(const char *pchPath, const std::function<bool(const uint8 *, size_t)> &fnHash)
+{
+    FILE *pFile = PLAT_fopen(pchPath, "rb");
+    if (!pFile)
+        return k_EDigestUnreadable;
+    std::vector<uint8> vecBuffer(k_cubHashPiece);
+    EDigest eDigest = k_EDigestDone;
+    size_t cubRead;
+    while (eDigest == k_EDigestDone && (cubRead = fread(vecBuffer.data(), 1, vecBuffer.size(), pFile)) > 0)
+    {
+        if (!fnHash(vecBuffer.data(), cubRead))
+            eDigest = k_EDigestStopped;
+    }
+    if (eDigest == k_EDigestDone && ferror(pFile))
+        eDigest = k_EDigestReadFailed;
+    fclose(pFile);
+    return eDigest;
+}
 } // namespace
 
 // A package whose archive is open and whose items are being unpacked.
@@ -174,26 +218,8 @@ void CPackageUnpacker::BeginPackage(const UnpackJob_t &job)
 {
     std::shared_ptr<UnpackingPackage_t> pPackage = std::make_shared<UnpackingPackage_t>();
     pPackage->m_job = job;
-    const char *pchPath = job.m_strPath.c_str();
-    // An archive this run did not check is checked here, and one small enough is read once
-    // for its digests and its items alike.
-    if (!job.m_bVerified && m_Ops.GetFileSize(pchPath) <= k_cubUnpackReadWhole)
-    {
-        pPackage->m_pData = std::make_shared<InstallFileData_t>();
-        if (!m_Ops.BReadWholeFile(pchPath, pPackage->m_pData.get()))
-            return Fail(job.m_iPackage, k_EUnpackOutcomeUnreadable, CUtlString());
-        if (!m_fnCheck(job, pPackage->m_pData->m_pubData.get(), pPackage->m_pData->m_cubData))
-            return Fail(job.m_iPackage, k_EUnpackOutcomeCorrupt, CUtlString());
-    }
-    else if (!job.m_bVerified)
-    {
-        FILE *pProbe = PLAT_fopen(pchPath, "rb");
-        if (!pProbe)
-            return Fail(job.m_iPackage, k_EUnpackOutcomeUnreadable, CUtlString());
-        fclose(pProbe);
-        if (!m_fnCheck(job, nullptr, 0))
-            return Fail(job.m_iPackage, k_EUnpackOutcomeCorrupt, CUtlString());
-    }
+    if (!job.m_bVerified && !BCheckArchive(*pPackage))
+        return;
     if (m_bStop)
         return;
 
@@ -225,6 +251,45 @@ void CPackageUnpacker::BeginPackage(const UnpackJob_t &job)
     // Idle workers may help with its items.
     m_WorkReady.notify_all();
     WorkOn(pPackage, archive);
+}
+
+bool CPackageUnpacker::BCheckArchive(UnpackingPackage_t &package)
+{
+    const UnpackJob_t &job = package.m_job;
+    const char *pchPath = job.m_strPath.c_str();
+    CSHA1 sha1;
+    CSHA256 sha256;
+    auto fnHash = [&](const uint8 *pubData, size_t cubData)
+    {
+        sha1.Update(pubData, (uint32)cubData);
+        sha256.Update(pubData, cubData);
+        return !m_bStop;
+    };
+    EDigest eDigest;
+    // One small enough is read once for its digests and its items alike.
+    if (m_Ops.GetFileSize(pchPath) <= k_cubUnpackReadWhole)
+    {
+        package.m_pData = std::make_shared<InstallFileData_t>();
+        if (!m_Ops.BReadWholeFile(pchPath, package.m_pData.get()))
+            eDigest = k_EDigestUnreadable;
+        else
+            eDigest = HashInPieces(package.m_pData->m_pubData.get(), package.m_pData->m_cubData, fnHash);
+    }
+    else
+    {
+        eDigest = HashFileInPieces(pchPath, fnHash);
+    }
+    if (eDigest == k_EDigestStopped || m_bStop)
+        return false;
+    uint8 rgubSHA1[k_cubSHA1Hash];
+    sha1.Final(rgubSHA1);
+    if (eDigest == k_EDigestUnreadable)
+        Fail(job.m_iPackage, k_EUnpackOutcomeUnreadable, CUtlString());
+    else if (eDigest == k_EDigestReadFailed || !m_fnCheck(job, rgubSHA1, sha256.FinalHex()))
+        Fail(job.m_iPackage, k_EUnpackOutcomeCorrupt, CUtlString());
+    else
+        return true;
+    return false;
 }
 
 void CPackageUnpacker::WorkOn(const std::shared_ptr<UnpackingPackage_t> &pPackage,

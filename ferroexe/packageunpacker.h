@@ -66,9 +66,10 @@ struct UnpackedPackage_t
 class CPackageUnpacker
 {
 public:
-    // Whether an archive's bytes match its package: from memory when pubData is given, else
-    // from its file. Called on the workers.
-    typedef std::function<bool(const UnpackJob_t &job, const void *pubData, size_t cubData)> FnCheckArchive;
+    // Whether an archive's digests (SHA-1 bytes, SHA-256 in hex) are its package's. Called
+    // on the workers, which take the digests in pieces so that a stop is seen between them.
+    typedef std::function<bool(const UnpackJob_t &job, const uint8 *pubSHA1, const std::string &strSHA256)>
+        FnCheckArchive;
 
     enum EWait
     {
@@ -104,6 +105,9 @@ private:
     void WorkOn(const std::shared_ptr<UnpackingPackage_t> &pPackage, const CUnzipArchive &archive);
     void Fail(uint32 iPackage, EUnpackOutcome eOutcome, const CUtlString &strError);
     bool BOpenArchive(const UnpackingPackage_t &package, CUnzipArchive *pArchive);
+    // An archive this run did not check: read (whole when small) and checked. False when it
+    // failed (Fail was called) or the work stops.
+    bool BCheckArchive(UnpackingPackage_t &package);
     std::shared_ptr<UnpackingPackage_t> PackageToHelp();
 
     IInstallFileOps &m_Ops;

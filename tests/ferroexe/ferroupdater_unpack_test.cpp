@@ -214,6 +214,22 @@ TEST_F(UnpackWhileDownloadingTest, TheInstallationTakesOverWhatTheDownloadUnpack
     EXPECT_EQ(mapFiles, BuildFiles());
     EXPECT_EQ(SequentialList(m_vecServedPackages), ReadTextFile(Install(InstalledList())));
     EXPECT_FALSE(BExists("package/tmp"));
+    // Hashed as they arrived, the downloaded archives are not read again; the one that was
+    // here is read once, for its digests and its items alike.
+    for (size_t iPackage = 0; iPackage < m_vecServedPackages.size(); ++iPackage)
+    {
+        const std::string strRead = "read ";
+        const std::string strFile = "/" + m_vecServedPackages[iPackage].m_strFile;
+        std::lock_guard<std::recursive_mutex> lock(m_FileOps.m_lock.m_mutex);
+        long cReads = std::count_if(
+            m_FileOps.m_vecSteps.begin(), m_FileOps.m_vecSteps.end(),
+            [&](const std::string &strStep)
+            {
+                return strStep.rfind(strRead, 0) == 0 && strStep.size() > strFile.size() &&
+                       strStep.compare(strStep.size() - strFile.size(), strFile.size(), strFile) == 0;
+            });
+        EXPECT_EQ(iPackage == 0 ? 1 : 0, cReads) << iPackage;
+    }
     // The texts in their order: the threads show nothing of their own.
     std::vector<std::string> vecStatus = m_UI.Status();
     size_t iExtracting = FirstStatus("Extracting package...");

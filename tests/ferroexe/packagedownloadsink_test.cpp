@@ -1,8 +1,9 @@
 // The pieces of a resumable package download that decide on bytes from the network or
 // the player: the Content-Range that continues a part, the part that goes on or is
-// discarded, and the rate limit as written.
+// discarded, the digests taken as the bytes arrive, and the rate limit as written.
+#include "installtestsupport.h"
+
 #include "crypto/sha1.h"
-#include "crypto/sha256.h"
 #include "ferroexe/downloadsettings.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "ferroexe/packagedownloadsink.h"
@@ -139,24 +140,6 @@ Digests_t FinalDigests(CPackageDownloadSink *pSink)
     digests.m_strSHA1 = rgchHex;
     return digests;
 }
-
-std::string SHA1Of(const std::string &str)
-{
-    CSHA1 sha;
-    sha.Update(str.data(), (uint32)str.size());
-    uint8 rgub[k_cubSHA1Hash];
-    sha.Final(rgub);
-    char rgchHex[2 * k_cubSHA1Hash + 1];
-    Q_binarytohex(rgub, (int)k_cubSHA1Hash, rgchHex, sizeof(rgchHex));
-    return rgchHex;
-}
-
-std::string SHA256Of(const std::string &str)
-{
-    CSHA256 sha;
-    sha.Update(str.data(), str.size());
-    return sha.FinalHex();
-}
 } // namespace
 
 TEST(PackageDownload, DigestsAreTakenAsTheBytesArriveAndAPartOnDiskIsHashedOnce)
@@ -179,8 +162,8 @@ TEST(PackageDownload, DigestsAreTakenAsTheBytesArriveAndAPartOnDiskIsHashedOnce)
     EXPECT_TRUE(pSink->FinishAttempt());
     Digests_t digests = FinalDigests(pSink);
     EXPECT_TRUE(digests.m_bWhole);
-    EXPECT_EQ(SHA1Of("0123456789"), digests.m_strSHA1);
-    EXPECT_EQ(SHA256Of("0123456789"), digests.m_strSHA256);
+    EXPECT_EQ(SHA1Hex("0123456789"), digests.m_strSHA1);
+    EXPECT_EQ(SHA256Hex("0123456789"), digests.m_strSHA256);
     pSink->Release();
 
     // Bytes this sink wrote are not read back: an attempt that continues its own part keeps
@@ -196,7 +179,7 @@ TEST(PackageDownload, DigestsAreTakenAsTheBytesArriveAndAPartOnDiskIsHashedOnce)
     EXPECT_EQ(IHTTPBodySink::k_EBodyStartTake, pSink->BeginBody(p206, 6));
     EXPECT_TRUE(pSink->BReceiveBody("456789", 6));
     EXPECT_TRUE(pSink->FinishAttempt());
-    EXPECT_EQ(SHA1Of("0123456789"), FinalDigests(pSink).m_strSHA1);
+    EXPECT_EQ(SHA1Hex("0123456789"), FinalDigests(pSink).m_strSHA1);
 
     // A part whose length changed since is hashed from the disk again; a 200 starts the
     // digests over with the part.
@@ -208,7 +191,7 @@ TEST(PackageDownload, DigestsAreTakenAsTheBytesArriveAndAPartOnDiskIsHashedOnce)
     EXPECT_TRUE(pSink->FinishAttempt());
     digests = FinalDigests(pSink);
     EXPECT_TRUE(digests.m_bWhole);
-    EXPECT_EQ(SHA256Of("abcdefghij"), digests.m_strSHA256);
+    EXPECT_EQ(SHA256Hex("abcdefghij"), digests.m_strSHA256);
     // Consumed: asked again, they no longer stand for the part.
     EXPECT_FALSE(FinalDigests(pSink).m_bWhole);
 

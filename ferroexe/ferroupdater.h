@@ -9,7 +9,8 @@
 // ferroupdater_status.cpp (status line, errors, localized texts, free space),
 // ferroupdater_pending.cpp (package paths, what is missing, the pending update, the import
 // from another directory), ferroupdater_install.cpp (installation, commit, rollback,
-// cleanup), ferroupdater_unzip.cpp (unpacking an archive), ferroupdater_fileops.h (the file
+// cleanup), ferroupdater_unpack.cpp (the packages unpacked on threads, and while they
+// download), ferroupdater_unzip.cpp (unpacking an archive), ferroupdater_fileops.h (the file
 // operations of the installation), ferroupdater_backups.cpp (the journal of a commit's
 // backups, leftovers of interrupted work), ferroupdater_verify.cpp (the content check and
 // the repair), ferroupdater_lock.cpp (one updater per installation),
@@ -635,7 +636,7 @@ private:
     // is that of unpacking them one after the other in the order given. What the download
     // unpacked already for the same packages is taken over; otherwise the folder is cleared
     // first. Whatever way it fails, the temporary folder is cleared again at once.
-    // The archives are checked against their blocks of pManifest (BCheckPackageArchive),
+    // The archives are checked against their blocks of pManifest (BCheckPackageDigests),
     // unless this run checked them as they arrived.
     EUnpackResult UnpackPackages(KeyValues *pManifest, const CUtlVector<CUtlString> &vecPackagePaths,
                                  const std::vector<std::string> &vecPackageNames,

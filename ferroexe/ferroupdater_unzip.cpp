@@ -1,4 +1,5 @@
-// Unpacking one package archive, held in memory, into the temporary folder.
+// Unpacking one package archive (held in memory, or read from its file) into the
+// temporary folder, by one thread or, item by item, by several (unpackitems.h).
 //
 // Item names come from the archive and become paths: before anything is written, every
 // name is checked to stay inside the temporary folder (no absolute path, drive or colon,

@@ -9,7 +9,8 @@
 // ferroupdater_status.cpp (status line, errors, localized texts, free space),
 // ferroupdater_pending.cpp (package paths, what is missing, the pending update, the import
 // from another directory), ferroupdater_install.cpp (installation, commit, rollback,
-// cleanup), ferroupdater_unzip.cpp (unpacking an archive), ferroupdater_fileops.h (the file
+// cleanup), ferroupdater_unpack.cpp (the packages unpacked on threads, and while they
+// download), ferroupdater_unzip.cpp (unpacking an archive), ferroupdater_fileops.h (the file
 // operations of the installation), ferroupdater_backups.cpp (the journal of a commit's
 // backups, leftovers of interrupted work), ferroupdater_verify.cpp (the content check and
 // the repair), ferroupdater_lock.cpp (one updater per installation),
@@ -40,16 +41,26 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 class CHTTPClient;
 class CHTTPRequestHandle;
 struct PackageTransfer_t;
 class CUtlBuffer;
+class CUnzipArchive;
+struct UnpackRun_t;
+// Ends an unpacking (its threads) where its parts are known.
+struct UnpackRunDeleter_t
+{
+    void operator()(UnpackRun_t *pRun) const;
+};
+typedef std::unique_ptr<UnpackRun_t, UnpackRunDeleter_t> UnpackRunPtr;
 class IInstallFileOps;
 struct InstallFileData_t;
 class KeyValues;
@@ -159,6 +170,12 @@ struct KeptPackages_t
     std::unordered_set<std::string> m_setNames;
     std::vector<InstalledFile_t> m_vecEntries;
 };
+
+// Item names (lower case) of an archive, as unpacking met them, joined to the lists of an
+// installation: each appended to the new files once, where it came first, and every file
+// the new build ships taken out of the old files.
+void JoinUnpackedNames(const std::vector<std::string> &vecNames, CUtlVector<CUtlString> &vecOldFiles,
+                       CUtlVector<CUtlString> &vecNewFiles);
 
 // What one commit did to the install directory, in order, so that a failure undoes exactly
 // that: the files it moved aside (and put its own in their place), the files it added where
@@ -378,10 +395,11 @@ public:
     // in the package folder, so that a run killed before its installation passes it on.
     void RequireFullInstall();
     CUtlString FullInstallMarkerPath() const;
-    // The package paths (GetPackagePaths) and names of pManifest, in order, without the
+    // The package paths (in pchPackageDir) and names of pManifest, in order, without the
     // kept ones: what an installation unpacks.
-    void GetPackagesToUnpack(KeyValues *pManifest, const std::unordered_set<std::string> &setKept,
-                             CUtlVector<CUtlString> &vecPaths, std::vector<std::string> *pvecNames);
+    void GetPackagesToUnpack(KeyValues *pManifest, const char *pchPackageDir,
+                             const std::unordered_set<std::string> &setKept, CUtlVector<CUtlString> &vecPaths,
+                             std::vector<std::string> *pvecNames);
     // Unpacks an archive held in memory into the temporary folder: every item name (lower
     // case) is appended to vecNewFiles once and taken out of vecOldFiles. Refuses an archive
     // with an item that would land outside the folder or in the launcher's own folders
@@ -390,11 +408,13 @@ public:
     bool BUnzipPackage(const void *pubData, size_t cubData, const char *pchTempDir,
                        CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles,
                        const char *pchPackageName = nullptr, ExtractedFiles_t *pExtracted = nullptr);
-    // BUnzipPackage's work on an opened archive (an unzFile; null for an empty archive):
-    // false with the reason in *pstrError, or with none after a cancel.
-    bool BUnzipOpenedPackage(void *hZip, bool bEmpty, const char *pchTempDir,
+    // BUnzipPackage's work on an opened archive: false with the reason in *pstrError, or
+    // with none after a cancel.
+    bool BUnzipOpenedPackage(const CUnzipArchive &archive, const char *pchTempDir,
                              CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles,
                              const char *pchPackageName, ExtractedFiles_t *pExtracted, CUtlString *pstrError);
+    // The temporary folder (lower case) is there or made; false with the reason.
+    bool BMakeUnpackFolder(const char *pchTempDir, CUtlString *pstrError);
     // Moves everything under pchSourceRoot/pchRelativeDir to pchRelativeDir (relative to the
     // working directory), renaming each replaced file to "<name>.old" first; every step is
     // recorded in order.
@@ -439,6 +459,13 @@ public:
     bool BCheckPackageArchiveFile(KeyValues *pPackage, const char *pchArchiveName, const char *pchPath);
     bool BAcceptPackageSHA256(KeyValues *pPackage, const char *pchPath, EPackageSHA256 eSHA256,
                               const std::string &strActual);
+    // The same for digests taken as the archive was received.
+    bool BCheckPackageDigests(KeyValues *pPackage, const char *pchArchiveName, const uint8 *pubSHA1,
+                              const std::string &strSHA256);
+    // An archive whose digests this run checked as it arrived (remembered by path, size and
+    // time), which its unpacking need not hash again. Updater thread.
+    void NoteVerifiedArchive(const char *pchPath);
+    bool BVerifiedThisRun(const char *pchPath);
 
     // ---- update check (ferroupdater_check.cpp) ----
     // Fetches and verifies the manifest and downloads the archives it names that are
@@ -485,6 +512,9 @@ public:
     std::atomic<bool> m_bDownloadingPackages;
     // A content verification is asked for (RequestContentVerification).
     std::atomic<bool> m_bVerifyContentsRequested;
+    // The start-up installs what its checks download: they unpack each archive as it
+    // arrives (UnpackPackages takes that over). Updater thread.
+    bool m_bUnpackWhileDownloading = false;
     // Minimum rates, retries and the player's rate limit of the transfers (set before the
     // thread starts; tests set their own).
     DownloadSettings_t m_DownloadSettings;
@@ -640,40 +670,41 @@ private:
                                  const CUtlVector<CUtlString> &vecNewFiles,
                                  const ExtractedFiles_t &extracted);
 
-    enum EArchiveCheck
-    {
-        k_EArchiveUnpacked,
-        k_EArchiveUnreadable,
-        k_EArchiveCorrupt,
-        k_EArchiveUnzipFailed, // or cancelled
-    };
-    // An archive above k_cubArchiveReadWhole: its digest checked and its items unpacked
-    // from the file, in pieces (ferroupdater_unzipfile.cpp).
-    EArchiveCheck CheckAndUnzipPackageFile(KeyValues *pPackage, const char *pchPath, const char *pchTempDir,
-                                           CUtlVector<CUtlString> &vecOldFiles,
-                                           CUtlVector<CUtlString> &vecNewFiles, const char *pchPackageName,
-                                           ExtractedFiles_t *pExtracted);
-    // An archive up to k_cubArchiveReadWhole: read whole, checked, and unpacked from memory.
-    EArchiveCheck CheckAndUnzipPackageInMemory(KeyValues *pPackage, const char *pchPath,
-                                               const char *pchTempDir, CUtlVector<CUtlString> &vecOldFiles,
-                                               CUtlVector<CUtlString> &vecNewFiles,
-                                               const char *pchPackageName, ExtractedFiles_t *pExtracted);
-    // Archives up to this size are read into memory whole; larger ones are read from their file.
-    static const int64 k_cubArchiveReadWhole = 64 * 1024 * 1024;
-
     enum EUnpackResult
     {
         k_EUnpackDone,
         k_EUnpackCancelled, // the user stopped it: the archives stay
         k_EUnpackRefused,   // an archive that cannot be read, checked or unpacked: deleted
     };
-    // Clears the temporary folder and unpacks the archives into it, in order. Whatever way
-    // it fails, the temporary folder is cleared again at once.
-    // The archives are checked against their blocks of pManifest (BCheckPackageArchive).
+    // Unpacks the archives into the temporary folder on the unpacking threads; the result
+    // is that of unpacking them one after the other in the order given. What the download
+    // unpacked already for the same packages is taken over; otherwise the folder is cleared
+    // first. Whatever way it fails, the temporary folder is cleared again at once.
+    // The archives are checked against their blocks of pManifest (BCheckPackageDigests),
+    // unless this run checked them as they arrived.
     EUnpackResult UnpackPackages(KeyValues *pManifest, const CUtlVector<CUtlString> &vecPackagePaths,
                                  const std::vector<std::string> &vecPackageNames,
                                  CUtlVector<CUtlString> &vecOldFiles, CUtlVector<CUtlString> &vecNewFiles,
                                  ExtractedFiles_t *pExtracted);
+    // UnpackPackages' phases: the run's packages described and its threads made, a package
+    // handed to them, and the outcome (eWait of CPackageUnpacker) joined in manifest order
+    // or judged.
+    void DescribeUnpackRun(UnpackRun_t *pRun, KeyValues *pManifest,
+                           const CUtlVector<CUtlString> &vecPackagePaths,
+                           const std::vector<std::string> &vecPackageNames);
+    void AddUnpackJob(UnpackRun_t &run, KeyValues *pManifest, size_t iPackage);
+    EUnpackResult FinishUnpacking(UnpackRun_t &run, int eWait, CUtlVector<CUtlString> &vecOldFiles,
+                                  CUtlVector<CUtlString> &vecNewFiles, ExtractedFiles_t *pExtracted);
+    // Unpacking while downloading, when m_bUnpackWhileDownloading: started with the
+    // manifest of the check (the archives here already go at once), fed each archive as it
+    // is kept, taken over by UnpackPackages for the same packages (null, and the folder
+    // cleared, for others), or discarded with the folder cleared. Updater thread.
+    void StartUnpackPipeline(KeyValues *pManifest, const char *pchPackageDir,
+                             const CUtlVector<CUtlString> &vecDownloads);
+    void UnpackDownloadedArchive(const char *pchPath);
+    void DiscardUnpackPipeline();
+    UnpackRunPtr TakeUnpackPipeline(KeyValues *pManifest, const CUtlVector<CUtlString> &vecPackagePaths,
+                                    const std::vector<std::string> &vecPackageNames);
     // Commits the temporary folder: on success deletes the backups (this commit's and those
     // an earlier one left), on failure rolls back. The temporary folder is cleared after.
     bool BCommitTemporaryFolder(const std::unordered_set<std::string> &setListedFiles);
@@ -710,6 +741,9 @@ private:
     // m_strClientBeta, m_strPackageDir, m_strLastError and the causes
     mutable std::mutex m_Mutex;
     std::mutex m_PackageDirFixMutex; // one EnsurePackageDir at a time
+    UnpackRunPtr m_pUnpackPipeline;
+    // Archives checked as they arrived this run: path -> (size, write time). Updater thread.
+    std::unordered_map<std::string, std::pair<int64, int64>> m_mapVerifiedArchives;
 };
 
 // The process-wide updater, created on first use (any thread); null only when it cannot be

@@ -193,14 +193,22 @@ bool CFerroUpdater::BFetchManifestAndPackages(const DownloadLocation_t &location
     m_cubToDownload = cubToDownload;
     if (vecDownloads.Count() == 0 && !bSaveManifest)
         return true;
+    if (!pOnlyPackages)
+        StartUnpackPipeline(manifest.Get(), pchPackageDir, vecDownloads);
     if (!BDownloadPackages(location, manifest.Get(), pchPackageDir, vecDownloads))
+    {
+        DiscardUnpackPipeline();
         return false;
+    }
 
     // Everything is here: the manifest becomes the pending update. Some packages only are
     // no update: they repair the installed build.
     if (pOnlyPackages)
         return true;
-    return BSavePendingManifest(manifest.Get(), pchPackageDir);
+    if (BSavePendingManifest(manifest.Get(), pchPackageDir))
+        return true;
+    DiscardUnpackPipeline();
+    return false;
 }
 
 bool CFerroUpdater::BCreatePackageDirForCheck(const char *pchPackageDir)

@@ -8,6 +8,7 @@
 #include "ferroexe/ferroupdater.h"
 
 #include "crypto/manifestverify.h"
+#include "crypto/sha1.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "ferroexe/packagedownloadsink.h"
 #include "foundation/clock.h"
@@ -318,8 +319,15 @@ EPackageAttempt CFerroUpdater::KeepWholePackage(PackageTransfer_t &transfer, con
 {
     CPackageDownloadSink &sink = *transfer.m_pSink;
     const char *pchFileName = transfer.m_strFileName.c_str();
-    // The archive's name carries its digest: bytes that do not match it are never kept.
-    if (!BCheckPackageArchiveFile(transfer.m_pPackage, pchFileName, sink.GetPartPath().c_str()))
+    // The archive's name carries its digest: bytes that do not match it are never kept. The
+    // sink hashed them as they were written; only bytes it could not hash are read again.
+    uint8 rgubSHA1[k_cubSHA1Hash];
+    std::string strSHA256;
+    const bool bDigests = sink.BFinalDigests(rgubSHA1, &strSHA256);
+    const bool bGood =
+        bDigests ? BCheckPackageDigests(transfer.m_pPackage, pchFileName, rgubSHA1, strSHA256)
+                 : BCheckPackageArchiveFile(transfer.m_pPackage, pchFileName, sink.GetPartPath().c_str());
+    if (!bGood)
     {
         sink.DiscardPart();
         CKeyValuesAutoDelete params("params");
@@ -341,6 +349,8 @@ EPackageAttempt CFerroUpdater::KeepWholePackage(PackageTransfer_t &transfer, con
         SetFailureCause(DescribeWriteFailure(strTarget.Get(), nErrno).Get());
         return k_EPackageAttemptFail;
     }
+    NoteVerifiedArchive(strTarget.Get());
+    UnpackDownloadedArchive(strTarget.Get());
     return k_EPackageAttemptKept;
 }
 

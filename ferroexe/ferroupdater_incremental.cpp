@@ -161,11 +161,12 @@ bool CFerroUpdater::BPackageFilesIntact(const std::vector<const InstalledFile_t 
     return true;
 }
 
-void CFerroUpdater::GetPackagesToUnpack(KeyValues *pManifest, const std::unordered_set<std::string> &setKept,
+void CFerroUpdater::GetPackagesToUnpack(KeyValues *pManifest, const char *pchPackageDir,
+                                        const std::unordered_set<std::string> &setKept,
                                         CUtlVector<CUtlString> &vecPaths, std::vector<std::string> *pvecNames)
 {
     CUtlVector<CUtlString> vecAllPaths;
-    GetPackagePaths(pManifest, vecAllPaths);
+    GetPackagePathsIn(pManifest, pchPackageDir, vecAllPaths);
     int iPath = 0;
     for (KeyValues *pPackage = pManifest->GetFirstTrueSubKey(); pPackage && iPath < vecAllPaths.Count();
          pPackage = pPackage->GetNextTrueSubKey(), ++iPath)

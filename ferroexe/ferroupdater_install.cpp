@@ -65,18 +65,6 @@ CUtlString NonBetaInstalledFilePath(const CFerroUpdater &updater, const char *pc
     return CUtlString(rgchPath);
 }
 
-// A localized failure text that names the package.
-CUtlString PackageText(const char *pchToken, const char *pchFallbackFormat, const char *pchPackagePath)
-{
-    CUtlString strFallback;
-    strFallback.Format(pchFallbackFormat, pchPackagePath);
-    KeyValues *pParams = new KeyValues("params");
-    pParams->SetString("pkgName", pchPackagePath);
-    CUtlString strText = LocalizeUpdaterText(pchToken, strFallback.Get(), pParams);
-    pParams->DeleteThis();
-    return strText;
-}
-
 // "<running launcher>.old": where the commit moves the launcher that an update replaces.
 CUtlString RunningExecutableBackup()
 {
@@ -151,7 +139,7 @@ bool CFerroUpdater::BApplyUpdate()
     }
     CUtlVector<CUtlString> vecPackagePaths;
     std::vector<std::string> vecPackageNames;
-    GetPackagesToUnpack(pManifest, kept.m_setNames, vecPackagePaths, &vecPackageNames);
+    GetPackagesToUnpack(pManifest, GetPackageDir().Get(), kept.m_setNames, vecPackagePaths, &vecPackageNames);
     CUtlVector<CUtlString> vecNewFiles;
     ExtractedFiles_t extracted;
     EUnpackResult eUnpack =
@@ -228,82 +216,6 @@ bool CFerroUpdater::BRecordInstalledBuild(KeyValues *pManifest, const char *pchI
     if (!BSaveManifestFile(pManifest, rgchInstalledManifest))
         Log("Failed to save installed manifest %s\n", rgchInstalledManifest);
     return true;
-}
-
-CFerroUpdater::EUnpackResult CFerroUpdater::UnpackPackages(KeyValues *pManifest,
-                                                           const CUtlVector<CUtlString> &vecPackagePaths,
-                                                           const std::vector<std::string> &vecPackageNames,
-                                                           CUtlVector<CUtlString> &vecOldFiles,
-                                                           CUtlVector<CUtlString> &vecNewFiles,
-                                                           ExtractedFiles_t *pExtracted)
-{
-    const std::string strTempDir = TempFolder();
-    // What an earlier, failed installation left unpacked is not part of this build: the
-    // commit moves everything in the folder.
-    if (!BDeleteDirectoryTree(*m_pFileOps, strTempDir.c_str()))
-    {
-        CUtlString strText;
-        strText.Format("Failed to remove stale temporary unzip folder (%s)", strTempDir.c_str());
-        SetUpdateError(strText.Get(), false);
-        return k_EUnpackRefused;
-    }
-
-    for (int iPackage = 0; iPackage < vecPackagePaths.Count(); ++iPackage)
-    {
-        const CUtlString &strPath = vecPackagePaths[iPackage];
-        const char *pchName =
-            (size_t)iPackage < vecPackageNames.size() ? vecPackageNames[(size_t)iPackage].c_str() : "";
-        KeyValues *pPackage = pManifest ? pManifest->FindKey(pchName) : nullptr;
-        // Too large to hold: checked and unpacked from its file.
-        EArchiveCheck eCheck =
-            m_pFileOps->GetFileSize(strPath.Get()) > k_cubArchiveReadWhole
-                ? CheckAndUnzipPackageFile(pPackage, strPath.Get(), strTempDir.c_str(), vecOldFiles,
-                                           vecNewFiles, pchName, pExtracted)
-                : CheckAndUnzipPackageInMemory(pPackage, strPath.Get(), strTempDir.c_str(), vecOldFiles,
-                                               vecNewFiles, pchName, pExtracted);
-        // The user stopped the unpacking of a good archive: keep it for next time.
-        if (eCheck == k_EArchiveUnzipFailed && m_pUpdateStatusUI && m_pUpdateStatusUI->BUserCancelled())
-        {
-            ClearTemporaryFolder();
-            return k_EUnpackCancelled;
-        }
-        CUtlString strFailure;
-        if (eCheck != k_EArchiveUnpacked)
-            strFailure =
-                eCheck == k_EArchiveUnreadable ? PackageText("#FerroBootstrapper_FailedPackageRead",
-                                                             "Failed to read package (%s)", strPath.Get())
-                : eCheck == k_EArchiveCorrupt  ? PackageText("#FerroBootstrapper_CorruptPackageFile",
-                                                             "Corrupt package file (%s)", strPath.Get())
-                                               : PackageText("#FerroBootstrapper_FailedPackageUnzip",
-                                                             "Failed to unzip package (%s)", strPath.Get());
-        if (!strFailure.IsEmpty())
-        {
-            // The next check downloads it again. What was unpacked (up to a full disk, for an
-            // archive that inflates beyond any size) goes at once.
-            SetUpdateError(strFailure.Get(), false);
-            BDeleteFileWithRetry(*m_pFileOps, strPath.Get());
-            ClearTemporaryFolder();
-            return k_EUnpackRefused;
-        }
-    }
-    return k_EUnpackDone;
-}
-
-CFerroUpdater::EArchiveCheck CFerroUpdater::CheckAndUnzipPackageInMemory(
-    KeyValues *pPackage, const char *pchPath, const char *pchTempDir, CUtlVector<CUtlString> &vecOldFiles,
-    CUtlVector<CUtlString> &vecNewFiles, const char *pchPackageName, ExtractedFiles_t *pExtracted)
-{
-    // One archive in memory at a time: freed before the next is read.
-    InstallFileData_t archive;
-    // The digest check takes 32-bit lengths: a larger archive cannot be checked.
-    if (!m_pFileOps->BReadWholeFile(pchPath, &archive) || archive.m_cubData != (uint32)archive.m_cubData)
-        return k_EArchiveUnreadable;
-    if (!BCheckPackageArchive(pPackage, pchPath, archive.m_pubData.get(), archive.m_cubData))
-        return k_EArchiveCorrupt;
-    if (!BUnzipPackage(archive.m_pubData.get(), archive.m_cubData, pchTempDir, vecOldFiles, vecNewFiles,
-                       pchPackageName, pExtracted))
-        return k_EArchiveUnzipFailed;
-    return k_EArchiveUnpacked;
 }
 
 bool CFerroUpdater::BCommitTemporaryFolder(const std::unordered_set<std::string> &setListedFiles)

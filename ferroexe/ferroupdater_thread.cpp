@@ -24,6 +24,7 @@ const int k_nOtherInterval = 120;
 int CFerroUpdater::Run()
 {
     int nResult = RunUpdate();
+    DiscardUnpackPipeline();
     // Whichever way the thread ends (a fatal start-up, offline, shutdown), it no longer
     // checks; the exports must not report a check that will never finish. Nor does it keep
     // another launcher waiting.
@@ -35,7 +36,10 @@ int CFerroUpdater::Run()
 
 int CFerroUpdater::EnterBackgroundLoop()
 {
-    // The start-up phase has written what it had to: another launcher may go on.
+    // The start-up phase has written what it had to: another launcher may go on. Checks
+    // from now on only download.
+    m_bUnpackWhileDownloading = false;
+    DiscardUnpackPipeline();
     UnlockInstallation();
     AnnounceOutcome();
     return BackgroundUpdateLoop();
@@ -81,6 +85,8 @@ int CFerroUpdater::RunUpdate()
     }
     RemoveLeftoversOfInterruptedWork();
 
+    // What the start-up downloads it installs at once: unpacked as it arrives.
+    m_bUnpackWhileDownloading = true;
     if (!BCheckForUpdateOnStartup())
         return 0;
     int nResult = 0;

@@ -8,6 +8,7 @@
 
 #include "crypto/manifestbinding.h"
 #include "crypto/sha1.h"
+#include "ferroexe/ferroupdater_fileops.h"
 #include "ferroexe/manifestkey.h"
 #include "foundation/clock.h"
 #include "foundation/keyvalues.h"
@@ -54,6 +55,30 @@ bool CFerroUpdater::BCheckPackageArchiveFile(KeyValues *pPackage, const char *pc
         return false;
     return BAcceptPackageSHA256(pPackage, pchArchiveName, ComparePackageSHA256(pPackage, strActual),
                                 strActual);
+}
+
+bool CFerroUpdater::BCheckPackageDigests(KeyValues *pPackage, const char *pchArchiveName,
+                                         const uint8 *pubSHA1, const std::string &strSHA256)
+{
+    if (!BSHA1MatchesArchiveName(pchArchiveName, pubSHA1))
+        return false;
+    return BAcceptPackageSHA256(pPackage, pchArchiveName, ComparePackageSHA256(pPackage, strSHA256),
+                                strSHA256);
+}
+
+void CFerroUpdater::NoteVerifiedArchive(const char *pchPath)
+{
+    // Known by its size and time: an archive changed after its check is checked again.
+    m_mapVerifiedArchives[pchPath] = {m_pFileOps->GetFileSize(pchPath),
+                                      m_pFileOps->GetFileWriteTime(pchPath)};
+}
+
+bool CFerroUpdater::BVerifiedThisRun(const char *pchPath)
+{
+    auto it = m_mapVerifiedArchives.find(pchPath);
+    return it != m_mapVerifiedArchives.end() && it->second.first >= 0 &&
+           it->second.first == m_pFileOps->GetFileSize(pchPath) &&
+           it->second.second == m_pFileOps->GetFileWriteTime(pchPath);
 }
 
 bool CFerroUpdater::BAcceptPackageSHA256(KeyValues *pPackage, const char *pchPath, EPackageSHA256 eSHA256,

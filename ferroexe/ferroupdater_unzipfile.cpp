@@ -1,9 +1,10 @@
-// Unpacking an archive too large to hold in memory straight from its file: the unzip
-// library reads through 64-bit positions of the file (a package may pass 4 GiB), and the
-// digest is taken in pieces first, so memory stays at a few buffers whatever the size.
+// Opening an archive straight from its file, for one too large to hold in memory or
+// checked already: the unzip library reads through 64-bit positions of the file (a
+// package may pass 4 GiB), so memory stays at a few buffers whatever the size.
 #include "ferroexe/ferroupdater.h"
 
 #include "ferroexe/packagedownloadsink.h"
+#include "ferroexe/unpackitems.h"
 #include "foundation/platform/file.h"
 #include "foundation/strtools.h"
 
@@ -60,30 +61,12 @@ int ZCALLBACK FileError(voidpf, voidpf stream)
 }
 } // namespace
 
-CFerroUpdater::EArchiveCheck CFerroUpdater::CheckAndUnzipPackageFile(
-    KeyValues *pPackage, const char *pchPath, const char *pchTempDir, CUtlVector<CUtlString> &vecOldFiles,
-    CUtlVector<CUtlString> &vecNewFiles, const char *pchPackageName, ExtractedFiles_t *pExtracted)
+bool CUnzipArchive::BOpenFile(const char *pchPath)
 {
-    FILE *pProbe = PLAT_fopen(pchPath, "rb");
-    if (!pProbe)
-        return k_EArchiveUnreadable;
-    fclose(pProbe);
-    if (!BCheckPackageArchiveFile(pPackage, Q_UnqualifiedFileName(pchPath), pchPath))
-        return k_EArchiveCorrupt;
     zlib_filefunc64_def fileFuncs = {FileOpen, FileRead,  FileWrite, FileTell,
                                      FileSeek, FileClose, FileError, nullptr};
-    unzFile hZip = unzOpen2_64(pchPath, &fileFuncs);
-    if (!hZip)
-    {
-        // A large archive is never the bare end record of an empty one.
-        SetUpdateError("Failed to open package", false);
-        return k_EArchiveUnzipFailed;
-    }
-    CUtlString strError;
-    const bool bOk = BUnzipOpenedPackage(hZip, false, pchTempDir, vecOldFiles, vecNewFiles, pchPackageName,
-                                         pExtracted, &strError);
-    unzClose(hZip);
-    if (!bOk && !strError.IsEmpty())
-        SetUpdateError(strError.Get(), false);
-    return bOk ? k_EArchiveUnpacked : k_EArchiveUnzipFailed;
+    m_hZip = unzOpen2_64(pchPath, &fileFuncs);
+    // A large archive is never the bare end record of an empty one.
+    m_bEmpty = false;
+    return m_hZip != nullptr;
 }

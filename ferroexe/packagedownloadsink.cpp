@@ -66,13 +66,20 @@ bool BContentRangeContinues(const char *pchContentRange, uint64 cubFrom, uint64 
            ulTotal == cubTotal;
 }
 
-bool BCheckPackageFileSHA1(const char *pchArchiveName, const char *pchPath, std::string *pstrSHA256)
+bool BSHA1MatchesArchiveName(const char *pchArchiveName, const uint8 *pubSHA1)
 {
     const char *pchDot = strrchr(pchArchiveName, '.');
     if (!pchDot)
         return false;
     uint8 rgubExpected[k_cubSHA1Hash] = {};
     Q_hextobinary(pchDot + 1, (int)strlen(pchDot + 1), rgubExpected, (int)sizeof(rgubExpected));
+    return memcmp(rgubExpected, pubSHA1, k_cubSHA1Hash) == 0;
+}
+
+bool BCheckPackageFileSHA1(const char *pchArchiveName, const char *pchPath, std::string *pstrSHA256)
+{
+    if (!strrchr(pchArchiveName, '.'))
+        return false;
     FILE *pFile = PLAT_fopen(pchPath, "rb");
     if (!pFile)
         return false;
@@ -91,13 +98,14 @@ bool BCheckPackageFileSHA1(const char *pchArchiveName, const char *pchPath, std:
     fclose(pFile);
     uint8 rgubActual[k_cubSHA1Hash];
     sha1.Final(rgubActual);
-    return bReadOk && memcmp(rgubExpected, rgubActual, sizeof(rgubActual)) == 0;
+    return bReadOk && BSHA1MatchesArchiveName(pchArchiveName, rgubActual);
 }
 
 CPackageDownloadSink::CPackageDownloadSink(IInstallFileOps &ops, const std::string &strPartPath,
                                            uint64 cubPackage)
     : m_Ops(ops), m_strPartPath(strPartPath), m_cubPackage(cubPackage)
 {
+    ResetDigests();
 }
 
 CPackageDownloadSink::~CPackageDownloadSink() = default;
@@ -114,6 +122,13 @@ uint64 CPackageDownloadSink::PrepareRequest(CHTTPClientRequest *pRequest, bool *
     if (cubPart > 0 && (uint64)cubPart > m_cubPackage)
     {
         // Not a beginning of this package: whatever wrote it, it cannot be continued.
+        *pbDiscarded = true;
+        DiscardPart();
+        cubPart = 0;
+    }
+    if (cubPart > 0 && !BHashPartOnDisk((uint64)cubPart))
+    {
+        // A part that cannot be read cannot be checked either: it starts over.
         *pbDiscarded = true;
         DiscardPart();
         cubPart = 0;
@@ -150,6 +165,52 @@ void CPackageDownloadSink::DiscardPart()
     m_pWriter.reset();
     BDeleteFileWithRetry(m_Ops, m_strPartPath.c_str());
     m_cubOnDisk = 0;
+    ResetDigests();
+}
+
+void CPackageDownloadSink::ResetDigests()
+{
+    m_SHA1.Reset();
+    m_SHA256.Reset();
+    m_cubHashed = 0;
+}
+
+bool CPackageDownloadSink::BHashPartOnDisk(uint64 cubPart)
+{
+    if (m_cubHashed == cubPart)
+        return true;
+    ResetDigests();
+    FILE *pFile = PLAT_fopen(m_strPartPath.c_str(), "rb");
+    if (!pFile)
+        return false;
+    std::vector<uint8> vecBuffer(k_cubDigestRead);
+    uint64 cubLeft = cubPart;
+    while (cubLeft > 0)
+    {
+        size_t cubWanted = cubLeft < vecBuffer.size() ? (size_t)cubLeft : vecBuffer.size();
+        size_t cubRead = fread(vecBuffer.data(), 1, cubWanted, pFile);
+        if (cubRead == 0)
+            break;
+        m_SHA1.Update(vecBuffer.data(), (uint32)cubRead);
+        m_SHA256.Update(vecBuffer.data(), cubRead);
+        cubLeft -= cubRead;
+    }
+    fclose(pFile);
+    m_cubHashed = cubPart - cubLeft;
+    if (cubLeft == 0)
+        return true;
+    ResetDigests();
+    return false;
+}
+
+bool CPackageDownloadSink::BFinalDigests(uint8 *pubSHA1, std::string *pstrSHA256)
+{
+    const bool bWhole = m_cubHashed == m_cubOnDisk.load();
+    m_SHA1.Final(pubSHA1);
+    *pstrSHA256 = m_SHA256.FinalHex();
+    // Final started new digests: they hold nothing of the part any more.
+    m_cubHashed = k_cubNotHashed;
+    return bWhole;
 }
 
 IHTTPBodySink::EBodyStart CPackageDownloadSink::Refuse(EFailure eFailure)
@@ -185,6 +246,7 @@ IHTTPBodySink::EBodyStart CPackageDownloadSink::BeginBody(CHTTPClientResponse *p
             return Refuse(k_EFailureTooLong);
         }
         m_cubOnDisk = 0;
+        ResetDigests();
         return BOpenPart(false) ? k_EBodyStartTake : k_EBodyStartRefuse;
     }
     if (eStatus == k_EHTTPStatusCode206PartialContent)
@@ -219,6 +281,9 @@ bool CPackageDownloadSink::BReceiveBody(const void *pubData, uint32 cubData)
         m_nWriteErrno = errno;
         return false;
     }
+    m_SHA1.Update(pubData, cubData);
+    m_SHA256.Update(pubData, cubData);
+    m_cubHashed += cubData;
     m_cubOnDisk += cubData;
     m_cubThisAttempt += cubData;
     return true;

@@ -8,11 +8,17 @@
 // part ends appends, a 200 starts the part over, a 416 or a range that does not fit leaves
 // the part to be discarded. The digest of the whole archive decides afterwards.
 //
+// The SHA-1 and SHA-256 of the part are taken as its bytes are written, so a finished
+// archive is never read back to be checked; a part that an attempt continues without those
+// digests at hand (one left by an earlier run) is hashed from the disk once.
+//
 // Threads: PrepareRequest and FinishAttempt on the updater thread while no request of
 // this sink is in flight; BeginBody and BReceiveBody on the main thread (the HTTP
 // client's) while one is; CubOnDisk from any thread.
 #pragma once
 
+#include "crypto/sha1.h"
+#include "crypto/sha256.h"
 #include "foundation/basetypes.h"
 #include "http/httpbodysink.h"
 
@@ -61,6 +67,10 @@ public:
     EFailure GetFailure() const { return m_eFailure; }
     int GetWriteErrno() const { return m_nWriteErrno; }
     const std::string &GetPartPath() const { return m_strPartPath; }
+    // The digests of the part once all its bytes are written (updater thread, no request
+    // in flight): the SHA-1 bytes and the SHA-256 in lower-case hex. False when the bytes on
+    // disk were not all hashed (the part cannot be read back). Consumes the digests.
+    bool BFinalDigests(uint8 *pubSHA1, std::string *pstrSHA256);
 
 protected:
     ~CPackageDownloadSink() override;
@@ -68,6 +78,11 @@ protected:
 private:
     EBodyStart Refuse(EFailure eFailure);
     bool BOpenPart(bool bAppend);
+    // The digests start over at the first byte.
+    void ResetDigests();
+    // The digests cover exactly the cubPart bytes of the part on disk: read once when they
+    // do not already. False when the part cannot be read.
+    bool BHashPartOnDisk(uint64 cubPart);
 
     IInstallFileOps &m_Ops;
     const std::string m_strPartPath;
@@ -80,11 +95,19 @@ private:
     EFailure m_eFailure = k_EFailureNone;
     int m_nWriteErrno = 0;
     std::unique_ptr<IInstallFileWriter> m_pWriter;
+    CSHA1 m_SHA1;
+    CSHA256 m_SHA256;
+    // Bytes of the part the digests hold; k_cubNotHashed when they hold none that count.
+    static const uint64 k_cubNotHashed = ~0ull;
+    uint64 m_cubHashed = 0;
 };
 
 // Whether "bytes FIRST-LAST/TOTAL" (a Content-Range) describes exactly the bytes from
 // cubFrom to the end of a cubTotal-byte file (TOTAL may be "*").
 bool BContentRangeContinues(const char *pchContentRange, uint64 cubFrom, uint64 cubTotal);
+
+// Whether the SHA-1 bytes are the one the archive name ends with ("<name>.zip.<sha1>").
+bool BSHA1MatchesArchiveName(const char *pchArchiveName, const uint8 *pubSHA1);
 
 // Reads the file in pieces once: whether its SHA-1 is the one its archive name ends with
 // ("<name>.zip.<sha1>"), and its SHA-256 in lower-case hex. False when it cannot be read or

@@ -1,9 +1,13 @@
 // The pieces of a resumable package download that decide on bytes from the network or
 // the player: the Content-Range that continues a part, the part that goes on or is
-// discarded, and the rate limit as written.
+// discarded, the digests taken as the bytes arrive, and the rate limit as written.
+#include "installtestsupport.h"
+
+#include "crypto/sha1.h"
 #include "ferroexe/downloadsettings.h"
 #include "ferroexe/ferroupdater_fileops.h"
 #include "ferroexe/packagedownloadsink.h"
+#include "foundation/strtools.h"
 #include "http/http.h"
 #include "support/testsupport.h"
 
@@ -113,6 +117,86 @@ TEST(PackageDownload, APartIsContinuedStartedOverOrDiscarded)
     for (CHTTPClientResponse *p : {p206, pWrong, p416, p200})
         p->Release();
     pFresh->Release();
+    pRequest->Release();
+    pSink->Release();
+}
+
+namespace
+{
+struct Digests_t
+{
+    std::string m_strSHA1;
+    std::string m_strSHA256;
+    bool m_bWhole = false;
+};
+
+Digests_t FinalDigests(CPackageDownloadSink *pSink)
+{
+    uint8 rgubSHA1[k_cubSHA1Hash];
+    Digests_t digests;
+    digests.m_bWhole = pSink->BFinalDigests(rgubSHA1, &digests.m_strSHA256);
+    char rgchHex[2 * k_cubSHA1Hash + 1];
+    Q_binarytohex(rgubSHA1, (int)k_cubSHA1Hash, rgchHex, sizeof(rgchHex));
+    digests.m_strSHA1 = rgchHex;
+    return digests;
+}
+} // namespace
+
+TEST(PackageDownload, DigestsAreTakenAsTheBytesArriveAndAPartOnDiskIsHashedOnce)
+{
+    CTempDir dir;
+    const std::string strPart = dir.Path() + "/pkg.zip.00.part";
+    IInstallFileOps &ops = PlatformInstallFileOps();
+    CHTTPClientRequest *pRequest = new CHTTPClientRequest(k_EHTTPMethodGET, "host", "/x", false);
+    CHTTPClientResponse *p200 = Response(k_EHTTPStatusCode200OK, nullptr);
+    CHTTPClientResponse *p206 = Response(k_EHTTPStatusCode206PartialContent, "bytes 4-9/10");
+
+    // A part an earlier run left is read once when the attempt continues it, then the new
+    // bytes are added.
+    WriteAll(strPart, "0123");
+    CPackageDownloadSink *pSink = new CPackageDownloadSink(ops, strPart, 10);
+    bool bDiscarded = false;
+    EXPECT_EQ(4u, pSink->PrepareRequest(pRequest, &bDiscarded));
+    EXPECT_EQ(IHTTPBodySink::k_EBodyStartTake, pSink->BeginBody(p206, 6));
+    EXPECT_TRUE(pSink->BReceiveBody("456789", 6));
+    EXPECT_TRUE(pSink->FinishAttempt());
+    Digests_t digests = FinalDigests(pSink);
+    EXPECT_TRUE(digests.m_bWhole);
+    EXPECT_EQ(SHA1Hex("0123456789"), digests.m_strSHA1);
+    EXPECT_EQ(SHA256Hex("0123456789"), digests.m_strSHA256);
+    pSink->Release();
+
+    // Bytes this sink wrote are not read back: an attempt that continues its own part keeps
+    // the digests of what it wrote (the file is altered behind its back to show it).
+    std::filesystem::remove(strPart);
+    pSink = new CPackageDownloadSink(ops, strPart, 10);
+    pSink->PrepareRequest(pRequest, &bDiscarded);
+    EXPECT_EQ(IHTTPBodySink::k_EBodyStartTake, pSink->BeginBody(p200, 10));
+    EXPECT_TRUE(pSink->BReceiveBody("0123", 4));
+    EXPECT_TRUE(pSink->FinishAttempt());
+    WriteAll(strPart, "wxyz");
+    EXPECT_EQ(4u, pSink->PrepareRequest(pRequest, &bDiscarded));
+    EXPECT_EQ(IHTTPBodySink::k_EBodyStartTake, pSink->BeginBody(p206, 6));
+    EXPECT_TRUE(pSink->BReceiveBody("456789", 6));
+    EXPECT_TRUE(pSink->FinishAttempt());
+    EXPECT_EQ(SHA1Hex("0123456789"), FinalDigests(pSink).m_strSHA1);
+
+    // A part whose length changed since is hashed from the disk again; a 200 starts the
+    // digests over with the part.
+    pSink->DiscardPart();
+    WriteAll(strPart, "01234");
+    pSink->PrepareRequest(pRequest, &bDiscarded);
+    EXPECT_EQ(IHTTPBodySink::k_EBodyStartTake, pSink->BeginBody(p200, 10));
+    EXPECT_TRUE(pSink->BReceiveBody("abcdefghij", 10));
+    EXPECT_TRUE(pSink->FinishAttempt());
+    digests = FinalDigests(pSink);
+    EXPECT_TRUE(digests.m_bWhole);
+    EXPECT_EQ(SHA256Hex("abcdefghij"), digests.m_strSHA256);
+    // Consumed: asked again, they no longer stand for the part.
+    EXPECT_FALSE(FinalDigests(pSink).m_bWhole);
+
+    p200->Release();
+    p206->Release();
     pRequest->Release();
     pSink->Release();
 }

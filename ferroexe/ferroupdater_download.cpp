@@ -42,8 +42,6 @@ struct PackageTransfer_t
 namespace
 {
 const uint32 k_msPackagePoll = 250;
-// A pause between passes ends early when an attempt completes, looking this often.
-const uint32 k_msCompletionLook = 10;
 const uint32 k_unPackageNetworkTimeoutSeconds = 300;
 // A download is written under this suffix and renamed to its own name once it is whole and
 // its digest matches, so an archive under its final name is always a good one.
@@ -181,10 +179,8 @@ bool CFerroUpdater::BDownloadPackages(const DownloadLocation_t &location, KeyVal
             return false;
         if (transfers.BAllKept())
             break;
-        // The pass interval, cut short by a completed attempt or a shutdown.
-        const uint64 ulPauseEnd = Clock_GetTicks() + Clock_MicrosecondsToTicks(k_msPackagePoll * 1000ull);
-        while (!transfers.BAnyCompleted() && Clock_GetTicks() < ulPauseEnd && !m_bShutdownRequested)
-            SleepBetweenPolls(k_msCompletionLook);
+        // The pass interval, cut short by a completed attempt, a cancel or a shutdown.
+        PauseUnlessDone(k_msPackagePoll, [&transfers] { return transfers.BAnyCompleted(); });
     }
     m_cubDownloadedInFlight = 0;
     return true;

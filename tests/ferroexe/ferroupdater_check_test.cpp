@@ -2,6 +2,8 @@
 // what it keeps, the texts of every failure, cancellation and the network time-out.
 #include "updatechecktestsupport.h"
 
+#include <memory>
+
 namespace
 {
 std::vector<TestPackage_t> ThreePackages()
@@ -300,11 +302,13 @@ TEST_F(UpdateCheckTest, ASaveThatFailsKeepsNothingHalfWritten)
 TEST_F(UpdateCheckTest, CancelEndsTheCheckInEitherPhase)
 {
     ServeBuild(5, ThreePackages());
-    std::atomic<bool> bRelease(false);
-    // The manifest does not come until released (bounded).
-    auto fnStall = [&](const std::string &, std::string *pstrResponse)
+    // The manifest does not come until released (bounded). The server's thread may still be
+    // waiting when the check has ended, so the flag outlives this test's frame.
+    auto pbRelease = std::make_shared<std::atomic<bool>>(false);
+    std::atomic<bool> &bRelease = *pbRelease;
+    auto fnStall = [pbRelease](const std::string &, std::string *pstrResponse)
     {
-        BWaitUntil([&] { return bRelease.load(); }, 10000);
+        BWaitUntil([&] { return pbRelease->load(); }, 10000);
         *pstrResponse = HTTPResponse(503, {}, "");
         return false;
     };

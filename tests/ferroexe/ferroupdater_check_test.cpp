@@ -394,8 +394,11 @@ void UpdateCheckTest::RunStalledCheck(uint32 unWindowSeconds, uint64 usExpected)
     {
         EXPECT_TRUE(BLogHasSubstring("the transfer stayed below 1024 bytes per second for 60 seconds"));
     }
+    // The clock runs at a quarter second per millisecond of pumping, so an updater thread
+    // that a loaded machine (or a sanitizer) holds back for a tenth of a second shows as 25
+    // seconds late; well short of the next limit, and of the 500 seconds of no limit at all.
     EXPECT_GE(usElapsed, usExpected);
-    EXPECT_LT(usElapsed, usExpected + 30000000u);
+    EXPECT_LT(usElapsed, usExpected + 90000000u);
     ShutDownUpdater();
     m_pUpdater.reset();
 }

@@ -17,12 +17,17 @@ ino_t Inode(const std::string &strPath)
     return stat(strPath.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
+// Lines without their ends (Windows writes the list in text mode: "\r\n").
 std::set<std::string> LinesOf(const std::string &strText)
 {
     std::istringstream in(strText);
     std::set<std::string> setLines;
     for (std::string strLine; std::getline(in, strLine);)
+    {
+        if (!strLine.empty() && strLine.back() == '\r')
+            strLine.pop_back();
         setLines.insert(strLine);
+    }
     return setLines;
 }
 

@@ -9,13 +9,16 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace
 {
 std::string TempPath(const char *pchName)
 {
-    return "/tmp/localize_fuzz_" + std::to_string(PLAT_GetCurrentProcessId()) + "_" + pchName;
+    const char *pchTemp = getenv("TMPDIR");
+    return std::string(pchTemp && *pchTemp ? pchTemp : "/tmp") + "/localize_fuzz_" +
+           std::to_string(PLAT_GetCurrentProcessId()) + "_" + pchName;
 }
 } // namespace
 

@@ -170,8 +170,7 @@ void CPackageDownloadSink::DiscardPart()
 
 void CPackageDownloadSink::ResetDigests()
 {
-    m_SHA1.Reset();
-    m_SHA256.Reset();
+    m_Digest.Reset();
     m_cubHashed = 0;
 }
 
@@ -191,8 +190,7 @@ bool CPackageDownloadSink::BHashPartOnDisk(uint64 cubPart)
         size_t cubRead = fread(vecBuffer.data(), 1, cubWanted, pFile);
         if (cubRead == 0)
             break;
-        m_SHA1.Update(vecBuffer.data(), (uint32)cubRead);
-        m_SHA256.Update(vecBuffer.data(), cubRead);
+        m_Digest.Update(vecBuffer.data(), cubRead);
         cubLeft -= cubRead;
     }
     fclose(pFile);
@@ -206,8 +204,7 @@ bool CPackageDownloadSink::BHashPartOnDisk(uint64 cubPart)
 bool CPackageDownloadSink::BFinalDigests(uint8 *pubSHA1, std::string *pstrSHA256)
 {
     const bool bWhole = m_cubHashed == m_cubOnDisk.load();
-    m_SHA1.Final(pubSHA1);
-    *pstrSHA256 = m_SHA256.FinalHex();
+    m_Digest.Final(pubSHA1, pstrSHA256);
     // Final started new digests: they hold nothing of the part any more.
     m_cubHashed = k_cubNotHashed;
     return bWhole;
@@ -281,8 +278,7 @@ bool CPackageDownloadSink::BReceiveBody(const void *pubData, uint32 cubData)
         m_nWriteErrno = errno;
         return false;
     }
-    m_SHA1.Update(pubData, cubData);
-    m_SHA256.Update(pubData, cubData);
+    m_Digest.Update(pubData, cubData);
     m_cubHashed += cubData;
     m_cubOnDisk += cubData;
     m_cubThisAttempt += cubData;

@@ -8,17 +8,17 @@
 // part ends appends, a 200 starts the part over, a 416 or a range that does not fit leaves
 // the part to be discarded. The digest of the whole archive decides afterwards.
 //
-// The SHA-1 and SHA-256 of the part are taken as its bytes are written, so a finished
-// archive is never read back to be checked; a part that an attempt continues without those
-// digests at hand (one left by an earlier run) is hashed from the disk once.
+// The SHA-1 and SHA-256 of the part are taken as its bytes are written (on a thread of their
+// own, so the receiving thread only receives and writes), so a finished archive is never
+// read back to be checked; a part that an attempt continues without those digests at hand
+// (one left by an earlier run) is hashed from the disk once.
 //
 // Threads: PrepareRequest and FinishAttempt on the updater thread while no request of
 // this sink is in flight; BeginBody and BReceiveBody on the main thread (the HTTP
 // client's) while one is; CubOnDisk from any thread.
 #pragma once
 
-#include "crypto/sha1.h"
-#include "crypto/sha256.h"
+#include "crypto/streamdigest.h"
 #include "foundation/basetypes.h"
 #include "http/httpbodysink.h"
 
@@ -95,8 +95,7 @@ private:
     EFailure m_eFailure = k_EFailureNone;
     int m_nWriteErrno = 0;
     std::unique_ptr<IInstallFileWriter> m_pWriter;
-    CSHA1 m_SHA1;
-    CSHA256 m_SHA256;
+    CStreamDigest m_Digest;
     // Bytes of the part the digests hold; k_cubNotHashed when they hold none that count.
     static const uint64 k_cubNotHashed = ~0ull;
     uint64 m_cubHashed = 0;

@@ -1,6 +1,7 @@
 #include "crypto/streamdigest.h"
 
 #include <cstring>
+#include <system_error>
 
 namespace
 {
@@ -19,10 +20,25 @@ void CStreamDigest::Update(const void *pubData, size_t cubData)
     if (cubData == 0)
         return;
     std::unique_lock<std::mutex> lock(m_Mutex);
-    if (!m_Thread.joinable())
+    if (!m_Thread.joinable() && !m_bInline)
     {
         m_bEnd = m_bDrop = false;
-        m_Thread = std::thread([this] { HashLoop(); });
+        try
+        {
+            m_Thread = std::thread([this] { HashLoop(); });
+        }
+        catch (const std::system_error &)
+        {
+            // No thread to be had: this stream is hashed on the caller's.
+            m_bInline = true;
+        }
+    }
+    if (m_bInline)
+    {
+        lock.unlock();
+        m_SHA1.Update(pubData, (uint32)cubData);
+        m_SHA256.Update(pubData, cubData);
+        return;
     }
     // One piece larger than the bound passes alone.
     m_Changed.wait(lock, [&] { return m_cubQueued == 0 || m_cubQueued + cubData <= k_cubMaxQueued; });
@@ -77,6 +93,7 @@ void CStreamDigest::EndThread(bool bFinish)
         m_Thread.join();
     // An idle stream holds no memory either.
     std::vector<std::vector<uint8>>().swap(m_vecSpare);
+    m_bInline = false;
 }
 
 void CStreamDigest::Final(uint8 *pubSHA1, std::string *pstrSHA256)

@@ -52,6 +52,7 @@ private:
     size_t m_cubQueued = 0;                     // queued and being hashed
     bool m_bEnd = false;                        // the thread ends when the queue is empty
     bool m_bDrop = false;                       // the thread drops what is queued
+    bool m_bInline = false;                     // no thread could be started for this stream
     std::thread m_Thread;
     // Written by the thread while it runs, by the caller when it does not.
     CSHA1 m_SHA1;

@@ -92,14 +92,6 @@ uLong ZCALLBACK FileRead(voidpf, voidpf stream, void *pvBuf, uLong cubWanted)
             archive.m_nPos += (int64)cubCopy;
             continue;
         }
-        // A large read skips the buffer.
-        if (cubWanted - cubDone >= k_cubArchiveReadBuffer)
-        {
-            size_t cubRead = ReadAt(archive, archive.m_nPos, pubOut + cubDone, cubWanted - cubDone);
-            cubDone += cubRead;
-            archive.m_nPos += (int64)cubRead;
-            break;
-        }
         archive.m_nBufStart = archive.m_nPos;
         archive.m_cubBuf = ReadAt(archive, archive.m_nPos, archive.m_rgubBuf, k_cubArchiveReadBuffer);
         if (archive.m_cubBuf == 0)

@@ -33,5 +33,7 @@ private:
 bool PumpUntil(const std::function<bool()> &fnCondition, uint32 unMaxMilliseconds = 10000);
 // Runs the main frame pass for a real time span (to see that nothing more happens).
 void PumpFor(uint32 unMilliseconds);
-// A loopback port on which nothing listens (taken, then given back).
+// A loopback port on which nothing listens: port 1, below the range from which the system
+// hands out ports (a port taken and given back could go to the next server a test starts)
+// and reserved on every system.
 uint16 ClosedLoopbackPort();

@@ -1,4 +1,5 @@
 #include "crypto/streamdigest.h"
+#include "foundation/strtools.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +11,9 @@ namespace
 {
 std::string Hex(const uint8 *pub, size_t cub)
 {
-    static const char k_rgchHex[] = "0123456789abcdef";
-    std::string str;
-    for (size_t i = 0; i < cub; ++i)
-        str += std::string{k_rgchHex[pub[i] >> 4], k_rgchHex[pub[i] & 15]};
-    return str;
+    char rgch[2 * k_cubSHA1Hash + 1];
+    Q_binarytohex(pub, (int)cub, rgch, sizeof(rgch));
+    return rgch;
 }
 
 // The digests of the bytes taken in one piece on this thread.

@@ -11,9 +11,10 @@ namespace
 {
 std::string Hex(const uint8 *pub, size_t cub)
 {
-    char rgch[2 * k_cubSHA1Hash + 1];
-    Q_binarytohex(pub, (int)cub, rgch, sizeof(rgch));
-    return rgch;
+    std::string str(2 * cub + 1, '\0');
+    Q_binarytohex(pub, (int)cub, &str[0], (int)str.size());
+    str.pop_back();
+    return str;
 }
 
 // The digests of the bytes taken in one piece on this thread.
